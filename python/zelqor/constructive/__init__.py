@@ -1,0 +1,1 @@
+"""Intuitionistic logic: shared predicates and Kripke semantics."""

@@ -1,0 +1,1 @@
+"""Syntax trees, sorts, substitution and the formula printer."""

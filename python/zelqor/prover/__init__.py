@@ -1,0 +1,1 @@
+"""Clausification for refutation provers."""

@@ -1,0 +1,1 @@
+"""Second-order extensions of the syntax tree."""

@@ -1,0 +1,37 @@
+// Differences between the supported interpreters (3.11 to 3.14), kept in one place.
+#pragma once
+
+#include "common/pyref.hpp"
+
+namespace zelqor {
+
+// getattr that reports a missing attribute as 0 without raising:
+// 1 found (*result set), 0 missing, -1 error.
+inline int get_optional_attr(PyObject *obj, PyObject *name, PyObject **result) {
+#if PY_VERSION_HEX >= 0x030D0000
+    return PyObject_GetOptionalAttr(obj, name, result);
+#else
+    return _PyObject_LookupAttr(obj, name, result);
+#endif
+}
+
+inline int has_attr(PyObject *obj, PyObject *name) {
+    PyObject *value = nullptr;
+    int found = get_optional_attr(obj, name, &value);
+    Py_XDECREF(value);
+    return found;
+}
+
+// Whether assertions are enabled (`python -O` turns them off).
+inline bool assertions_enabled() {
+    PyObject *flags = PySys_GetObject("flags");  // borrowed
+    if (flags == nullptr) return true;
+    PyObject *optimize = PyObject_GetAttrString(flags, "optimize");
+    if (optimize == nullptr) { PyErr_Clear(); return true; }
+    long level = PyLong_AsLong(optimize);
+    Py_DECREF(optimize);
+    if (level == -1 && PyErr_Occurred()) { PyErr_Clear(); return true; }
+    return level == 0;
+}
+
+}  // namespace zelqor

@@ -1,0 +1,42 @@
+// What `zelqor.core.ast` publishes to the other extension modules, through
+// the capsule `zelqor.core.ast._C_API`: its type objects and fast entry
+// points that skip argument parsing. Every function follows the C API
+// conventions (new reference, or null with an exception set).
+#pragma once
+
+#include "zelqor/core/ast/nodes.hpp"
+
+namespace zelqor::ast {
+
+struct Api {
+    int version;
+    PyTypeObject *term_type;
+    PyTypeObject *formula_type;
+    PyTypeObject *types[kKindCount];   // indexed by Kind
+    PyObject *variable_kind_individual;
+    PyObject *default_sort;            // Ind
+
+    // Builds a node of exactly `types[kind]` from its constructor fields in
+    // declaration order (terms: sort first), running every check.
+    PyObject *(*make)(Kind kind, PyObject *const *fields);
+    // The structural queries of the module.
+    PyObject *(*free_variables)(PyObject *node);
+    PyObject *(*bound_variables)(PyObject *node);
+    // Kind of a node whose class is one of ours or derives from one; -1 otherwise.
+    int (*kind_of)(PyObject *node);
+};
+
+inline constexpr int kApiVersion = 1;
+inline constexpr const char *kCapsuleName = "zelqor.core.ast._C_API";
+
+// For the other modules: the API, imported once at module load.
+inline const Api *import_api() {
+    auto *api = static_cast<const Api *>(PyCapsule_Import(kCapsuleName, 0));
+    if (api != nullptr && api->version != kApiVersion) {
+        PyErr_SetString(PyExc_ImportError, "zelqor.core.ast: incompatible C API version");
+        return nullptr;
+    }
+    return api;
+}
+
+}  // namespace zelqor::ast

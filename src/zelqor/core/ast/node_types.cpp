@@ -1,0 +1,317 @@
+// The node classes: slot functions shared by all twelve (grouped by purpose),
+// then the type specs and their creation.
+#include "zelqor/core/ast/node_types.hpp"
+
+#include "common/args.hpp"
+#include "common/compat.hpp"
+#include "zelqor/core/ast/construct.hpp"
+#include "zelqor/core/ast/equality.hpp"
+#include "zelqor/core/ast/kinds.hpp"
+#include "zelqor/core/ast/text_form.hpp"
+
+#if PY_VERSION_HEX < 0x030C0000
+#include <structmember.h>
+#define ZQ_T_OBJECT_EX T_OBJECT_EX
+#define ZQ_T_PYSSIZET T_PYSSIZET
+#define ZQ_READONLY READONLY
+#else
+#define ZQ_T_OBJECT_EX Py_T_OBJECT_EX
+#define ZQ_T_PYSSIZET Py_T_PYSSIZET
+#define ZQ_READONLY Py_READONLY
+#endif
+
+#include <array>
+#include <cstddef>
+#include <cstring>
+#include <utility>
+
+namespace zelqor::ast {
+
+namespace {
+
+constexpr Py_ssize_t basic_size(int nfields) {
+    return static_cast<Py_ssize_t>(offsetof(Node, field) + sizeof(PyObject *) * static_cast<size_t>(nfields));
+}
+
+// ---- construction: tp_new and the vectorcall of the exact classes ----------
+
+void defaults_for(int k, PyObject **out) {
+    const KindInfo &ki = info(k);
+    for (int p = 0; p < ki.nparams; ++p) {
+        const char *name = ki.param_names[p];
+        if (std::strcmp(name, "kind") == 0) {
+            out[p] = g.kind_members[0];
+        } else if (std::strcmp(name, "sort") == 0 || std::strcmp(name, "return_sort") == 0) {
+            out[p] = g.ind;
+        } else {
+            out[p] = nullptr;
+        }
+    }
+}
+
+// Call arguments (in parameter order) to value fields (in storage order).
+PyObject *construct_from_params(int k, PyTypeObject *type, PyObject *const *params) {
+    const KindInfo &ki = info(k);
+    PyObject *values[6] = {};
+    for (int p = 0; p < ki.nparams; ++p) values[ki.param_field[p]] = params[p];
+    return construct(k, type, values);
+}
+
+Signature signature_of(int k, PyObject **defaults) {
+    const KindInfo &ki = info(k);
+    defaults_for(k, defaults);
+    return Signature{ki.init_name, ki.nparams, ki.npositional, ki.param_names, defaults};
+}
+
+PyObject *node_new(PyTypeObject *type, PyObject *args, PyObject *kwargs) {
+    int k = kind_of_type(type);
+    PyObject *defaults[5], *params[5];
+    Signature sig = signature_of(k, defaults);
+    if (!bind_tuple(sig, args, kwargs, params)) return nullptr;
+    return construct_from_params(k, type, params);
+}
+
+// The ordinary type call (tp_new, then tp_init) for vector arguments.
+PyObject *call_type_generically(PyObject *callable, PyObject *const *args, size_t nargsf, PyObject *kwnames) {
+    Py_ssize_t nargs = PyVectorcall_NARGS(nargsf);
+    Ref tuple = Ref::steal(PyTuple_New(nargs));
+    if (!tuple) return nullptr;
+    for (Py_ssize_t i = 0; i < nargs; ++i) PyTuple_SET_ITEM(tuple.get(), i, new_ref(args[i]));
+    Ref kwargs;
+    if (kwnames != nullptr && PyTuple_GET_SIZE(kwnames) > 0) {
+        kwargs = Ref::steal(PyDict_New());
+        if (!kwargs) return nullptr;
+        for (Py_ssize_t i = 0; i < PyTuple_GET_SIZE(kwnames); ++i) {
+            if (PyDict_SetItem(kwargs.get(), PyTuple_GET_ITEM(kwnames, i), args[nargs + i]) < 0) return nullptr;
+        }
+    }
+    return PyType_Type.tp_call(callable, tuple.get(), kwargs.get());
+}
+
+template <int K>
+PyObject *node_vectorcall(PyObject *callable, PyObject *const *args, size_t nargsf, PyObject *kwnames) {
+    PyTypeObject *type = reinterpret_cast<PyTypeObject *>(callable);
+    if (type != g.types[K]) return call_type_generically(callable, args, nargsf, kwnames);
+    PyObject *defaults[5], *params[5];
+    Signature sig = signature_of(K, defaults);
+    if (!bind_vector(sig, args, PyVectorcall_NARGS(nargsf), kwnames, params)) return nullptr;
+    return construct_from_params(K, type, params);
+}
+
+// ---- lifetime ----------------------------------------------------------------
+
+template <int N>
+void node_dealloc(PyObject *self) {
+    PyTypeObject *type = Py_TYPE(self);
+    PyObject_GC_UnTrack(self);
+#if PY_VERSION_HEX < 0x030E0000
+    Py_TRASHCAN_BEGIN(self, node_dealloc<N>)
+#endif
+    Node *node = as_node(self);
+    for (int i = 0; i < N; ++i) Py_CLEAR(node->field[i]);
+    type->tp_free(self);
+    Py_DECREF(type);
+#if PY_VERSION_HEX < 0x030E0000
+    Py_TRASHCAN_END
+#endif
+}
+
+template <int N>
+int node_traverse(PyObject *self, visitproc visit, void *arg) {
+    Py_VISIT(Py_TYPE(self));
+    Node *node = as_node(self);
+    for (int i = 0; i < N; ++i) Py_VISIT(node->field[i]);
+    return 0;
+}
+
+// ---- frozen fields -------------------------------------------------------------
+
+bool is_field_name(int k, PyObject *name) {
+    if (!PyUnicode_Check(name)) return false;
+    const KindInfo &ki = info(k);
+    for (int i = 0; i < ki.nfields; ++i) {
+        if (PyUnicode_CompareWithASCIIString(name, ki.field_names[i]) == 0) return true;
+    }
+    return ki.cached_hash && PyUnicode_CompareWithASCIIString(name, "_hash_cache") == 0;
+}
+
+// As a frozen record: the node's own class refuses every assignment, a
+// subclass refuses assignments to the fields it inherits.
+int node_setattro(PyObject *self, PyObject *name, PyObject *value) {
+    int k = kind_of(self);
+    if (Py_TYPE(self) != g.types[k] && !is_field_name(k, name)) {
+        return PyObject_GenericSetAttr(self, name, value);
+    }
+    Ref message = Ref::steal(PyUnicode_FromFormat(value != nullptr ? "cannot assign to field %R"
+                                                                    : "cannot delete field %R",
+                                                  name));
+    if (message) PyErr_SetObject(g.frozen_instance_error, message.get());
+    return -1;
+}
+
+// ---- pickling and copying --------------------------------------------------------
+
+// Rebuilt through the constructor: positional fields, plus `sort` by keyword
+// for variables and constants; a subclass instance's __dict__ rides along.
+PyObject *node_reduce(PyObject *self, PyObject *) {
+    int k = kind_of(self);
+    const KindInfo &ki = info(k);
+    Ref args = Ref::steal(PyTuple_New(ki.npositional));
+    if (!args) return nullptr;
+    for (int p = 0; p < ki.npositional; ++p) {
+        PyTuple_SET_ITEM(args.get(), p, new_ref(field(self, ki.param_field[p])));
+    }
+    PyObject *type = reinterpret_cast<PyObject *>(Py_TYPE(self));
+    Ref call;
+    if (ki.is_term && k != static_cast<int>(Kind::FunctionApp)) {
+        Ref kwargs = Ref::steal(PyDict_New());
+        if (!kwargs || PyDict_SetItem(kwargs.get(), g.str_sort, field(self, slot::sort)) < 0) return nullptr;
+        call = Ref::steal(Py_BuildValue("O(OOO)", g.newobj_ex, type, args.get(), kwargs.get()));
+    } else {
+        call = Ref::steal(Py_BuildValue("(OO)", type, args.get()));
+    }
+    if (!call) return nullptr;
+    if (Py_TYPE(self) == g.types[k]) return call.release();
+    Ref owned = Ref::steal(PyObject_GetAttrString(self, "__dict__"));
+    if (!owned) {
+        if (!PyErr_ExceptionMatches(PyExc_AttributeError)) return nullptr;
+        PyErr_Clear();
+        return call.release();
+    }
+    PyObject *dict = owned.get();
+    if (!PyDict_Check(dict) || PyDict_GET_SIZE(dict) == 0) return call.release();
+    if (ki.is_term && k != static_cast<int>(Kind::FunctionApp)) {
+        return Py_BuildValue("(OOO)", PyTuple_GET_ITEM(call.get(), 0), PyTuple_GET_ITEM(call.get(), 1), dict);
+    }
+    return Py_BuildValue("(OOO)", type, args.get(), dict);
+}
+
+// Immutable: a copy is the node itself.
+PyObject *node_copy(PyObject *self, PyObject *) { return new_ref(self); }
+PyObject *node_deepcopy(PyObject *self, PyObject *) { return new_ref(self); }
+
+PyMethodDef node_methods[] = {
+    {"__reduce__", node_reduce, METH_NOARGS, "Rebuild through the constructor."},
+    {"__copy__", node_copy, METH_NOARGS, "Nodes are immutable: the copy is the node itself."},
+    {"__deepcopy__", node_deepcopy, METH_O, "Nodes are immutable: the copy is the node itself."},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+// ---- the types -------------------------------------------------------------------
+
+const char *const kSpecNames[kKindCount] = {
+    "zelqor.core.ast.Variable",  "zelqor.core.ast.Constant", "zelqor.core.ast.FunctionApp",
+    "zelqor.core.ast.PredicateApp", "zelqor.core.ast.Equality", "zelqor.core.ast.Not",
+    "zelqor.core.ast.And",       "zelqor.core.ast.Or",       "zelqor.core.ast.Implies",
+    "zelqor.core.ast.Iff",       "zelqor.core.ast.Forall",   "zelqor.core.ast.Exists",
+};
+
+PyMemberDef member_defs[kKindCount][8];
+
+void fill_members(int k) {
+    const KindInfo &ki = info(k);
+    int m = 0;
+    for (int i = 0; i < ki.nfields; ++i) {
+        member_defs[k][m++] = PyMemberDef{ki.field_names[i], ZQ_T_OBJECT_EX,
+                                          basic_size(i), ZQ_READONLY, nullptr};
+    }
+    if (ki.cached_hash) {
+        member_defs[k][m++] = PyMemberDef{"_hash_cache", ZQ_T_PYSSIZET,
+                                          static_cast<Py_ssize_t>(offsetof(Node, hash)), ZQ_READONLY, nullptr};
+    }
+    member_defs[k][m] = PyMemberDef{nullptr, 0, 0, 0, nullptr};
+}
+
+template <int N>
+PyType_Slot *slots_for(int k, hashfunc hash) {
+    static PyType_Slot slots[kKindCount][12];
+    PyType_Slot *s = slots[k];
+    int i = 0;
+    s[i++] = {Py_tp_doc, const_cast<char *>(info(k).doc)};
+    s[i++] = {Py_tp_new, reinterpret_cast<void *>(node_new)};
+    s[i++] = {Py_tp_dealloc, reinterpret_cast<void *>(node_dealloc<N>)};
+    s[i++] = {Py_tp_traverse, reinterpret_cast<void *>(node_traverse<N>)};
+    s[i++] = {Py_tp_hash, reinterpret_cast<void *>(hash)};
+    s[i++] = {Py_tp_richcompare, reinterpret_cast<void *>(node_richcompare)};
+    s[i++] = {Py_tp_repr, reinterpret_cast<void *>(node_repr)};
+    s[i++] = {Py_tp_setattro, reinterpret_cast<void *>(node_setattro)};
+    s[i++] = {Py_tp_members, member_defs[k]};
+    s[i++] = {Py_tp_methods, node_methods};
+    s[i++] = {0, nullptr};
+    return s;
+}
+
+using Vectorcall = PyObject *(*)(PyObject *, PyObject *const *, size_t, PyObject *);
+
+template <int... K>
+constexpr auto make_vectorcalls(std::integer_sequence<int, K...>) {
+    return std::array<Vectorcall, sizeof...(K)>{node_vectorcall<K>...};
+}
+constexpr auto kVectorcalls = make_vectorcalls(std::make_integer_sequence<int, kKindCount>{});
+
+PyType_Slot *slots_for_kind(int k) {
+    hashfunc hash = k == static_cast<int>(Kind::Variable)   ? variable_hash
+                    : k == static_cast<int>(Kind::Constant) ? constant_hash
+                                                            : cached_hash;
+    switch (info(k).nfields) {
+    case 1: return slots_for<1>(k, hash);
+    case 2: return slots_for<2>(k, hash);
+    case 3: return slots_for<3>(k, hash);
+    case 4: return slots_for<4>(k, hash);
+    default: return slots_for<6>(k, hash);
+    }
+}
+
+PyTypeObject *create_base(PyObject *module, const char *name, const char *doc) {
+    static PyType_Slot slots[2][2];
+    static int used = 0;
+    PyType_Slot *s = slots[used++];
+    s[0] = {Py_tp_doc, const_cast<char *>(doc)};
+    s[1] = {0, nullptr};
+    static PyType_Spec specs[2];
+    PyType_Spec *spec = &specs[used - 1];
+    *spec = PyType_Spec{name, 0, 0, Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE, s};
+    return reinterpret_cast<PyTypeObject *>(PyType_FromModuleAndSpec(module, spec, nullptr));
+}
+
+bool set_match_args(int k) {
+    const KindInfo &ki = info(k);
+    Ref names = Ref::steal(PyTuple_New(ki.npositional));
+    if (!names) return false;
+    for (int p = 0; p < ki.npositional; ++p) {
+        PyObject *name = PyUnicode_InternFromString(ki.param_names[p]);
+        if (name == nullptr) return false;
+        PyTuple_SET_ITEM(names.get(), p, name);
+    }
+    return PyObject_SetAttrString(reinterpret_cast<PyObject *>(g.types[k]), "__match_args__", names.get()) == 0;
+}
+
+bool add_type(PyObject *module, const char *name, PyTypeObject *type) {
+    return PyModule_AddObjectRef(module, name, reinterpret_cast<PyObject *>(type)) == 0;
+}
+
+}  // namespace
+
+bool create_node_types(PyObject *module) {
+    g.term = create_base(module, "zelqor.core.ast.Term", "Abstract Base Class for all term AST nodes.");
+    if (g.term == nullptr) return false;
+    g.formula = create_base(module, "zelqor.core.ast.Formula", "Abstract Base Class for all formula AST nodes.");
+    if (g.formula == nullptr) return false;
+    if (!add_type(module, "Term", g.term) || !add_type(module, "Formula", g.formula)) return false;
+
+    static PyType_Spec specs[kKindCount];
+    for (int k = 0; k < kKindCount; ++k) {
+        const KindInfo &ki = info(k);
+        fill_members(k);
+        specs[k] = PyType_Spec{kSpecNames[k], static_cast<int>(basic_size(ki.nfields)), 0,
+                               Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE | Py_TPFLAGS_HAVE_GC, slots_for_kind(k)};
+        PyObject *base = reinterpret_cast<PyObject *>(ki.is_term ? g.term : g.formula);
+        g.types[k] = reinterpret_cast<PyTypeObject *>(PyType_FromModuleAndSpec(module, &specs[k], base));
+        if (g.types[k] == nullptr) return false;
+        g.types[k]->tp_vectorcall = kVectorcalls[k];
+        if (!set_match_args(k) || !add_type(module, ki.name, g.types[k])) return false;
+    }
+    return true;
+}
+
+}  // namespace zelqor::ast

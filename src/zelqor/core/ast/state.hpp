@@ -1,0 +1,61 @@
+// Objects the syntax-tree module resolves once at load and uses on every
+// call: its types, the default sort, interned names and a few constants.
+// They never change after import; the module keeps no other state.
+#pragma once
+
+#include "zelqor/core/ast/nodes.hpp"
+
+namespace zelqor::ast {
+
+struct KindInfo;
+
+struct State {
+    PyObject *module = nullptr;        // strong
+    PyTypeObject *term = nullptr;
+    PyTypeObject *formula = nullptr;
+    PyTypeObject *types[kKindCount] = {};
+    PyObject *variable_kind = nullptr;              // the enum class
+    PyObject *kind_members[3] = {};                 // INDIVIDUAL, PREDICATE, FUNCTION
+    Py_hash_t kind_hashes[3] = {};
+    PyObject *ind = nullptr;                        // default sort
+    PyObject *invalid_formula_error = nullptr;      // the class imported at load
+    PyObject *frozen_instance_error = nullptr;
+    PyObject *newobj_ex = nullptr;                  // copyreg.__newobj_ex__
+    PyObject *empty_frozenset = nullptr;
+    PyObject *zero = nullptr;
+    PyTypeObject *leaf_sort_types[3] = {};          // sort classes whose instances hold no nodes
+    PyObject *str_free_vars = nullptr;
+    PyObject *str_index = nullptr;
+    PyObject *str_arity = nullptr;
+    PyObject *str_body = nullptr;
+    PyObject *str_sort = nullptr;
+    PyObject *second_order_names[4] = {};           // ForallPred, ExistsPred, ForallFunc, ExistsFunc
+};
+
+extern State g;
+
+// Kind of an object whose class is one of the twelve node classes or derives
+// from one; -1 for anything else.
+inline int kind_of_type(PyTypeObject *t) noexcept {
+    for (; t != nullptr; t = t->tp_base) {
+        for (int k = 0; k < kKindCount; ++k) {
+            if (t == g.types[k]) return k;
+        }
+    }
+    return -1;
+}
+inline int kind_of(PyObject *o) noexcept { return kind_of_type(Py_TYPE(o)); }
+inline bool is_exact(PyObject *o, Kind k) noexcept { return Py_TYPE(o) == g.types[static_cast<int>(k)]; }
+inline bool is_a(PyObject *o, Kind k) noexcept { return PyObject_TypeCheck(o, g.types[static_cast<int>(k)]); }
+
+// Raises the module's InvalidFormulaError (looked up at raise time, so a
+// replaced module attribute is obeyed) with `message`. Always returns null.
+PyObject *raise_invalid(PyObject *message);
+// "<prefix><class 'x.Y'>" as InvalidFormulaError.
+PyObject *raise_invalid_with_type(const char *prefix, PyObject *obj);
+
+// Whether the object can never be part of a reference cycle through a node:
+// not tracked by the cycle collector, or one of the known immutable leaves.
+bool is_gc_leaf(PyObject *o);
+
+}  // namespace zelqor::ast

@@ -1,0 +1,59 @@
+"""Trees deeper than the stack: every operation succeeds or raises RecursionError, never crashes."""
+
+import subprocess
+import sys
+import textwrap
+
+SCRIPT = textwrap.dedent("""
+    import copy, pickle, sys
+    from zelqor.core.ast import *
+
+    def chain(n):
+        f = PredicateApp("P", 1, (Variable(0),))
+        for _ in range(n):
+            f = Not(f)
+        return f
+
+    deep, twin = chain(N), chain(N)
+    outcomes = []
+    for name, op in [
+        ("hash", lambda: hash(deep)),
+        ("eq", lambda: deep == twin),
+        ("ne", lambda: deep != Not(twin)),
+        ("free_variables", lambda: free_variables(deep)),
+        ("bound_variables", lambda: bound_variables(deep)),
+        ("formula_depth", lambda: formula_depth(deep)),
+        ("formula_size", lambda: formula_size(deep)),
+        ("canonicalize", lambda: canonicalize_bound_variables(deep)),
+        ("repr", lambda: repr(deep)),
+        ("pickle", lambda: pickle.dumps(deep)),
+    ]:
+        try:
+            result = op()
+            outcomes.append(f"{name}=ok")
+        except RecursionError:
+            outcomes.append(f"{name}=RecursionError")
+    assert deep == twin  # equality does not recurse
+    del deep, twin
+    assert formula_depth(chain(50)) == 51  # the interpreter is still usable
+    print(" ".join(outcomes))
+""")
+
+
+def run(depth):
+    return subprocess.run([sys.executable, "-c", f"N = {depth}\n" + SCRIPT],
+                          capture_output=True, text=True, timeout=300)
+
+
+def test_million_deep_chain_never_crashes():
+    done = run(10**6)
+    assert done.returncode == 0, done.stderr[-2000:]
+    assert "hash=ok" in done.stdout and "eq=ok" in done.stdout and "ne=ok" in done.stdout
+
+
+def test_wide_argument_tuple():
+    from zelqor.core.ast import PredicateApp, Variable, formula_size, free_variables
+
+    args = tuple(Variable(i) for i in range(100_000))
+    atom = PredicateApp("P", len(args), args)
+    assert len(free_variables(atom)) == 100_000 and formula_size(atom) == 100_001
