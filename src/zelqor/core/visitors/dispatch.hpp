@@ -1,0 +1,83 @@
+// visit(node): the exact class of the node, looked up in the class's
+// `_dispatch_table`, names the operation; the operation is called through
+// Python unless the visitor's class (and the object) still leave it to our
+// own C++ implementation, which is then called directly.
+#pragma once
+
+#include "zelqor/core/visitors/object.hpp"
+
+#include <cstddef>
+
+namespace zelqor::visitors {
+
+using ValueFn = PyObject *(*)(PyObject *self, PyObject *node);
+
+enum Family : int { kFamilyVisit, kFamilyTransform, kFamilyDepth, kFamilySize, kFamilyCollect, kFamilyExport };
+
+// One operation implemented in C++: the method the class exposes, its plain
+// entry point, and a family-specific entry used while the family recurses
+// (for instance the export appends to one shared text buffer).
+struct OpImpl {
+    PyMethodDef def;           // first member: the method descriptor points here
+    ValueFn value;
+    int family;
+    const void *fast;
+    const char *qualname;      // "ExportVisitor.visit_not", for argument errors
+};
+
+// Makes `impls` known as ours (their descriptors can be short-circuited).
+void register_impls(const OpImpl *impls, int count);
+
+// Argument binding for an operation called with keywords or a wrong count.
+PyObject *bind_node(ValueFn fn, PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames);
+
+template <ValueFn Fn>
+PyObject *op_method(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
+    if (nargs == 1 && kwnames == nullptr) return Fn(self, args[0]);
+    return bind_node(Fn, self, args, nargs, kwnames);
+}
+
+template <class F>
+const void *fast_entry(F f) { return reinterpret_cast<const void *>(f); }
+inline const void *fast_entry(std::nullptr_t) { return nullptr; }
+
+#define ZQ_OP(name, fn, family, fast, qualname)                                                          \
+    OpImpl {                                                                                              \
+        {name, reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(op_method<fn>)),                \
+         METH_FASTCALL | METH_KEYWORDS, nullptr},                                                         \
+            fn, family, fast_entry(fast), qualname                                    \
+    }
+
+// Where a child goes: either a C++ operation to call (impl) or a value
+// already produced through Python (an overridden `visit` or operation).
+struct Route {
+    const OpImpl *impl = nullptr;
+};
+
+// self.visit(child) as every operation recurses. On success either
+// `route.impl` is set (the caller runs it, directly or through its family
+// entry) or `value` holds the result.
+bool visit_child(VisitorObject *self, PyObject *child, Route &route, Ref &value);
+
+// The same, but always producing the value.
+PyObject *visit_value(PyObject *self, PyObject *child);
+
+// `visitor.visit(node)` on any object (a visitor of ours or anything else).
+PyObject *call_visit(PyObject *visitor, PyObject *node);
+
+// ASTVisitor.visit and ASTVisitor.__init_subclass__.
+PyMethodDef *visit_method_def();
+extern PyMethodDef init_subclass_def;
+
+// What a visitor class adds to its base: operations, other methods, fields.
+struct ClassParts {
+    const OpImpl *ops;
+    int count;
+    PyMethodDef *methods;      // null-terminated, or null
+    PyMemberDef *members;      // null-terminated, or null
+};
+
+extern const ClassParts kTransformerFamily, kSubstitutionFamily, kDepthFamily, kSizeFamily, kCollectorFamily,
+    kExportFamily;
+
+}  // namespace zelqor::visitors

@@ -1,0 +1,165 @@
+// The layout type shared by all visitors, and the abstract declarations of ASTVisitor.
+#include "zelqor/core/visitors/object.hpp"
+
+#include "common/args.hpp"
+
+#include <cstddef>
+
+#include "zelqor/core/visitors/members.hpp"
+
+namespace zelqor::visitors {
+
+namespace {
+
+// ---- _VisitorBase -----------------------------------------------------------------
+
+// object.__new__ semantics: refuse arguments unless some class defines
+// __init__, and refuse abstract classes with the interpreter's own message.
+PyObject *base_new(PyTypeObject *type, PyObject *args, PyObject *kwargs) {
+    bool excess = PyTuple_GET_SIZE(args) > 0 || (kwargs != nullptr && PyDict_GET_SIZE(kwargs) > 0);
+    if (excess && type->tp_init == PyBaseObject_Type.tp_init) {
+        PyErr_Format(PyExc_TypeError, "%.200s() takes no arguments", type->tp_name);
+        return nullptr;
+    }
+    Ref empty = Ref::steal(PyTuple_New(0));
+    if (!empty) return nullptr;
+    return PyBaseObject_Type.tp_new(type, empty.get(), nullptr);
+}
+
+int base_traverse(PyObject *self, visitproc visit, void *arg) {
+    Py_VISIT(Py_TYPE(self));
+    VisitorObject *v = as_visitor(self);
+    Py_VISIT(v->notation);
+    Py_VISIT(v->mapping);
+    return 0;
+}
+
+int base_clear(PyObject *self) {
+    VisitorObject *v = as_visitor(self);
+    Py_CLEAR(v->notation);
+    Py_CLEAR(v->mapping);
+    return 0;
+}
+
+void base_dealloc(PyObject *self) {
+    PyTypeObject *type = Py_TYPE(self);
+    PyObject_GC_UnTrack(self);
+    if (as_visitor(self)->weakrefs != nullptr) PyObject_ClearWeakRefs(self);
+    base_clear(self);
+    type->tp_free(self);
+    Py_DECREF(type);
+}
+
+PyMemberDef base_members[] = {
+    {"__weaklistoffset__", ZQ_T_PYSSIZET, static_cast<Py_ssize_t>(offsetof(VisitorObject, weakrefs)), ZQ_READONLY,
+     nullptr},
+    {nullptr, 0, 0, 0, nullptr},
+};
+
+PyType_Slot base_slots[] = {
+    {Py_tp_doc, const_cast<char *>("Storage shared by the visitor classes.")},
+    {Py_tp_new, reinterpret_cast<void *>(base_new)},
+    {Py_tp_dealloc, reinterpret_cast<void *>(base_dealloc)},
+    {Py_tp_traverse, reinterpret_cast<void *>(base_traverse)},
+    {Py_tp_clear, reinterpret_cast<void *>(base_clear)},
+    {Py_tp_members, base_members},
+    {0, nullptr},
+};
+
+PyType_Spec base_spec = {
+    "zelqor.core.visitors._VisitorBase", static_cast<int>(sizeof(VisitorObject)), 0,
+    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE | Py_TPFLAGS_HAVE_GC, base_slots,
+};
+
+// ---- abstract declarations ------------------------------------------------------
+
+struct AbstractOp {
+    PyObject_HEAD
+    int op;
+};
+
+PyObject *abstract_get(PyObject *self, PyObject *obj, PyObject *) {
+    if (obj == nullptr || obj == Py_None) return new_ref(self);
+    return PyMethod_New(self, obj);
+}
+
+PyObject *abstract_qualname(PyObject *self, void *) {
+    return PyUnicode_FromFormat("ASTVisitor.%U", g.op_names[reinterpret_cast<AbstractOp *>(self)->op]);
+}
+
+PyObject *abstract_name(PyObject *self, void *) {
+    return new_ref(g.op_names[reinterpret_cast<AbstractOp *>(self)->op]);
+}
+
+PyObject *abstract_true(PyObject *, void *) { Py_RETURN_TRUE; }
+
+PyObject *abstract_repr(PyObject *self) {
+    return PyUnicode_FromFormat("<abstract method ASTVisitor.%U>", g.op_names[reinterpret_cast<AbstractOp *>(self)->op]);
+}
+
+// Called as a plain function of (self, node): does nothing, returns None.
+PyObject *abstract_call(PyObject *self, PyObject *args, PyObject *kwargs) {
+    static const char *const names[] = {"node"};
+    static PyObject *const defaults[] = {nullptr};
+    Ref qualname = Ref::steal(abstract_qualname(self, nullptr));
+    if (!qualname) return nullptr;
+    const char *qual = PyUnicode_AsUTF8(qualname.get());
+    if (qual == nullptr) return nullptr;
+    Py_ssize_t n = PyTuple_GET_SIZE(args);
+    if (n == 0) {
+        PyErr_Format(PyExc_TypeError, "%s() missing 2 required positional arguments: 'self' and 'node'", qual);
+        return nullptr;
+    }
+    Ref rest = Ref::steal(PyTuple_GetSlice(args, 1, n));
+    if (!rest) return nullptr;
+    Signature sig{qual, 1, 1, names, defaults};
+    PyObject *node;
+    if (!bind_tuple(sig, rest.get(), kwargs, &node)) return nullptr;
+    Py_RETURN_NONE;
+}
+
+void abstract_dealloc(PyObject *self) {
+    PyTypeObject *type = Py_TYPE(self);
+    type->tp_free(self);
+    Py_DECREF(type);
+}
+
+PyGetSetDef abstract_getset[] = {
+    {"__isabstractmethod__", abstract_true, nullptr, nullptr, nullptr},
+    {"__name__", abstract_name, nullptr, nullptr, nullptr},
+    {"__qualname__", abstract_qualname, nullptr, nullptr, nullptr},
+    {nullptr, nullptr, nullptr, nullptr, nullptr},
+};
+
+PyType_Slot abstract_slots[] = {
+    {Py_tp_doc, const_cast<char *>("An operation every concrete visitor must implement.")},
+    {Py_tp_dealloc, reinterpret_cast<void *>(abstract_dealloc)},
+    {Py_tp_descr_get, reinterpret_cast<void *>(abstract_get)},
+    {Py_tp_call, reinterpret_cast<void *>(abstract_call)},
+    {Py_tp_repr, reinterpret_cast<void *>(abstract_repr)},
+    {Py_tp_getset, abstract_getset},
+    {0, nullptr},
+};
+
+PyType_Spec abstract_spec = {
+    "zelqor.core.visitors._AbstractOperation", static_cast<int>(sizeof(AbstractOp)), 0,
+    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_DISALLOW_INSTANTIATION, abstract_slots,
+};
+
+}  // namespace
+
+bool create_base_types(PyObject *module) {
+    g.base = reinterpret_cast<PyTypeObject *>(PyType_FromModuleAndSpec(module, &base_spec, nullptr));
+    if (g.base == nullptr) return false;
+    g.abstract_op = reinterpret_cast<PyTypeObject *>(PyType_FromModuleAndSpec(module, &abstract_spec, nullptr));
+    return g.abstract_op != nullptr;
+}
+
+PyObject *new_abstract_op(int op) {
+    AbstractOp *self = PyObject_New(AbstractOp, g.abstract_op);
+    if (self == nullptr) return nullptr;
+    self->op = op;
+    return reinterpret_cast<PyObject *>(self);
+}
+
+}  // namespace zelqor::visitors

@@ -1,0 +1,77 @@
+// Objects the visitors module resolves once at load: the syntax-tree API,
+// its own classes, interned names. They never change after import.
+#pragma once
+
+#include "zelqor/core/ast/api.hpp"
+
+namespace zelqor::visitors {
+
+// The sixteen operations, in table order. The first twelve follow ast::Kind.
+inline constexpr int kOpCount = 16;
+enum Op : int {
+    kVariable, kConstant, kFunctionApp, kPredicateApp, kEquality, kNot, kAnd, kOr, kImplies, kIff,
+    kForall, kExists, kForallPred, kExistsPred, kForallFunc, kExistsFunc,
+};
+
+// The visitor classes, in definition order.
+enum ClassId : int {
+    kASTVisitor, kASTTransformer, kDepthVisitor, kSizeVisitor, kFreeVariableCollector,
+    kSubstitutionTransformer, kExportVisitor, kClassCount,
+};
+
+// Module attributes the operations look up when they run (a caller may
+// replace them); the index is into State::global_names.
+enum Global : int {
+    // 0..15: the node classes of the dispatch table, in op order.
+    kTerm = kOpCount, kFormula, kFreeVariableCollectorName, kSubstitutionTransformerName, kGlobalCount,
+};
+
+struct State {
+    PyObject *module = nullptr;                  // strong
+    PyObject *dict = nullptr;                    // the module's namespace (borrowed from module)
+    const ast::Api *api = nullptr;
+    PyTypeObject *base = nullptr;                // C layout shared by every visitor
+    PyTypeObject *abstract_op = nullptr;         // type of the abstract declarations
+    PyObject *classes[kClassCount] = {};
+    PyObject *originals[kGlobalCount] = {};      // what each global was at load
+    PyObject *global_names[kGlobalCount] = {};
+    PyObject *op_names[kOpCount] = {};           // "visit_variable", ...
+    PyObject *str_visit = nullptr;
+    PyObject *str_dispatch_table = nullptr;
+    PyObject *str_init_subclass = nullptr;
+    PyObject *str_name = nullptr, *str_sort = nullptr, *str_id = nullptr, *str_kind = nullptr;
+    PyObject *str_operand = nullptr, *str_left = nullptr, *str_right = nullptr;
+    PyObject *str_variable = nullptr, *str_body = nullptr;
+    PyObject *str_func = nullptr, *str_pred = nullptr, *str_arity = nullptr, *str_args = nullptr;
+    PyObject *str_return_sort = nullptr, *str_update = nullptr, *str_items = nullptr;
+    PyObject *empty_str = nullptr;
+    PyObject *notations[4] = {};                 // indexed by Notation; [0] unused
+    PyObject *field_kwnames[kOpCount] = {};      // keyword names used to rebuild each node class
+    bool asserts = true;                         // false under `python -O`
+};
+
+extern State g;
+
+bool init_state(PyObject *module);
+
+// The current value of a module attribute (new reference), NameError if gone.
+PyObject *global(int which);
+// Whether the module attribute still holds the object it held at load.
+// -1 with an exception set if the name is gone.
+int global_is_original(int which);
+
+// isinstance(obj, <module attribute>), with the interpreter's semantics.
+int is_instance_of_global(PyObject *obj, int which);
+
+// Calls a node class given by a module attribute with keyword fields; when the
+// attribute is still our own class, builds through the syntax-tree API.
+// `fields` are in the class's field order (terms without `sort`).
+PyObject *build_node(int which, PyObject *const *fields, int nfields);
+
+// An assertion failure: AssertionError without a message.
+inline PyObject *assertion_failed() {
+    PyErr_SetNone(PyExc_AssertionError);
+    return nullptr;
+}
+
+}  // namespace zelqor::visitors

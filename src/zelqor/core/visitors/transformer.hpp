@@ -1,0 +1,4 @@
+// ASTTransformer and SubstitutionTransformer.
+#pragma once
+
+#include "zelqor/core/visitors/dispatch.hpp"
