@@ -6,6 +6,8 @@
 #include "zelqor/core/visitors/dispatch.hpp"
 #include "zelqor/core/visitors/fields.hpp"
 
+#include <optional>
+
 namespace zelqor::visitors {
 
 namespace {
@@ -18,12 +20,12 @@ struct SetVal {
 using CollectFn = bool (*)(PyObject *self, PyObject *node, SetVal &out);
 
 bool collect_child(PyObject *self, PyObject *child, SetVal &out) {
-    RecursionGuard guard(" while collecting free variables");
-    if (!guard.ok()) return false;
     Route route;
     Ref value;
     if (!visit_child(as_visitor(self), child, route, value)) return false;
     if (route.impl != nullptr) {
+        std::optional<RecursionGuard> guard;
+        if (needs_guard(route) && !guard.emplace(" while collecting free variables").ok()) return false;
         if (route.impl->family == kFamilyCollect) {
             return reinterpret_cast<CollectFn>(route.impl->fast)(self, child, out);
         }
@@ -70,6 +72,39 @@ bool join(SetVal &l, SetVal &r, SetVal &out) {
     return bool(out.obj);
 }
 
+extern const OpImpl ops[kOpCount];
+
+// target.update(visit(arg)) for an argument of an application, `target` being
+// an owned set. A term that our own operations handle adds its variables
+// straight into `target`: updating with a set built from the same updates
+// gives the same set.
+bool collect_arg_into(PyObject *self, PyObject *arg, PyObject *target) {
+    Route route;
+    Ref value;
+    if (!visit_child(as_visitor(self), arg, route, value)) return false;
+    if (route.impl == &ops[kVariable]) return PySet_Add(target, arg) == 0;
+    std::optional<RecursionGuard> guard;
+    if (needs_guard(route) && !guard.emplace(" while collecting free variables").ok()) return false;
+    if (route.impl == &ops[kConstant]) return true;
+    if (route.impl == &ops[kFunctionApp]) {
+        Ref args = app_args(arg, kFunctionApp);
+        return args && for_each_arg(args.get(), [&](PyObject *a) { return collect_arg_into(self, a, target); });
+    }
+    SetVal child, into;
+    if (route.impl != nullptr) {
+        if (route.impl->family == kFamilyCollect) {
+            if (!reinterpret_cast<CollectFn>(route.impl->fast)(self, arg, child)) return false;
+        } else if (!(child.obj = Ref::steal(route.impl->value(self, arg)))) {
+            return false;
+        }
+    } else {
+        child.obj = std::move(value);
+    }
+    into.obj = Ref::borrow(target);
+    child.owned = false;  // never swapped in for `target`
+    return update(into, child);
+}
+
 bool collect_variable(PyObject *, PyObject *node, SetVal &out) {
     return new_set(out) && PySet_Add(out.obj.get(), node) == 0;
 }
@@ -80,10 +115,7 @@ template <int K>
 bool collect_app(PyObject *self, PyObject *node, SetVal &out) {
     Ref args = app_args(node, K);
     if (!args || !new_set(out)) return false;
-    return for_each_arg(args.get(), [&](PyObject *arg) {
-        SetVal child;
-        return collect_child(self, arg, child) && update(out, child);
-    });
+    return for_each_arg(args.get(), [&](PyObject *arg) { return collect_arg_into(self, arg, out.obj.get()); });
 }
 
 template <int K>

@@ -55,10 +55,9 @@ unsigned int version_tag(PyTypeObject *type) {
     return type->tp_version_tag;
 }
 
-void refresh(VisitorObject *self) {
+void recompute(VisitorObject *self) {
     PyTypeObject *type = Py_TYPE(self);
     DispatchCache &c = self->cache;
-    if (c.type == type && c.tag != 0 && type->tp_version_tag == c.tag) return;
     c.type = type;
     c.tag = version_tag(type);
     c.table = _PyType_Lookup(type, g.str_dispatch_table);
@@ -69,6 +68,12 @@ void refresh(VisitorObject *self) {
     c.own_visit = visit != nullptr && visit->family == kFamilyVisit;
     for (int op = 0; op < kOpCount; ++op) c.ops[op] = plain ? our_impl(type, g.op_names[op]) : nullptr;
     if (PyErr_Occurred()) PyErr_Clear();  // lookups never fail; keep no stray error
+}
+
+inline void refresh(VisitorObject *self) {
+    PyTypeObject *type = Py_TYPE(self);
+    const DispatchCache &c = self->cache;
+    if (c.type != type || c.tag == 0 || type->tp_version_tag != c.tag) recompute(self);
 }
 
 // The object's __dict__ when it could shadow a method (non-empty), else null.
@@ -103,28 +108,114 @@ int op_index(PyObject *name) {
     return -1;
 }
 
+// ---- reading the dispatch table --------------------------------------------------
+//
+// A table is a plain dict that nobody is expected to change, but callers may.
+// Its content is read once into the cache, and read again whenever the dict
+// may have changed: on 3.12+ a dict watcher on the tables we read bumps an
+// epoch; on 3.11 every dict mutation gives the dict a new version tag.
+
+#if PY_VERSION_HEX >= 0x030C0000
+int watcher_id = -1;
+uint64_t table_epoch = 1;
+
+int on_table_change(PyDict_WatchEvent, PyObject *, PyObject *, PyObject *) {
+    ++table_epoch;
+    return 0;
+}
+
+uint64_t table_stamp(PyObject *) { return table_epoch; }
+
+bool watch_table(PyObject *table) {
+    if (watcher_id < 0) watcher_id = PyDict_AddWatcher(on_table_change);
+    if (watcher_id < 0 || PyDict_Watch(watcher_id, table) < 0) {
+        PyErr_Clear();
+        return false;
+    }
+    return true;
+}
+#else
+_Pragma("GCC diagnostic push") _Pragma("GCC diagnostic ignored \"-Wdeprecated-declarations\"")
+uint64_t table_stamp(PyObject *table) { return reinterpret_cast<PyDictObject *>(table)->ma_version_tag; }
+_Pragma("GCC diagnostic pop")
+bool watch_table(PyObject *) { return true; }
+#endif
+
+// Classes compare by identity unless their metaclass says otherwise.
+bool plain_class(PyTypeObject *cls) {
+    PyTypeObject *meta = Py_TYPE(cls);
+    if (meta == &PyType_Type) return true;
+    return meta->tp_richcompare == PyType_Type.tp_richcompare && meta->tp_hash == PyType_Type.tp_hash;
+}
+
+void snapshot(DispatchCache &c, PyObject *table) {
+    c.snap_table = table;
+    c.snap_count = -1;
+    if (!watch_table(table)) return;
+    c.snap_stamp = table_stamp(table);
+    if (PyDict_GET_SIZE(table) > kOpCount) return;
+    Py_ssize_t pos = 0;
+    PyObject *key, *value;
+    int n = 0;
+    while (PyDict_Next(table, &pos, &key, &value)) {
+        if (!PyType_Check(key) || !plain_class(reinterpret_cast<PyTypeObject *>(key))) return;
+        int op = op_index(value);
+        if (op < 0) return;
+        c.snap_keys[n] = reinterpret_cast<PyTypeObject *>(key);
+        c.snap_ops[n++] = static_cast<signed char>(op);
+    }
+    c.snap_count = n;
+}
+
+// The operation index for the node's exact class from the snapshot: 1 found,
+// 0 absent, -1 the snapshot cannot answer.
+int from_snapshot(DispatchCache &c, PyObject *node) {
+    PyObject *table = c.table;
+    if (table == nullptr || !PyDict_CheckExact(table)) return -1;
+    if (c.snap_table != table || c.snap_stamp != table_stamp(table)) snapshot(c, table);
+    PyTypeObject *type = Py_TYPE(node);
+    if (c.snap_count < 0 || !plain_class(type)) return -1;
+    for (int i = 0; i < c.snap_count; ++i) {
+        if (c.snap_keys[i] == type) return c.snap_ops[i] + 1;
+    }
+    return 0;
+}
+
 // Steps 1 to 3 of visit: the operation name for the node's exact class.
 // On success `name` is set; `impl` is our operation when it may be called directly.
-bool find_operation(VisitorObject *self, PyObject *node, PyObject *dict, Ref &name, const OpImpl *&impl) {
-    PyObject *type = reinterpret_cast<PyObject *>(Py_TYPE(node));
-    Ref table = Ref::borrow(self->cache.table);
-    if (!table) {
-        table = Ref::steal(PyObject_GetAttr(reinterpret_cast<PyObject *>(Py_TYPE(self)), g.str_dispatch_table));
-        if (!table) return false;
-    }
-    if (PyDict_CheckExact(table.get())) {
-        name = Ref::borrow(PyDict_GetItemWithError(table.get(), type));
-        if (!name && PyErr_Occurred()) return false;
-    } else {
-        name = Ref::steal(PyObject_CallMethod(table.get(), "get", "O", type));
-        if (!name) return false;
-        if (name.get() == Py_None) name.reset();
-    }
-    if (!name) {
+bool find_operation(VisitorObject *self, PyObject *node, PyObject *dict, Ref &name, const OpImpl *&impl,
+                    int *op_out = nullptr) {
+    int found = from_snapshot(self->cache, node);
+    if (found == 0) {
         unsupported(node);
         return false;
     }
-    int op = op_index(name.get());
+    int op;
+    if (found > 0) {
+        op = found - 1;
+        name = Ref::borrow(g.op_names[op]);
+    } else {
+        PyObject *type = reinterpret_cast<PyObject *>(Py_TYPE(node));
+        Ref table = Ref::borrow(self->cache.table);
+        if (!table) {
+            table = Ref::steal(PyObject_GetAttr(reinterpret_cast<PyObject *>(Py_TYPE(self)), g.str_dispatch_table));
+            if (!table) return false;
+        }
+        if (PyDict_CheckExact(table.get())) {
+            name = Ref::borrow(PyDict_GetItemWithError(table.get(), type));
+            if (!name && PyErr_Occurred()) return false;
+        } else {
+            name = Ref::steal(PyObject_CallMethod(table.get(), "get", "O", type));
+            if (!name) return false;
+            if (name.get() == Py_None) name.reset();
+        }
+        if (!name) {
+            unsupported(node);
+            return false;
+        }
+        op = op_index(name.get());
+    }
+    if (op_out != nullptr) *op_out = op;
     impl = op >= 0 ? self->cache.ops[op] : nullptr;
     if (impl != nullptr) {
         int hidden = shadowed(dict, name.get());
@@ -214,6 +305,19 @@ PyObject *bind_node(ValueFn fn, PyObject *self, PyObject *const *args, Py_ssize_
 
 bool visit_child(VisitorObject *self, PyObject *child, Route &route, Ref &value) {
     refresh(self);
+    DispatchCache &c = self->cache;
+    if (c.own_visit && !c.dict_instances) {
+        // The common case: our own `visit` on an object without a __dict__,
+        // the table read from the snapshot.
+        int found = from_snapshot(c, child);
+        if (found > 0) {
+            route.op = found - 1;
+            route.impl = c.ops[route.op];
+            if (route.impl != nullptr) return true;
+            value = Ref::steal(call_method(reinterpret_cast<PyObject *>(self), g.op_names[route.op], child));
+            return bool(value);
+        }
+    }
     Ref dict, name;
     if (!instance_dict(self, dict)) return false;
     PyObject *self_obj = reinterpret_cast<PyObject *>(self);
@@ -224,7 +328,7 @@ bool visit_child(VisitorObject *self, PyObject *child, Route &route, Ref &value)
         return bool(value);
     }
     const OpImpl *impl = nullptr;
-    if (!find_operation(self, child, dict.get(), name, impl)) return false;
+    if (!find_operation(self, child, dict.get(), name, impl, &route.op)) return false;
     if (impl != nullptr) {
         route.impl = impl;
         return true;
@@ -234,13 +338,14 @@ bool visit_child(VisitorObject *self, PyObject *child, Route &route, Ref &value)
 }
 
 PyObject *visit_value(PyObject *self, PyObject *child) {
-    RecursionGuard guard(" while visiting a syntax tree");
-    if (!guard.ok()) return nullptr;
     Route route;
     Ref value;
     if (!visit_child(as_visitor(self), child, route, value)) return nullptr;
-    if (route.impl != nullptr) return route.impl->value(self, child);
-    return value.release();
+    if (route.impl == nullptr) return value.release();
+    if (!needs_guard(route)) return route.impl->value(self, child);
+    RecursionGuard guard(" while visiting a syntax tree");
+    if (!guard.ok()) return nullptr;
+    return route.impl->value(self, child);
 }
 
 PyObject *call_visit(PyObject *visitor, PyObject *node) {

@@ -52,7 +52,12 @@ inline const void *fast_entry(std::nullptr_t) { return nullptr; }
 // already produced through Python (an overridden `visit` or operation).
 struct Route {
     const OpImpl *impl = nullptr;
+    int op = -1;
 };
+
+// Operations on variables and constants do not recurse: the walk enters the
+// recursion guard for every other step.
+inline bool needs_guard(const Route &route) { return route.op != kVariable && route.op != kConstant; }
 
 // self.visit(child) as every operation recurses. On success either
 // `route.impl` is set (the caller runs it, directly or through its family

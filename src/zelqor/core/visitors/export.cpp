@@ -12,6 +12,8 @@
 
 #include "zelqor/core/visitors/members.hpp"
 
+#include <optional>
+
 namespace zelqor::visitors {
 
 namespace {
@@ -30,11 +32,11 @@ bool missing_notation(PyObject *self) {
 }
 
 bool render_child(PyObject *self, PyObject *child, Writer &w, Ref &value) {
-    RecursionGuard guard(" while exporting a syntax tree");
-    if (!guard.ok()) return false;
     Route route;
     if (!visit_child(as_visitor(self), child, route, value)) return false;
     if (route.impl == nullptr) return true;
+    std::optional<RecursionGuard> guard;
+    if (needs_guard(route) && !guard.emplace(" while exporting a syntax tree").ok()) return false;
     if (route.impl->family == kFamilyExport) {
         return reinterpret_cast<RenderFn>(route.impl->fast)(self, child, w, value);
     }

@@ -5,6 +5,8 @@
 #include "zelqor/core/visitors/dispatch.hpp"
 #include "zelqor/core/visitors/fields.hpp"
 
+#include <optional>
+
 namespace zelqor::visitors {
 
 namespace {
@@ -72,12 +74,12 @@ using MeasureFn = bool (*)(PyObject *self, PyObject *node, Num &out);
 
 template <int F>
 bool measure_child(PyObject *self, PyObject *child, Num &out) {
-    RecursionGuard guard(" while measuring a syntax tree");
-    if (!guard.ok()) return false;
     Route route;
     Ref value;
     if (!visit_child(as_visitor(self), child, route, value)) return false;
     if (route.impl != nullptr) {
+        std::optional<RecursionGuard> guard;
+        if (needs_guard(route) && !guard.emplace(" while measuring a syntax tree").ok()) return false;
         if (route.impl->family == F) return reinterpret_cast<MeasureFn>(route.impl->fast)(self, child, out);
         value = Ref::steal(route.impl->value(self, child));
         if (!value) return false;

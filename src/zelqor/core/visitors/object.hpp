@@ -18,6 +18,13 @@ struct DispatchCache {
     bool dict_instances;            // instances carry a __dict__ that may shadow methods
     bool own_visit;                 // `visit` is ours
     const OpImpl *ops[kOpCount];    // null: call through the attribute
+    // The table's content read once (classes to operation indices), valid
+    // while the table object and its stamp stay the same.
+    PyObject *snap_table;           // borrowed, compared only
+    uint64_t snap_stamp;
+    int snap_count;                 // -1: the table's content cannot be read this way
+    PyTypeObject *snap_keys[kOpCount];
+    signed char snap_ops[kOpCount];
 };
 
 enum Notation : int { kNotationUnset = 0, kInfix, kPrefix, kLatex };

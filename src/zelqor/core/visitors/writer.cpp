@@ -1,6 +1,5 @@
 #include "zelqor/core/visitors/writer.hpp"
 
-#include <cstdio>
 #include <new>
 
 namespace zelqor::visitors {
@@ -23,10 +22,10 @@ bool Writer::widen() {
     return true;
 }
 
-bool Writer::literal(const char *s) {
+bool Writer::literal(std::string_view s) {
     try {
         if (wide_) {
-            for (; *s; ++s) wbuf_.push_back(static_cast<unsigned char>(*s));
+            for (char c : s) wbuf_.push_back(static_cast<unsigned char>(c));
         } else {
             buf_.append(s);
         }
@@ -70,8 +69,14 @@ bool Writer::integer(PyObject *i) {
         long long x = PyLong_AsLongLongAndOverflow(i, &overflow);
         if (overflow == 0 && !(x == -1 && PyErr_Occurred())) {
             char digits[24];
-            std::snprintf(digits, sizeof digits, "%lld", x);
-            return literal(digits);
+            char *end = digits + sizeof digits, *p = end;
+            unsigned long long u = x < 0 ? 0ULL - static_cast<unsigned long long>(x) : static_cast<unsigned long long>(x);
+            do {
+                *--p = static_cast<char>('0' + u % 10);
+                u /= 10;
+            } while (u != 0);
+            if (x < 0) *--p = '-';
+            return literal(std::string_view(p, static_cast<size_t>(end - p)));
         }
         PyErr_Clear();
     }

@@ -6,6 +6,7 @@
 #include "common/pyref.hpp"
 
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -14,7 +15,7 @@ namespace zelqor::visitors {
 class Writer {
 public:
     // ASCII literal.
-    bool literal(const char *s);
+    bool literal(std::string_view s);
     // The characters of a str (subclasses included), as they are.
     bool text(PyObject *s);
     // `value` as an f-string inserts it: str as it is, anything else formatted.
