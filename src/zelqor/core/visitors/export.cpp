@@ -123,7 +123,7 @@ bool render_app(PyObject *self, PyObject *node, Writer &w, Ref &bare) {
     if (!shown) return false;
     Ref args = app_args(node, K);
     if (!args) return false;
-    int has_args = PyObject_IsTrue(args.get());
+    int has_args = PyTuple_CheckExact(args.get()) ? PyTuple_GET_SIZE(args.get()) > 0 : PyObject_IsTrue(args.get());
     if (has_args < 0) return false;
     if (K == kPredicateApp && !has_args) return bare_result(std::move(shown), bare);
     int code = notation(self);
@@ -152,7 +152,7 @@ bool render_equality(PyObject *self, PyObject *node, Writer &w, Ref &) {
 }
 
 struct Connective {
-    const char *infix, *prefix_head, *latex;
+    std::string_view infix, prefix_head, latex;
 };
 const Connective kConnectives[4] = {
     {" & ", "(and ", " \\land "},
@@ -166,8 +166,10 @@ bool render_binary(PyObject *self, PyObject *node, Writer &w, Ref &) {
     const Connective &c = kConnectives[K - kAnd];
     int code = notation(self);
     Ref left = node_field(node, K, ast::slot::left, g.str_left);
-    if (!left || !w.literal(code == kPrefix ? c.prefix_head : "(") || !insert(self, left.get(), w)) return false;
-    if (!w.literal(code == kPrefix ? " " : code == kLatex ? c.latex : c.infix)) return false;
+    if (!left || !w.literal(code == kPrefix ? c.prefix_head : std::string_view("(")) || !insert(self, left.get(), w)) {
+        return false;
+    }
+    if (!w.literal(code == kPrefix ? std::string_view(" ") : code == kLatex ? c.latex : c.infix)) return false;
     Ref right = node_field(node, K, ast::slot::right, g.str_right);
     if (!right || !insert(self, right.get(), w)) return false;
     if (code == kNotationUnset) return missing_notation(self);
@@ -217,8 +219,8 @@ bool render_not(PyObject *self, PyObject *node, Writer &w, Ref &) {
         if (code == kNotationUnset) return missing_notation(self);
         return !compound || w.literal(")");
     }
-    size_t open = w.hole();
-    if (open == static_cast<size_t>(-1) || !insert(self, operand.get(), w)) return false;
+    size_t open;
+    if (!w.hole(open) || !insert(self, operand.get(), w)) return false;
     if (code == kNotationUnset) return missing_notation(self);
     compound = is_compound_generic(operand.get());
     if (compound < 0) return false;
@@ -239,8 +241,8 @@ bool render_quantifier(PyObject *self, PyObject *node, Writer &w, Ref &) {
               : code == kLatex ? w.literal("\\") && w.literal(word) && w.literal(" ")
                                : w.literal(word) && w.literal(" ");
     if (!ok || !insert(self, variable.get(), w) || !w.literal(" : ")) return false;
-    size_t sort_name = w.hole();
-    if (sort_name == static_cast<size_t>(-1) || !w.literal(code == kPrefix ? ") " : ", ")) return false;
+    size_t sort_name;
+    if (!w.hole(sort_name) || !w.literal(code == kPrefix ? ") " : ", ")) return false;
     Ref body = node_field(node, K, ast::slot::body, g.str_body);
     if (!body || !insert(self, body.get(), w)) return false;
     Ref sort = node_field(variable.get(), kVariable, ast::slot::sort, g.str_sort);
@@ -261,8 +263,8 @@ bool render_second_order(PyObject *self, PyObject *node, Writer &w, Ref &) {
               : code == kLatex ? w.literal(K == kForallPred || K == kForallFunc ? "\\forall " : "\\exists ")
                                : w.literal(word) && w.literal(" ");
     if (!ok) return false;
-    size_t var_name = w.hole();
-    if (var_name == static_cast<size_t>(-1) || !w.literal(code == kPrefix ? ") " : ", ")) return false;
+    size_t var_name;
+    if (!w.hole(var_name) || !w.literal(code == kPrefix ? ") " : ", ")) return false;
     Ref body = Ref::steal(PyObject_GetAttr(node, g.str_body));
     if (!body || !insert(self, body.get(), w)) return false;
     Ref variable = Ref::steal(PyObject_GetAttr(node, g.str_variable));

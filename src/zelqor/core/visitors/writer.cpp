@@ -4,34 +4,46 @@
 
 namespace zelqor::visitors {
 
-static bool no_memory() {
-    PyErr_NoMemory();
-    return false;
-}
-
-bool Writer::widen() {
-    if (wide_) return true;
-    try {
-        wbuf_.reserve(buf_.capacity());
-        for (unsigned char c : buf_) wbuf_.push_back(c);
-    } catch (const std::bad_alloc &) {
-        return no_memory();
+bool Writer::reserve(size_t extra) {
+    if (len_ + extra <= cap_) return true;
+    size_t cap = cap_ < 256 ? 256 : cap_;
+    while (cap < len_ + extra) cap *= 2;
+    void *grown = PyMem_Realloc(data_, cap * static_cast<size_t>(width_));
+    if (grown == nullptr) {
+        PyErr_NoMemory();
+        return false;
     }
-    std::string().swap(buf_);
-    wide_ = true;
+    data_ = static_cast<char *>(grown);
+    cap_ = cap;
     return true;
 }
 
-bool Writer::literal(std::string_view s) {
-    try {
-        if (wide_) {
-            for (char c : s) wbuf_.push_back(static_cast<unsigned char>(c));
-        } else {
-            buf_.append(s);
-        }
-    } catch (const std::bad_alloc &) {
-        return no_memory();
+// From Latin-1 to UCS-4 once a wider character arrives.
+bool Writer::widen() {
+    if (width_ == 4) return true;
+    size_t cap = cap_ < 256 ? 256 : cap_;
+    auto *wide = static_cast<Py_UCS4 *>(PyMem_Malloc(cap * sizeof(Py_UCS4)));
+    if (wide == nullptr) {
+        PyErr_NoMemory();
+        return false;
     }
+    for (size_t i = 0; i < len_; ++i) wide[i] = static_cast<unsigned char>(data_[i]);
+    PyMem_Free(data_);
+    data_ = reinterpret_cast<char *>(wide);
+    cap_ = cap;
+    width_ = 4;
+    return true;
+}
+
+bool Writer::literal_slow(std::string_view s) {
+    if (!reserve(s.size())) return false;
+    if (width_ == 1) {
+        std::memcpy(data_ + len_, s.data(), s.size());
+    } else {
+        auto *out = reinterpret_cast<Py_UCS4 *>(data_) + len_;
+        for (char c : s) *out++ = static_cast<unsigned char>(c);
+    }
+    len_ += s.size();
     return true;
 }
 
@@ -41,19 +53,14 @@ bool Writer::text(PyObject *s) {
 #endif
     int kind = PyUnicode_KIND(s);
     const void *data = PyUnicode_DATA(s);
-    Py_ssize_t n = PyUnicode_GET_LENGTH(s);
-    if (kind != PyUnicode_1BYTE_KIND && !widen()) return false;
-    try {
-        if (!wide_) {
-            buf_.append(static_cast<const char *>(data), static_cast<size_t>(n));
-        } else if (kind == PyUnicode_4BYTE_KIND) {
-            wbuf_.append(static_cast<const char32_t *>(data), static_cast<size_t>(n));
-        } else {
-            for (Py_ssize_t i = 0; i < n; ++i) wbuf_.push_back(PyUnicode_READ(kind, data, i));
-        }
-    } catch (const std::bad_alloc &) {
-        return no_memory();
+    auto n = static_cast<size_t>(PyUnicode_GET_LENGTH(s));
+    if (kind == PyUnicode_1BYTE_KIND && width_ == 1) {
+        return literal(std::string_view(static_cast<const char *>(data), n));
     }
+    if (!widen() || !reserve(n)) return false;
+    auto *out = reinterpret_cast<Py_UCS4 *>(data_) + len_;
+    for (size_t i = 0; i < n; ++i) out[i] = PyUnicode_READ(kind, data, static_cast<Py_ssize_t>(i));
+    len_ += n;
     return true;
 }
 
@@ -83,14 +90,15 @@ bool Writer::integer(PyObject *i) {
     return value(i);
 }
 
-size_t Writer::hole() {
+bool Writer::hole(size_t &index) {
     try {
-        holes_.emplace_back(length(), Ref());
+        holes_.emplace_back(len_, Ref());
     } catch (const std::bad_alloc &) {
-        no_memory();
-        return static_cast<size_t>(-1);
+        PyErr_NoMemory();
+        return false;
     }
-    return holes_.size() - 1;
+    index = holes_.size() - 1;
+    return true;
 }
 
 bool Writer::fill(size_t hole, PyObject *v) {
@@ -101,14 +109,15 @@ bool Writer::fill(size_t hole, PyObject *v) {
 }
 
 PyObject *Writer::slice(size_t from, size_t to) const {
-    if (wide_) {
-        return PyUnicode_FromKindAndData(PyUnicode_4BYTE_KIND, wbuf_.data() + from, static_cast<Py_ssize_t>(to - from));
+    auto n = static_cast<Py_ssize_t>(to - from);
+    if (width_ == 4) {
+        return PyUnicode_FromKindAndData(PyUnicode_4BYTE_KIND, reinterpret_cast<const Py_UCS4 *>(data_) + from, n);
     }
-    return PyUnicode_FromKindAndData(PyUnicode_1BYTE_KIND, buf_.data() + from, static_cast<Py_ssize_t>(to - from));
+    return PyUnicode_FromKindAndData(PyUnicode_1BYTE_KIND, data_ + from, n);
 }
 
 PyObject *Writer::finish() {
-    if (holes_.empty()) return slice(0, length());
+    if (holes_.empty()) return slice(0, len_);
     Ref pieces = Ref::steal(PyList_New(0));
     if (!pieces) return nullptr;
     size_t at = 0;
@@ -118,10 +127,10 @@ PyObject *Writer::finish() {
         if (piece && PyList_Append(pieces.get(), piece.get()) < 0) return nullptr;
         at = pos;
     }
-    Ref rest = Ref::steal(slice(at, length()));
-    if (!rest || PyList_Append(pieces.get(), rest.get()) < 0) return nullptr;
+    Ref rest = Ref::steal(slice(at, len_));
     Ref empty = Ref::steal(PyUnicode_New(0, 0));
-    return empty ? PyUnicode_Join(empty.get(), pieces.get()) : nullptr;
+    if (!rest || !empty || PyList_Append(pieces.get(), rest.get()) < 0) return nullptr;
+    return PyUnicode_Join(empty.get(), pieces.get());
 }
 
 }  // namespace zelqor::visitors

@@ -5,7 +5,7 @@
 
 #include "common/pyref.hpp"
 
-#include <string>
+#include <cstring>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -14,8 +14,20 @@ namespace zelqor::visitors {
 
 class Writer {
 public:
+    Writer() = default;
+    Writer(const Writer &) = delete;
+    Writer &operator=(const Writer &) = delete;
+    ~Writer() { PyMem_Free(data_); }
+
     // ASCII literal.
-    bool literal(std::string_view s);
+    bool literal(std::string_view s) {
+        if (width_ == 1 && len_ + s.size() <= cap_) {
+            std::memcpy(data_ + len_, s.data(), s.size());
+            len_ += s.size();
+            return true;
+        }
+        return literal_slow(s);
+    }
     // The characters of a str (subclasses included), as they are.
     bool text(PyObject *s);
     // `value` as an f-string inserts it: str as it is, anything else formatted.
@@ -23,20 +35,23 @@ public:
     // An integer in decimal, as f"{i}" writes it.
     bool integer(PyObject *i);
 
-    size_t hole();
+    // Reserves a place; false with MemoryError set on failure.
+    bool hole(size_t &index);
     // Formats `v` into the reserved place.
     bool fill(size_t hole, PyObject *v);
 
     PyObject *finish();
 
 private:
+    bool literal_slow(std::string_view s);
+    bool reserve(size_t extra);
     bool widen();
     PyObject *slice(size_t from, size_t to) const;
-    size_t length() const { return wide_ ? wbuf_.size() : buf_.size(); }
 
-    bool wide_ = false;      // UCS-4 once a character above U+00FF appears
-    std::string buf_;        // Latin-1
-    std::u32string wbuf_;
+    char *data_ = nullptr;
+    size_t len_ = 0;          // in characters
+    size_t cap_ = 0;          // in characters
+    int width_ = 1;           // bytes per character: 1 (Latin-1) or 4 (UCS-4)
     std::vector<std::pair<size_t, Ref>> holes_;
 };
 
