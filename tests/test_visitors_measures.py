@@ -105,3 +105,18 @@ class TestOverrides:
                 return None
 
         assert Silent().visit(Not(P())) is None
+
+
+def test_unions_with_caller_values_see_the_real_left_set():
+    class Reflect:
+        def __ror__(self, other):
+            return set(other) | {"reflected"}
+
+    class Odd(FreeVariableCollector):
+        def visit_predicate_app(self, node):
+            return Reflect() if node.pred == "Q" else super().visit_predicate_app(node)
+
+    q = PredicateApp("Q", 0, ())
+    assert Odd().visit(And(P(x1), q)) == {x1, "reflected"}
+    assert Odd().visit(Or(Not(P(x2)), And(P(x1), q))) == {x1, x2, "reflected"}
+    assert Odd().visit(Forall(x1, And(P(x1, x2), q))) == {x2, "reflected"}

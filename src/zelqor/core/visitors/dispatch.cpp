@@ -337,6 +337,14 @@ bool visit_child(VisitorObject *self, PyObject *child, Route &route, Ref &value)
     return bool(value);
 }
 
+bool routes_to(VisitorObject *self, PyObject *child, int family) {
+    refresh(self);
+    DispatchCache &c = self->cache;
+    if (!c.own_visit || c.dict_instances) return false;
+    int found = from_snapshot(c, child);
+    return found > 0 && c.ops[found - 1] != nullptr && c.ops[found - 1]->family == family;
+}
+
 PyObject *visit_value(PyObject *self, PyObject *child) {
     Route route;
     Ref value;

@@ -64,6 +64,10 @@ inline bool needs_guard(const Route &route) { return route.op != kVariable && ro
 // entry) or `value` holds the result.
 bool visit_child(VisitorObject *self, PyObject *child, Route &route, Ref &value);
 
+// Whether visiting `child` would reach one of our operations of `family`
+// without running caller code (as long as the visitor's class stays as it is).
+bool routes_to(VisitorObject *self, PyObject *child, int family);
+
 // The same, but always producing the value.
 PyObject *visit_value(PyObject *self, PyObject *child);
 
