@@ -20,7 +20,7 @@ from zelqor.core.visitors import (
     ASTTransformer, ExportVisitor, FreeVariableCollector, SizeVisitor, SubstitutionTransformer,
 )
 
-REPEAT = 5
+REPEAT = 7
 BINARY = [And, Or, Implies, Iff]
 VARS = [Variable(i) for i in range(50)]
 

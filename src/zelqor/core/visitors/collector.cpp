@@ -61,7 +61,7 @@ bool into_constant(PyObject *, PyObject *, PyObject *, Ref &) { return true; }
 // A new set updated with each argument's result: the same as updating `target`.
 template <int K>
 bool into_app(PyObject *self, PyObject *node, PyObject *target, Ref &) {
-    Ref args = app_args(node, K);
+    Field args = app_args(node, K);
     return args && for_each_arg(args.get(), [&](PyObject *arg) {
         Ref value;
         return child_into(self, arg, target, value) && (!value || update(target, value.get()));
@@ -73,20 +73,20 @@ bool into_app(PyObject *self, PyObject *node, PyObject *target, Ref &) {
 // `l | r` is exactly the two additions (or the interpreter's error for None).
 template <int K>
 bool into_pair(PyObject *self, PyObject *node, PyObject *target, Ref &value) {
-    Ref left = node_field(node, K, first_slot(K), first_name(K));
+    Field left = node_field(node, K, first_slot(K), first_name(K));
     if (!left) return false;
     if (!is_exact(node, K) ||
         !routes_to(as_visitor(self), ast::field(node, second_slot(K)), kFamilyCollect)) {
         Ref left_value = Ref::steal(child_value(self, left.get()));
         if (!left_value) return false;
-        Ref right = node_field(node, K, second_slot(K), second_name(K));
+        Field right = node_field(node, K, second_slot(K), second_name(K));
         Ref right_value = right ? Ref::steal(child_value(self, right.get())) : Ref();
         if (!right_value) return false;
         return finish_checked(Ref::steal(PyNumber_Or(left_value.get(), right_value.get())), value);
     }
     Ref left_value;
     if (!child_into(self, left.get(), target, left_value)) return false;
-    Ref right = node_field(node, K, second_slot(K), second_name(K));
+    Field right = node_field(node, K, second_slot(K), second_name(K));
     if (!right) return false;
     if (left_value) {
         Ref right_value = Ref::steal(child_value(self, right.get()));
@@ -106,8 +106,8 @@ bool into_pair(PyObject *self, PyObject *node, PyObject *target, Ref &value) {
 // Not and the second-order quantifiers: the child's result itself.
 template <int K>
 bool into_single(PyObject *self, PyObject *node, PyObject *target, Ref &value) {
-    Ref child = K == kNot ? node_field(node, K, ast::slot::operand, g.str_operand)
-                          : Ref::steal(PyObject_GetAttr(node, g.str_body));
+    Field child = node_field(node, K, K == kNot ? ast::slot::operand : ast::slot::body,
+                               K == kNot ? g.str_operand : g.str_body);
     Ref child_value;
     if (!child || !child_into(self, child.get(), target, child_value)) return false;
     return !child_value || finish_checked(std::move(child_value), value);
@@ -116,8 +116,8 @@ bool into_single(PyObject *self, PyObject *node, PyObject *target, Ref &value) {
 // body - {variable}
 template <int K>
 bool into_quantifier(PyObject *self, PyObject *node, PyObject *target, Ref &value) {
-    Ref body = node_field(node, K, ast::slot::body, g.str_body);
-    Ref variable = node_field(node, K, ast::slot::variable, g.str_variable);
+    Field body = node_field(node, K, ast::slot::body, g.str_body);
+    Field variable = node_field(node, K, ast::slot::variable, g.str_variable);
     if (!body || !variable) return false;
     int had = PySet_Contains(target, variable.get());
     if (had < 0) return false;

@@ -55,7 +55,9 @@ unsigned int version_tag(PyTypeObject *type) {
     return type->tp_version_tag;
 }
 
-void recompute(VisitorObject *self) {
+}  // namespace
+
+void detail::recompute(VisitorObject *self) {
     PyTypeObject *type = Py_TYPE(self);
     DispatchCache &c = self->cache;
     c.type = type;
@@ -70,11 +72,9 @@ void recompute(VisitorObject *self) {
     if (PyErr_Occurred()) PyErr_Clear();  // lookups never fail; keep no stray error
 }
 
-inline void refresh(VisitorObject *self) {
-    PyTypeObject *type = Py_TYPE(self);
-    const DispatchCache &c = self->cache;
-    if (c.type != type || c.tag == 0 || type->tp_version_tag != c.tag) recompute(self);
-}
+namespace {
+
+using detail::refresh;
 
 // The object's __dict__ when it could shadow a method (non-empty), else null.
 bool instance_dict(VisitorObject *self, Ref &dict) {
@@ -117,14 +117,11 @@ int op_index(PyObject *name) {
 
 #if PY_VERSION_HEX >= 0x030C0000
 int watcher_id = -1;
-uint64_t table_epoch = 1;
 
 int on_table_change(PyDict_WatchEvent, PyObject *, PyObject *, PyObject *) {
-    ++table_epoch;
+    ++detail::table_epoch;
     return 0;
 }
-
-uint64_t table_stamp(PyObject *) { return table_epoch; }
 
 bool watch_table(PyObject *table) {
     if (watcher_id < 0) watcher_id = PyDict_AddWatcher(on_table_change);
@@ -135,16 +132,18 @@ bool watch_table(PyObject *table) {
     return true;
 }
 #else
-_Pragma("GCC diagnostic push") _Pragma("GCC diagnostic ignored \"-Wdeprecated-declarations\"")
-uint64_t table_stamp(PyObject *table) { return reinterpret_cast<PyDictObject *>(table)->ma_version_tag; }
-_Pragma("GCC diagnostic pop")
 bool watch_table(PyObject *) { return true; }
 #endif
 
-// Classes compare by identity unless their metaclass says otherwise.
-bool plain_class(PyTypeObject *cls) {
-    PyTypeObject *meta = Py_TYPE(cls);
-    if (meta == &PyType_Type) return true;
+}  // namespace
+
+namespace detail {
+
+#if PY_VERSION_HEX >= 0x030C0000
+uint64_t table_epoch = 1;
+#endif
+
+bool plain_metaclass(PyTypeObject *meta) {
     return meta->tp_richcompare == PyType_Type.tp_richcompare && meta->tp_hash == PyType_Type.tp_hash;
 }
 
@@ -158,7 +157,9 @@ void snapshot(DispatchCache &c, PyObject *table) {
     PyObject *key, *value;
     int n = 0;
     while (PyDict_Next(table, &pos, &key, &value)) {
-        if (!PyType_Check(key) || !plain_class(reinterpret_cast<PyTypeObject *>(key))) return;
+        if (!PyType_Check(key)) return;
+        PyTypeObject *meta = Py_TYPE(key);
+        if (meta != &PyType_Type && !plain_metaclass(meta)) return;
         int op = op_index(value);
         if (op < 0) return;
         c.snap_keys[n] = reinterpret_cast<PyTypeObject *>(key);
@@ -167,19 +168,11 @@ void snapshot(DispatchCache &c, PyObject *table) {
     c.snap_count = n;
 }
 
-// The operation index for the node's exact class from the snapshot: 1 found,
-// 0 absent, -1 the snapshot cannot answer.
-int from_snapshot(DispatchCache &c, PyObject *node) {
-    PyObject *table = c.table;
-    if (table == nullptr || !PyDict_CheckExact(table)) return -1;
-    if (c.snap_table != table || c.snap_stamp != table_stamp(table)) snapshot(c, table);
-    PyTypeObject *type = Py_TYPE(node);
-    if (c.snap_count < 0 || !plain_class(type)) return -1;
-    for (int i = 0; i < c.snap_count; ++i) {
-        if (c.snap_keys[i] == type) return c.snap_ops[i] + 1;
-    }
-    return 0;
-}
+}  // namespace detail
+
+namespace {
+
+using detail::from_snapshot;
 
 // Steps 1 to 3 of visit: the operation name for the node's exact class.
 // On success `name` is set; `impl` is our operation when it may be called directly.
@@ -303,7 +296,7 @@ PyObject *bind_node(ValueFn fn, PyObject *self, PyObject *const *args, Py_ssize_
     return fn(self, node);
 }
 
-bool visit_child(VisitorObject *self, PyObject *child, Route &route, Ref &value) {
+bool detail::visit_child_general(VisitorObject *self, PyObject *child, Route &route, Ref &value) {
     refresh(self);
     DispatchCache &c = self->cache;
     if (c.own_visit && !c.dict_instances) {

@@ -59,10 +59,61 @@ struct Route {
 // recursion guard for every other step.
 inline bool needs_guard(const Route &route) { return route.op != kVariable && route.op != kConstant; }
 
+namespace detail {
+
+void recompute(VisitorObject *self);
+void snapshot(DispatchCache &c, PyObject *table);
+bool plain_metaclass(PyTypeObject *meta);
+bool visit_child_general(VisitorObject *self, PyObject *child, Route &route, Ref &value);
+
+inline void refresh(VisitorObject *self) {
+    PyTypeObject *type = Py_TYPE(self);
+    const DispatchCache &c = self->cache;
+    if (c.type != type || c.tag == 0 || type->tp_version_tag != c.tag) recompute(self);
+}
+
+// A stamp that changes whenever a dispatch table may have changed: on 3.12+ a
+// dict watcher on the tables read bumps an epoch; on 3.11 every mutation gives
+// a dict a new version tag.
+#if PY_VERSION_HEX >= 0x030C0000
+extern uint64_t table_epoch;
+inline uint64_t table_stamp(PyObject *) { return table_epoch; }
+#else
+inline uint64_t table_stamp(PyObject *table) { return reinterpret_cast<PyDictObject *>(table)->ma_version_tag; }
+#endif
+
+// The operation index + 1 for the node's exact class from the snapshot of the
+// table, 0 if the class has no entry, -1 if the snapshot cannot answer.
+inline int from_snapshot(DispatchCache &c, PyObject *node) {
+    PyObject *table = c.table;
+    if (table == nullptr || !PyDict_CheckExact(table)) return -1;
+    if (c.snap_table != table || c.snap_stamp != table_stamp(table)) snapshot(c, table);
+    PyTypeObject *type = Py_TYPE(node);
+    if (c.snap_count < 0 || (Py_TYPE(type) != &PyType_Type && !plain_metaclass(Py_TYPE(type)))) return -1;
+    for (int i = 0; i < c.snap_count; ++i) {
+        if (c.snap_keys[i] == type) return c.snap_ops[i] + 1;
+    }
+    return 0;
+}
+
+}  // namespace detail
+
 // self.visit(child) as every operation recurses. On success either
 // `route.impl` is set (the caller runs it, directly or through its family
 // entry) or `value` holds the result.
-bool visit_child(VisitorObject *self, PyObject *child, Route &route, Ref &value);
+inline bool visit_child(VisitorObject *self, PyObject *child, Route &route, Ref &value) {
+    detail::refresh(self);
+    DispatchCache &c = self->cache;
+    if (c.own_visit && !c.dict_instances) {
+        int found = detail::from_snapshot(c, child);
+        if (found > 0 && c.ops[found - 1] != nullptr) {
+            route.op = found - 1;
+            route.impl = c.ops[route.op];
+            return true;
+        }
+    }
+    return detail::visit_child_general(self, child, route, value);
+}
 
 // Whether visiting `child` would reach one of our operations of `family`
 // without running caller code (as long as the visitor's class stays as it is).

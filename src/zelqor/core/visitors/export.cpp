@@ -103,25 +103,25 @@ bool bare_result(Ref value, Ref &bare) {
 bool render_variable(PyObject *self, PyObject *node, Writer &w, Ref &) {
     int code = notation(self);
     if (code == kNotationUnset) return missing_notation(self);
-    Ref id = node_field(node, kVariable, ast::slot::var_id, g.str_id);
+    Field id = node_field(node, kVariable, ast::slot::var_id, g.str_id);
     if (!id) return false;
     if (code == kLatex) return w.literal("v_{") && w.integer(id.get()) && w.literal("}");
     return w.literal("v") && w.integer(id.get());
 }
 
 bool render_constant(PyObject *, PyObject *node, Writer &, Ref &bare) {
-    Ref name = node_field(node, kConstant, ast::slot::const_name, g.str_name);
-    return name && bare_result(std::move(name), bare);
+    Field name = node_field(node, kConstant, ast::slot::const_name, g.str_name);
+    return name && bare_result(name.ref(), bare);
 }
 
 template <int K>
 bool render_app(PyObject *self, PyObject *node, Writer &w, Ref &bare) {
-    Ref symbol = node_field(node, K, K == kFunctionApp ? ast::slot::fn_func : ast::slot::pred_pred,
+    Field symbol = node_field(node, K, K == kFunctionApp ? ast::slot::fn_func : ast::slot::pred_pred,
                             K == kFunctionApp ? g.str_func : g.str_pred);
     if (!symbol) return false;
     Ref shown = Ref::steal(display(symbol.get()));
     if (!shown) return false;
-    Ref args = app_args(node, K);
+    Field args = app_args(node, K);
     if (!args) return false;
     int has_args = PyTuple_CheckExact(args.get()) ? PyTuple_GET_SIZE(args.get()) > 0 : PyObject_IsTrue(args.get());
     if (has_args < 0) return false;
@@ -140,12 +140,12 @@ bool render_app(PyObject *self, PyObject *node, Writer &w, Ref &bare) {
 // children are still rendered first, as the reading of `notation` comes last.
 bool render_equality(PyObject *self, PyObject *node, Writer &w, Ref &) {
     int code = notation(self);
-    Ref left = node_field(node, kEquality, ast::slot::eq_left, g.str_left);
+    Field left = node_field(node, kEquality, ast::slot::eq_left, g.str_left);
     if (!left) return false;
     if (code == kPrefix && !w.literal("(= ")) return false;
     if (!insert(self, left.get(), w)) return false;
     if (!w.literal(code == kPrefix ? " " : " = ")) return false;
-    Ref right = node_field(node, kEquality, ast::slot::eq_right, g.str_right);
+    Field right = node_field(node, kEquality, ast::slot::eq_right, g.str_right);
     if (!right || !insert(self, right.get(), w)) return false;
     if (code == kNotationUnset) return missing_notation(self);
     return code != kPrefix || w.literal(")");
@@ -165,12 +165,12 @@ template <int K>
 bool render_binary(PyObject *self, PyObject *node, Writer &w, Ref &) {
     const Connective &c = kConnectives[K - kAnd];
     int code = notation(self);
-    Ref left = node_field(node, K, ast::slot::left, g.str_left);
+    Field left = node_field(node, K, ast::slot::left, g.str_left);
     if (!left || !w.literal(code == kPrefix ? c.prefix_head : std::string_view("(")) || !insert(self, left.get(), w)) {
         return false;
     }
     if (!w.literal(code == kPrefix ? std::string_view(" ") : code == kLatex ? c.latex : c.infix)) return false;
-    Ref right = node_field(node, K, ast::slot::right, g.str_right);
+    Field right = node_field(node, K, ast::slot::right, g.str_right);
     if (!right || !insert(self, right.get(), w)) return false;
     if (code == kNotationUnset) return missing_notation(self);
     return w.literal(")");
@@ -206,7 +206,7 @@ int is_compound_generic(PyObject *operand) {
 
 bool render_not(PyObject *self, PyObject *node, Writer &w, Ref &) {
     int code = notation(self);
-    Ref operand = node_field(node, kNot, ast::slot::operand, g.str_operand);
+    Field operand = node_field(node, kNot, ast::slot::operand, g.str_operand);
     if (!operand) return false;
     if (code == kPrefix) return w.literal("(not ") && insert(self, operand.get(), w) && w.literal(")");
     bool pure;
@@ -235,7 +235,7 @@ template <int K>
 bool render_quantifier(PyObject *self, PyObject *node, Writer &w, Ref &) {
     int code = notation(self);
     const char *word = K == kForall ? "forall" : "exists";
-    Ref variable = node_field(node, K, ast::slot::variable, g.str_variable);
+    Field variable = node_field(node, K, ast::slot::variable, g.str_variable);
     if (!variable) return false;
     bool ok = code == kPrefix ? w.literal("(") && w.literal(word) && w.literal(" (")
               : code == kLatex ? w.literal("\\") && w.literal(word) && w.literal(" ")
@@ -243,9 +243,9 @@ bool render_quantifier(PyObject *self, PyObject *node, Writer &w, Ref &) {
     if (!ok || !insert(self, variable.get(), w) || !w.literal(" : ")) return false;
     size_t sort_name;
     if (!w.hole(sort_name) || !w.literal(code == kPrefix ? ") " : ", ")) return false;
-    Ref body = node_field(node, K, ast::slot::body, g.str_body);
+    Field body = node_field(node, K, ast::slot::body, g.str_body);
     if (!body || !insert(self, body.get(), w)) return false;
-    Ref sort = node_field(variable.get(), kVariable, ast::slot::sort, g.str_sort);
+    Field sort = node_field(variable.get(), kVariable, ast::slot::sort, g.str_sort);
     if (!sort) return false;
     Ref name = Ref::steal(PyObject_GetAttr(sort.get(), g.str_name));
     if (!name || !w.fill(sort_name, name.get())) return false;

@@ -11,10 +11,28 @@ inline bool is_exact(PyObject *node, int kind) noexcept {
     return kind < ast::kKindCount && Py_TYPE(node) == g.api->types[kind];
 }
 
-inline Ref node_field(PyObject *node, int kind, int slot, PyObject *name) {
-    if (is_exact(node, kind)) return Ref::borrow(ast::field(node, slot));
-    return Ref::steal(PyObject_GetAttr(node, name));
-}
+// A field value: borrowed from our own (immutable) node, which the caller
+// keeps alive, or owned when it had to be read as an attribute.
+class Field {
+public:
+    Field(PyObject *node, int kind, int slot, PyObject *name) {
+        if (is_exact(node, kind)) {
+            ptr_ = ast::field(node, slot);
+        } else {
+            owned_ = Ref::steal(PyObject_GetAttr(node, name));
+            ptr_ = owned_.get();
+        }
+    }
+    PyObject *get() const noexcept { return ptr_; }
+    explicit operator bool() const noexcept { return ptr_ != nullptr; }
+    Ref ref() const { return Ref::borrow(ptr_); }
+
+private:
+    PyObject *ptr_ = nullptr;
+    Ref owned_;
+};
+
+inline Field node_field(PyObject *node, int kind, int slot, PyObject *name) { return Field(node, kind, slot, name); }
 
 // Slot and attribute name of the two children of a two-child node kind
 // (Equality, the connectives, Forall and Exists).
@@ -24,7 +42,7 @@ inline PyObject *first_name(int kind) { return kind == kForall || kind == kExist
 inline PyObject *second_name(int kind) { return kind == kForall || kind == kExists ? g.str_body : g.str_right; }
 
 // Arguments of an application node.
-inline Ref app_args(PyObject *node, int kind) {
+inline Field app_args(PyObject *node, int kind) {
     return node_field(node, kind, kind == kFunctionApp ? ast::slot::fn_args : ast::slot::pred_args, g.str_args);
 }
 

@@ -151,7 +151,7 @@ bool size_leaf(PyObject *, PyObject *, Num &out) {
 
 template <int K>
 bool size_app(PyObject *self, PyObject *node, Num &out) {
-    Ref args = app_args(node, K);
+    Field args = app_args(node, K);
     bool empty;
     if (!args || !reduce_args<kFamilySize>(self, args.get(), out, empty)) return false;
     return add_one(out);
@@ -160,10 +160,10 @@ bool size_app(PyObject *self, PyObject *node, Num &out) {
 // 1 + first + second (Equality, connectives, and Forall/Exists with their variable).
 template <int K>
 bool size_pair(PyObject *self, PyObject *node, Num &out) {
-    Ref first = node_field(node, K, first_slot(K), first_name(K));
+    Field first = node_field(node, K, first_slot(K), first_name(K));
     Num l, r;
     if (!first || !measure_child<kFamilySize>(self, first.get(), l)) return false;
-    Ref second = node_field(node, K, second_slot(K), second_name(K));
+    Field second = node_field(node, K, second_slot(K), second_name(K));
     if (!second || !measure_child<kFamilySize>(self, second.get(), r)) return false;
     Num one;
     one.set(1);
@@ -173,8 +173,8 @@ bool size_pair(PyObject *self, PyObject *node, Num &out) {
 // 1 + the single child measured (Not, and second-order quantifiers' body).
 template <int F, int K>
 bool measure_single(PyObject *self, PyObject *node, Num &out) {
-    Ref child = K == kNot ? node_field(node, K, ast::slot::operand, g.str_operand)
-                          : node_field(node, K, ast::slot::body, g.str_body);
+    Field child = node_field(node, K, K == kNot ? ast::slot::operand : ast::slot::body,
+                               K == kNot ? g.str_operand : g.str_body);
     if (!child || !measure_child<F>(self, child.get(), out)) return false;
     return add_one(out);
 }
@@ -183,7 +183,7 @@ bool measure_single(PyObject *self, PyObject *node, Num &out) {
 
 template <int K>
 bool depth_app(PyObject *self, PyObject *node, Num &out) {
-    Ref args = app_args(node, K);
+    Field args = app_args(node, K);
     bool empty;
     if (!args || !reduce_args<kFamilyDepth>(self, args.get(), out, empty)) return false;
     if (empty) {
@@ -195,9 +195,9 @@ bool depth_app(PyObject *self, PyObject *node, Num &out) {
 
 template <int K>
 bool depth_pair(PyObject *self, PyObject *node, Num &out) {
-    Ref left = node_field(node, K, first_slot(K), first_name(K));
+    Field left = node_field(node, K, first_slot(K), first_name(K));
     if (!left || !measure_child<kFamilyDepth>(self, left.get(), out)) return false;
-    Ref right = node_field(node, K, second_slot(K), second_name(K));
+    Field right = node_field(node, K, second_slot(K), second_name(K));
     Num r;
     if (!right || !measure_child<kFamilyDepth>(self, right.get(), r)) return false;
     return max2(out, r) && add_one(out);

@@ -61,15 +61,15 @@ PyObject *next_id(PyObject *vars) {
     if (!it) return nullptr;
     while (PyObject *item = PyIter_Next(it.get())) {
         Ref owned = Ref::steal(item);
-        Ref id = node_field(item, kVariable, ast::slot::var_id, g.str_id);
+        Field id = node_field(item, kVariable, ast::slot::var_id, g.str_id);
         if (!id) return nullptr;
         if (!best) {
-            best = std::move(id);
+            best = id.ref();
             continue;
         }
         int greater = PyObject_RichCompareBool(id.get(), best.get(), Py_GT);
         if (greater < 0) return nullptr;
-        if (greater) best = std::move(id);
+        if (greater) best = id.ref();
     }
     if (PyErr_Occurred()) return nullptr;
     Ref one = Ref::steal(PyLong_FromLong(1));
@@ -80,7 +80,7 @@ PyObject *next_id(PyObject *vars) {
 
 template <int K>
 PyObject *substitute_quantifier(PyObject *self, PyObject *node) {
-    Ref bound = node_field(node, K, ast::slot::variable, g.str_variable);
+    Field bound = node_field(node, K, ast::slot::variable, g.str_variable);
     if (!bound) return nullptr;
     PyObject *mapping = mapping_of(self);
     if (mapping == nullptr) return nullptr;
@@ -109,7 +109,7 @@ PyObject *substitute_quantifier(PyObject *self, PyObject *node) {
     int captured = PySet_Contains(replacement_free.get(), bound.get());
     if (captured < 0) return nullptr;
 
-    Ref body = node_field(node, K, ast::slot::body, g.str_body);
+    Field body = node_field(node, K, ast::slot::body, g.str_body);
     if (!body) return nullptr;
     if (!captured) {
         Ref inner = Ref::steal(new_visitor(kSubstitutionTransformerName, inner_mapping.get()));
@@ -131,9 +131,9 @@ PyObject *substitute_quantifier(PyObject *self, PyObject *node) {
     if (!keys || !update_set(all_vars.get(), keys.get())) return nullptr;
     Ref fresh_id = Ref::steal(next_id(all_vars.get()));
     if (!fresh_id) return nullptr;
-    Ref sort = node_field(bound.get(), kVariable, ast::slot::sort, g.str_sort);
+    Field sort = node_field(bound.get(), kVariable, ast::slot::sort, g.str_sort);
     if (!sort) return nullptr;
-    Ref kind = node_field(bound.get(), kVariable, ast::slot::var_kind, g.str_kind);
+    Field kind = node_field(bound.get(), kVariable, ast::slot::var_kind, g.str_kind);
     if (!kind) return nullptr;
     PyObject *var_fields[3] = {fresh_id.get(), kind.get(), sort.get()};
     Ref fresh = Ref::steal(build_node(kVariable, var_fields, 3));

@@ -13,7 +13,7 @@ PyObject *keep(PyObject *, PyObject *node) { return new_ref(node); }
 // Applications: every argument visited; the rebuilt tuple keeps only terms.
 template <int K>
 PyObject *transform_app(PyObject *self, PyObject *node) {
-    Ref args = app_args(node, K);
+    Field args = app_args(node, K);
     if (!args) return nullptr;
     // The visited arguments are only collected from the first one that changed.
     Ref visited;
@@ -47,12 +47,12 @@ PyObject *transform_app(PyObject *self, PyObject *node) {
         if (is_term < 0 || (is_term && PyList_Append(terms.get(), item) < 0)) return nullptr;
     }
     Ref new_args = Ref::steal(PyList_AsTuple(terms.get()));
-    Ref symbol = node_field(node, K, K == kFunctionApp ? ast::slot::fn_func : ast::slot::pred_pred,
+    Field symbol = node_field(node, K, K == kFunctionApp ? ast::slot::fn_func : ast::slot::pred_pred,
                             K == kFunctionApp ? g.str_func : g.str_pred);
-    Ref arity = node_field(node, K, K == kFunctionApp ? ast::slot::fn_arity : ast::slot::pred_arity, g.str_arity);
+    Field arity = node_field(node, K, K == kFunctionApp ? ast::slot::fn_arity : ast::slot::pred_arity, g.str_arity);
     if (!new_args || !symbol || !arity) return nullptr;
     if constexpr (K == kFunctionApp) {
-        Ref return_sort = node_field(node, K, ast::slot::fn_return_sort, g.str_return_sort);
+        Field return_sort = node_field(node, K, ast::slot::fn_return_sort, g.str_return_sort);
         if (!return_sort) return nullptr;
         PyObject *fields[4] = {symbol.get(), arity.get(), new_args.get(), return_sort.get()};
         return build_node(K, fields, 4);
@@ -80,11 +80,11 @@ bool check(PyObject *value, int global_class) {
 // Equality, the connectives, Forall and Exists.
 template <int K>
 PyObject *transform_pair(PyObject *self, PyObject *node) {
-    Ref first = node_field(node, K, first_slot(K), first_name(K));
+    Field first = node_field(node, K, first_slot(K), first_name(K));
     if (!first) return nullptr;
     Ref new_first = Ref::steal(visit_value(self, first.get()));
     if (!new_first) return nullptr;
-    Ref second = node_field(node, K, second_slot(K), second_name(K));
+    Field second = node_field(node, K, second_slot(K), second_name(K));
     if (!second) return nullptr;
     Ref new_second = Ref::steal(visit_value(self, second.get()));
     if (!new_second) return nullptr;
@@ -95,7 +95,7 @@ PyObject *transform_pair(PyObject *self, PyObject *node) {
 }
 
 PyObject *transform_not(PyObject *self, PyObject *node) {
-    Ref operand = node_field(node, kNot, ast::slot::operand, g.str_operand);
+    Field operand = node_field(node, kNot, ast::slot::operand, g.str_operand);
     if (!operand) return nullptr;
     Ref result = Ref::steal(visit_value(self, operand.get()));
     if (!result) return nullptr;

@@ -70,10 +70,26 @@ bool Writer::value(PyObject *v) {
     return formatted && text(formatted.get());
 }
 
+// The value of a small exact int without a call, when the layout allows.
+static bool small_int(PyObject *i, long long &x) {
+#if PY_VERSION_HEX >= 0x030C0000
+    auto *n = reinterpret_cast<PyLongObject *>(i);
+    if (!PyUnstable_Long_IsCompact(n)) return false;
+    x = PyUnstable_Long_CompactValue(n);
+    return true;
+#else
+    Py_ssize_t size = Py_SIZE(i);
+    if (size < -1 || size > 1) return false;
+    x = size * static_cast<long long>(reinterpret_cast<PyLongObject *>(i)->ob_digit[0]);
+    return true;
+#endif
+}
+
 bool Writer::integer(PyObject *i) {
     if (PyLong_CheckExact(i)) {
         int overflow = 0;
-        long long x = PyLong_AsLongLongAndOverflow(i, &overflow);
+        long long x;
+        if (!small_int(i, x)) x = PyLong_AsLongLongAndOverflow(i, &overflow);
         if (overflow == 0 && !(x == -1 && PyErr_Occurred())) {
             char digits[24];
             char *end = digits + sizeof digits, *p = end;
