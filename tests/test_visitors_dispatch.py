@@ -240,3 +240,23 @@ class TestOverrides:
         assert Both().visit(c) == 1
         with pytest.raises(TypeError, match="^sequence item 1: expected str instance, int found$"):
             Both().visit(PredicateApp("P", 2, (Variable(0), c)))
+
+
+class Tagged(ExportVisitor):
+    def __init__(self, tag):
+        super().__init__("prefix")
+        self.tag = tag
+
+
+@pytest.mark.parametrize("copier", [
+    __import__("copy").copy, __import__("copy").deepcopy,
+    lambda v: __import__("pickle").loads(__import__("pickle").dumps(v, 0)),
+    lambda v: __import__("pickle").loads(__import__("pickle").dumps(v)),
+])
+def test_visitors_copy_and_pickle_with_their_state(copier):
+    assert copier(ExportVisitor("latex")).visit(Not(A)) == "\\neg a"
+    twin = copier(SubstitutionTransformer({Variable(1): Variable(2)}))
+    assert twin.mapping == {Variable(1): Variable(2)} and twin.visit(Variable(1)) == Variable(2)
+    tagged = copier(Tagged("t"))
+    assert tagged.tag == "t" and tagged.notation == "prefix" and tagged.visit(Not(A)) == "(not a)"
+    assert copier(SizeVisitor()).visit(Not(A)) == 2

@@ -50,6 +50,71 @@ void base_dealloc(PyObject *self) {
     Py_DECREF(type);
 }
 
+// ---- copying and pickling ----------------------------------------------------------
+//
+// Like an ordinary object: rebuilt without calling __init__, then given its
+// state, which holds `notation` and `mapping` next to any instance attributes.
+
+PyObject *base_getstate(PyObject *self, PyObject *) {
+    VisitorObject *v = as_visitor(self);
+    Ref state = Ref::steal(PyDict_New());
+    if (!state) return nullptr;
+    if (Py_TYPE(self)->tp_dictoffset != 0 || PyType_HasFeature(Py_TYPE(self), Py_TPFLAGS_MANAGED_DICT)) {
+        Ref dict = Ref::steal(PyObject_GenericGetDict(self, nullptr));
+        if (!dict || PyDict_Update(state.get(), dict.get()) < 0) return nullptr;
+    }
+    if (v->notation != nullptr && PyDict_SetItemString(state.get(), "notation", v->notation) < 0) return nullptr;
+    if (v->mapping != nullptr && PyDict_SetItemString(state.get(), "mapping", v->mapping) < 0) return nullptr;
+    if (PyDict_GET_SIZE(state.get()) == 0) Py_RETURN_NONE;
+    return state.release();
+}
+
+PyObject *base_setstate(PyObject *self, PyObject *state) {
+    if (state == Py_None) Py_RETURN_NONE;
+    if (!check_exact_arg(state, &PyDict_Type, "state", "dict")) return nullptr;
+    VisitorObject *v = as_visitor(self);
+    Py_ssize_t pos = 0;
+    PyObject *key, *value;
+    while (PyDict_Next(state, &pos, &key, &value)) {
+        if (PyUnicode_Check(key) && PyUnicode_CompareWithASCIIString(key, "notation") == 0) {
+            if (!check_exact_arg(value, &PyUnicode_Type, "notation", "str")) return nullptr;
+            int code = kNotationUnset;
+            for (int c = kInfix; c <= kLatex; ++c) {
+                if (PyUnicode_Compare(value, g.notations[c]) == 0) code = c;
+            }
+            if (code == kNotationUnset) {
+                PyErr_Format(PyExc_ValueError, "Unsupported notation: %U", value);
+                return nullptr;
+            }
+            Py_XSETREF(v->notation, new_ref(value));
+            v->notation_code = code;
+        } else if (PyUnicode_Check(key) && PyUnicode_CompareWithASCIIString(key, "mapping") == 0) {
+            if (!check_exact_arg(value, &PyDict_Type, "mapping", "dict")) return nullptr;
+            Py_XSETREF(v->mapping, new_ref(value));
+        } else if (PyObject_GenericSetAttr(self, key, value) < 0) {
+            return nullptr;
+        }
+    }
+    Py_RETURN_NONE;
+}
+
+// (copyreg.__newobj__, (type(self),), self.__getstate__()) for every protocol.
+PyObject *base_reduce(PyObject *self, PyObject *) {
+    Ref copyreg = Ref::steal(PyImport_ImportModule("copyreg"));
+    if (!copyreg) return nullptr;
+    Ref newobj = Ref::steal(PyObject_GetAttrString(copyreg.get(), "__newobj__"));
+    Ref state = Ref::steal(PyObject_CallMethod(self, "__getstate__", nullptr));
+    if (!newobj || !state) return nullptr;
+    return Py_BuildValue("O(O)O", newobj.get(), reinterpret_cast<PyObject *>(Py_TYPE(self)), state.get());
+}
+
+PyMethodDef base_methods[] = {
+    {"__reduce__", base_reduce, METH_NOARGS, "Rebuilt without __init__, then given its state."},
+    {"__getstate__", base_getstate, METH_NOARGS, "The notation or mapping and any instance attributes."},
+    {"__setstate__", base_setstate, METH_O, "Restores what __getstate__ returned."},
+    {nullptr, nullptr, 0, nullptr},
+};
+
 PyMemberDef base_members[] = {
     {"__weaklistoffset__", ZQ_T_PYSSIZET, static_cast<Py_ssize_t>(offsetof(VisitorObject, weakrefs)), ZQ_READONLY,
      nullptr},
@@ -63,6 +128,7 @@ PyType_Slot base_slots[] = {
     {Py_tp_traverse, reinterpret_cast<void *>(base_traverse)},
     {Py_tp_clear, reinterpret_cast<void *>(base_clear)},
     {Py_tp_members, base_members},
+    {Py_tp_methods, base_methods},
     {0, nullptr},
 };
 
