@@ -1,3 +1,5 @@
+// ASTVisitor.visit, the per-instance record of where operations lead, and
+// the hook that gives every visitor class its dispatch table.
 #include "zelqor/core/visitors/dispatch.hpp"
 
 #include "common/args.hpp"
@@ -272,13 +274,17 @@ PyObject *init_subclass(PyObject *cls, PyObject *const *args, Py_ssize_t nargs, 
 
 PyMethodDef *visit_method_def() {
     register_impls(nullptr, 0);
+    visit_impl[0].def.ml_doc =
+        "visit($self, /, node)\n--\n\n"
+        "Routes the node to the operation for its exact class and returns what it returns.";
     return &visit_impl[0].def;
 }
 
 PyMethodDef init_subclass_def = {
     "__init_subclass__", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(init_subclass)),
     METH_FASTCALL | METH_KEYWORDS | METH_CLASS,
-    "Gives every visitor class its own dispatch table when it is defined.",
+    "__init_subclass__($cls, /, **kwargs)\n--\n\n"
+    "Passes the class keywords on, then gives the new class its own dispatch table.",
 };
 
 void register_impls(const OpImpl *impls, int count) {

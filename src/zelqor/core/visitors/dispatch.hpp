@@ -44,7 +44,7 @@ inline const void *fast_entry(std::nullptr_t) { return nullptr; }
 #define ZQ_OP(name, fn, family, fast, qualname)                                                          \
     OpImpl {                                                                                              \
         {name, reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(op_method<fn>)),                \
-         METH_FASTCALL | METH_KEYWORDS, nullptr},                                                         \
+         METH_FASTCALL | METH_KEYWORDS, name "($self, /, node)\n--\n\nThe result for one node of this kind."}, \
             fn, family, fast_entry(fast), qualname                                    \
     }
 

@@ -329,7 +329,8 @@ const OpImpl ops[kOpCount] = {
 
 PyMethodDef methods[] = {
     {"__init__", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(export_init)),
-     METH_FASTCALL | METH_KEYWORDS, "Chooses the notation: \"infix\" (default), \"prefix\" or \"latex\"."},
+     METH_FASTCALL | METH_KEYWORDS,
+     "__init__($self, /, notation='infix')\n--\n\nChooses the notation: \"infix\", \"prefix\" or \"latex\"."},
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -1,3 +1,4 @@
+// Module state of zelqor.core.visitors and the lookups of its attributes at call time.
 #include "zelqor/core/visitors/state.hpp"
 
 #include "common/compat.hpp"
