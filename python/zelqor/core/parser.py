@@ -6,7 +6,11 @@
 stack, so chains far deeper than the recursion limit print fine.
 """
 
+from typing import Union
+
 from zelqor.core.ast import (
+    Formula,
+    Term,
     And,
     Constant,
     Equality,
@@ -83,7 +87,7 @@ def _application(symbol, args, emit, push):
         push(args[0])
 
 
-def to_string(node):
+def to_string(node: Union[Term, Formula]) -> str:
     """Return the infix text of a formula or term."""
     out = []
     emit = out.append
