@@ -1,6 +1,8 @@
 """ASTVisitor: abstractness, generic subclassing, dispatch tables, routing and overrides."""
 
 import re
+import subprocess
+import sys
 import types
 import weakref
 
@@ -260,3 +262,16 @@ def test_visitors_copy_and_pickle_with_their_state(copier):
     tagged = copier(Tagged("t"))
     assert tagged.tag == "t" and tagged.notation == "prefix" and tagged.visit(Not(A)) == "(not a)"
     assert copier(SizeVisitor()).visit(Not(A)) == 2
+
+
+def test_a_missing_second_order_module_fails_only_this_import():
+    code = ("import importlib.abc, sys\n"
+            "class Block(importlib.abc.MetaPathFinder):\n"
+            "    def find_spec(self, name, path=None, target=None):\n"
+            "        if name == 'zelqor.sol.ast_ext':\n"
+            "            raise ModuleNotFoundError(name, name=name)\n"
+            "sys.meta_path.insert(0, Block())\n"
+            "import zelqor.core.ast\n"
+            "try:\n    import zelqor.core.visitors\nexcept ImportError:\n    print('refused')\n")
+    done = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, timeout=60)
+    assert done.returncode == 0 and done.stdout == "refused\n", done.stderr
