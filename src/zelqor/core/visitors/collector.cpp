@@ -117,15 +117,20 @@ bool into_single(PyObject *self, PyObject *node, PyObject *target, Ref &value) {
 template <int K>
 bool into_quantifier(PyObject *self, PyObject *node, PyObject *target, Ref &value) {
     Field body = node_field(node, K, ast::slot::body, g.str_body);
-    Field variable = node_field(node, K, ast::slot::variable, g.str_variable);
-    if (!body || !variable) return false;
-    int had = PySet_Contains(target, variable.get());
-    if (had < 0) return false;
+    if (!body) return false;
     Ref body_value;
-    if (!child_into(self, body.get(), target, body_value)) return false;
-    if (!body_value) return had || PySet_Discard(target, variable.get()) >= 0;
+    if (is_exact(node, K)) {
+        // Our own node: the bound variable can be looked at before the body.
+        PyObject *variable = ast::field(node, ast::slot::variable);
+        int had = PySet_Contains(target, variable);
+        if (had < 0 || !child_into(self, body.get(), target, body_value)) return false;
+        if (!body_value) return had || PySet_Discard(target, variable) >= 0;
+    } else if (!(body_value = Ref::steal(child_value(self, body.get())))) {
+        return false;
+    }
+    Field variable = node_field(node, K, ast::slot::variable, g.str_variable);
     Ref removed = Ref::steal(PySet_New(nullptr));
-    if (!removed || PySet_Add(removed.get(), variable.get()) < 0) return false;
+    if (!variable || !removed || PySet_Add(removed.get(), variable.get()) < 0) return false;
     return finish_checked(Ref::steal(PyNumber_Subtract(body_value.get(), removed.get())), value);
 }
 
