@@ -41,11 +41,12 @@ template <class F>
 const void *fast_entry(F f) { return reinterpret_cast<const void *>(f); }
 inline const void *fast_entry(std::nullptr_t) { return nullptr; }
 
-#define ZQ_OP(name, fn, family, fast, qualname)                                                          \
-    OpImpl {                                                                                              \
-        {name, reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(op_method<fn>)),                \
-         METH_FASTCALL | METH_KEYWORDS, name "($self, /, node)\n--\n\nThe result for one node of this kind."}, \
-            fn, family, fast_entry(fast), qualname                                    \
+#define ZQ_OP(name, fn, family, fast, qualname)                                                       \
+    OpImpl {                                                                                           \
+        {name, reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(op_method<fn>)),             \
+         METH_FASTCALL | METH_KEYWORDS,                                                                \
+         name "($self, /, node)\n--\n\nThe result for one node of this kind."},                        \
+            fn, family, fast_entry(fast), qualname                                                     \
     }
 
 // Where a child goes: either a C++ operation to call (impl) or a value
