@@ -90,10 +90,11 @@ inline int from_snapshot(DispatchCache &c, PyObject *node) {
     if (table == nullptr || !PyDict_CheckExact(table)) return -1;
     if (c.snap_table != table || c.snap_stamp != table_stamp(table)) snapshot(c, table);
     PyTypeObject *type = Py_TYPE(node);
-    if (c.snap_count < 0 || (Py_TYPE(type) != &PyType_Type && !plain_metaclass(Py_TYPE(type)))) return -1;
     for (int i = 0; i < c.snap_count; ++i) {
-        if (c.snap_keys[i] == type) return c.snap_ops[i] + 1;
+        if (c.snap_keys[i] == type) return c.snap_ops[i] + 1;  // a dict finds its own key by identity
     }
+    // Absent, unless a metaclass makes some other class equal to a key.
+    if (c.snap_count < 0 || (Py_TYPE(type) != &PyType_Type && !plain_metaclass(Py_TYPE(type)))) return -1;
     return 0;
 }
 
