@@ -87,8 +87,12 @@ inline uint64_t table_stamp(PyObject *table) { return reinterpret_cast<PyDictObj
 // table, 0 if the class has no entry, -1 if the snapshot cannot answer.
 inline int from_snapshot(DispatchCache &c, PyObject *node) {
     PyObject *table = c.table;
-    if (table == nullptr || !PyDict_CheckExact(table)) return -1;
-    if (c.snap_table != table || c.snap_stamp != table_stamp(table)) snapshot(c, table);
+    // A snapshot is only ever taken of a plain dict, so an unchanged stamp on
+    // the same table means the snapshot still describes it.
+    if (table == nullptr || c.snap_table != table || c.snap_stamp != table_stamp(table)) {
+        if (table == nullptr || !PyDict_CheckExact(table)) return -1;
+        snapshot(c, table);
+    }
     PyTypeObject *type = Py_TYPE(node);
     for (int i = 0; i < c.snap_count; ++i) {
         if (c.snap_keys[i] == type) return c.snap_ops[i] + 1;  // a dict finds its own key by identity

@@ -41,6 +41,7 @@ PyObject *intern(const char *s) { return PyUnicode_InternFromString(s); }
 
 bool init_state(PyObject *module) {
     g.dict = PyModule_GetDict(module);
+    for (int k = 0; k < ast::kKindCount; ++k) g.node_types[k] = g.api->types[k];
     for (int i = 0; i < kOpCount; ++i) {
         if ((g.op_names[i] = intern(kOpNames[i])) == nullptr) return false;
         if ((g.field_kwnames[i] = kwnames_for(i)) == nullptr) return false;

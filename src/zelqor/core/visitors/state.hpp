@@ -30,6 +30,7 @@ struct State {
     PyObject *module = nullptr;                  // strong
     PyObject *dict = nullptr;                    // the module's namespace (borrowed from module)
     const ast::Api *api = nullptr;
+    PyTypeObject *node_types[ast::kKindCount] = {};  // the API's node classes, kept at hand
     PyTypeObject *base = nullptr;                // C layout shared by every visitor
     PyTypeObject *abstract_op = nullptr;         // type of the abstract declarations
     PyObject *classes[kClassCount] = {};

@@ -12,6 +12,23 @@
 
 namespace zelqor::visitors {
 
+// Copies the few bytes of a typical piece (a name, a number, a connective)
+// without a call to memcpy.
+inline void copy_short(char *dst, const char *src, size_t n) {
+    switch (n) {
+    case 8: dst[7] = src[7]; [[fallthrough]];
+    case 7: dst[6] = src[6]; [[fallthrough]];
+    case 6: dst[5] = src[5]; [[fallthrough]];
+    case 5: dst[4] = src[4]; [[fallthrough]];
+    case 4: dst[3] = src[3]; [[fallthrough]];
+    case 3: dst[2] = src[2]; [[fallthrough]];
+    case 2: dst[1] = src[1]; [[fallthrough]];
+    case 1: dst[0] = src[0]; [[fallthrough]];
+    case 0: return;
+    default: std::memcpy(dst, src, n);
+    }
+}
+
 class Writer {
 public:
     Writer() = default;
@@ -22,7 +39,7 @@ public:
     // ASCII literal.
     bool literal(std::string_view s) {
         if (width_ == 1 && len_ + s.size() <= cap_) {
-            std::memcpy(data_ + len_, s.data(), s.size());
+            copy_short(data_ + len_, s.data(), s.size());
             len_ += s.size();
             return true;
         }
