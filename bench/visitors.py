@@ -4,8 +4,10 @@
 
 Every row walks one formula of about 10^5 nodes (connectives, quantifiers,
 atoms over variables, constants and function applications). The Python
-baselines below dispatch like any Python visitor would: a dict from node
-class to method name, then getattr. Times are the best of several runs.
+baselines below dispatch as ASTVisitor.visit is specified to: the class's
+table from node class to method name, then getattr; the export tests the
+notation in each operation like ExportVisitor. Each baseline's result is
+checked against the C++ one first. Times are the best of several runs.
 The last rows measure a subclass that overrides one operation in Python:
 it costs one Python call per node of that kind and no more.
 """
@@ -56,49 +58,88 @@ NAMES = {
 
 
 class PyVisitor:
+    _dispatch_table = NAMES
+
     def visit(self, node):
-        name = NAMES.get(type(node))
+        name = self._dispatch_table.get(type(node))
         if name is None:
             raise TypeError(f"Unsupported AST node type: {type(node).__name__}")
         return getattr(self, name)(node)
 
 
 class PyExport(PyVisitor):
-    K = {And: " & ", Or: " | ", Implies: " => ", Iff: " <=> "}
+    """The three notations, tested in each operation as ExportVisitor does."""
+
+    CONNECTIVES = {And: (" & ", "(and ", " \\land "), Or: (" | ", "(or ", " \\lor "),
+                   Implies: (" => ", "(=> ", " \\implies "), Iff: (" <=> ", "(<=> ", " \\iff ")}
+
+    def __init__(self, notation="infix"):
+        self.notation = notation
 
     def visit_variable(self, node):
+        if self.notation == "latex":
+            return f"v_{{{node.id}}}"
         return f"v{node.id}"
 
     def visit_constant(self, node):
         return node.name
 
     def visit_function_app(self, node):
-        return f"{node.func}({', '.join(self.visit(a) for a in node.args)})"
+        name = node.func
+        if self.notation == "prefix":
+            if node.args:
+                return f"({name} {' '.join(self.visit(a) for a in node.args)})"
+            return name
+        return f"{name}({', '.join(self.visit(a) for a in node.args)})"
 
     def visit_predicate_app(self, node):
+        name = node.pred
         if not node.args:
-            return node.pred
-        return f"{node.pred}({', '.join(self.visit(a) for a in node.args)})"
+            return name
+        if self.notation == "prefix":
+            return f"({name} {' '.join(self.visit(a) for a in node.args)})"
+        return f"{name}({', '.join(self.visit(a) for a in node.args)})"
 
     def visit_equality(self, node):
-        return f"{self.visit(node.left)} = {self.visit(node.right)}"
+        left, right = self.visit(node.left), self.visit(node.right)
+        if self.notation == "prefix":
+            return f"(= {left} {right})"
+        return f"{left} = {right}"
 
     def visit_not(self, node):
         x = self.visit(node.operand)
-        return f"~({x})" if isinstance(node.operand, (And, Or, Implies, Iff)) else f"~{x}"
+        if self.notation == "prefix":
+            return f"(not {x})"
+        compound = isinstance(node.operand, (And, Or, Implies, Iff))
+        if self.notation == "latex":
+            return f"\\neg ({x})" if compound else f"\\neg {x}"
+        return f"~({x})" if compound else f"~{x}"
 
     def _binary(self, node):
-        return f"({self.visit(node.left)}{self.K[type(node)]}{self.visit(node.right)})"
+        left, right = self.visit(node.left), self.visit(node.right)
+        infix, head, latex = self.CONNECTIVES[type(node)]
+        if self.notation == "prefix":
+            return f"{head}{left} {right})"
+        if self.notation == "latex":
+            return f"({left}{latex}{right})"
+        return f"({left}{infix}{right})"
 
     visit_and = visit_or = visit_implies = visit_iff = _binary
 
-    def visit_forall(self, node):
+    def _quantifier(self, node, word):
         v, b = self.visit(node.variable), self.visit(node.body)
-        return f"forall {v} : {node.variable.sort.name}, {b}"
+        sort = node.variable.sort.name
+        if self.notation == "prefix":
+            return f"({word} ({v} : {sort}) {b})"
+        if self.notation == "latex":
+            return f"\\{word} {v} : {sort}, {b}"
+        return f"{word} {v} : {sort}, {b}"
+
+    def visit_forall(self, node):
+        return self._quantifier(node, "forall")
 
     def visit_exists(self, node):
-        v, b = self.visit(node.variable), self.visit(node.body)
-        return f"exists {v} : {node.variable.sort.name}, {b}"
+        return self._quantifier(node, "exists")
 
 
 class PySize(PyVisitor):
@@ -246,7 +287,8 @@ def main():
     mapping = {VARS[3]: FunctionApp("g", 1, (VARS[5],)), VARS[8]: Constant("d")}
 
     # Same results first.
-    assert ExportVisitor().visit(formula) == PyExport().visit(formula)
+    for notation in ("infix", "prefix", "latex"):
+        assert ExportVisitor(notation).visit(formula) == PyExport(notation).visit(formula)
     assert FreeVariableCollector().visit(formula) == PyFree().visit(formula)
     assert PySize().visit(formula) == size
     assert ASTTransformer().visit(formula) is formula and PyTransformer().visit(formula) is formula
