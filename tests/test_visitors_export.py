@@ -158,3 +158,27 @@ def test_large_trees_render_in_one_pass():
         leaves = [And(leaves[i], leaves[i + 1]) for i in range(0, len(leaves), 2)]
     text = ExportVisitor().visit(leaves[0])
     assert text.count("&") == (1 << 17) - 1 and text.startswith("(" * 17 + "P(v0) & P(v1))")
+
+
+def test_sort_name_is_read_after_the_body():
+    log = []
+
+    class Logged(Sort):
+        @property
+        def name(self):
+            log.append("sort")
+            return "L"
+
+    class Empty(Sort):
+        __slots__ = ("name",)
+
+    class Spy(ExportVisitor):
+        def visit_predicate_app(self, node):
+            log.append("body")
+            return "b"
+
+    assert Spy().visit(Forall(Variable(0, sort=Logged()), p)) == "forall v0 : L, b"
+    assert log == ["body", "sort"]
+    with pytest.raises(AttributeError):
+        Spy().visit(Exists(Variable(0, sort=Empty()), p))
+    assert log[-1] == "body"

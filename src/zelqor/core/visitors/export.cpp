@@ -230,6 +230,22 @@ bool render_not(PyObject *self, PyObject *node, Writer &w, Ref &) {
     return !compound || w.literal(")");
 }
 
+// The sort name of a variable of ours whose sort class keeps `name` in a slot:
+// reading it runs no caller code, so it may be read ahead of the body (null
+// when that cannot be known, or the slot is empty).
+PyObject *slot_sort_name(PyObject *variable) {
+    if (!is_exact(variable, kVariable)) return nullptr;
+    PyObject *sort = ast::field(variable, ast::slot::sort);
+    PyTypeObject *type = Py_TYPE(sort);
+    if (type->tp_getattro != PyObject_GenericGetAttr) return nullptr;
+    PyObject *descr = _PyType_Lookup(type, g.str_name);  // borrowed
+    if (descr == nullptr || !Py_IS_TYPE(descr, &PyMemberDescr_Type)) return nullptr;
+    PyObject *name = PyMember_GetOne(reinterpret_cast<const char *>(sort),
+                                     reinterpret_cast<PyMemberDescrObject *>(descr)->d_member);
+    if (name == nullptr) PyErr_Clear();  // an empty slot: read it again in order, and fail there
+    return name;
+}
+
 // Forall and Exists: V, then B, then the sort name S, which is placed between them.
 template <int K>
 bool render_quantifier(PyObject *self, PyObject *node, Writer &w, Ref &) {
@@ -241,14 +257,18 @@ bool render_quantifier(PyObject *self, PyObject *node, Writer &w, Ref &) {
               : code == kLatex ? w.literal("\\") && w.literal(word) && w.literal(" ")
                                : w.literal(word) && w.literal(" ");
     if (!ok || !insert(self, variable.get(), w) || !w.literal(" : ")) return false;
-    size_t sort_name;
-    if (!w.hole(sort_name) || !w.literal(code == kPrefix ? ") " : ", ")) return false;
+    Ref early = Ref::steal(slot_sort_name(variable.get()));
+    size_t sort_name = 0;
+    if (early ? !w.value(early.get()) : !w.hole(sort_name)) return false;
+    if (!w.literal(code == kPrefix ? ") " : ", ")) return false;
     Field body = node_field(node, K, ast::slot::body, g.str_body);
     if (!body || !insert(self, body.get(), w)) return false;
-    Field sort = node_field(variable.get(), kVariable, ast::slot::sort, g.str_sort);
-    if (!sort) return false;
-    Ref name = Ref::steal(PyObject_GetAttr(sort.get(), g.str_name));
-    if (!name || !w.fill(sort_name, name.get())) return false;
+    if (!early) {
+        Field sort = node_field(variable.get(), kVariable, ast::slot::sort, g.str_sort);
+        if (!sort) return false;
+        Ref name = Ref::steal(PyObject_GetAttr(sort.get(), g.str_name));
+        if (!name || !w.fill(sort_name, name.get())) return false;
+    }
     if (code == kNotationUnset) return missing_notation(self);
     return code != kPrefix || w.literal(")");
 }
