@@ -28,6 +28,7 @@ def measures(node):
     (Forall(x1, P(x1)), 4, 3, set()),
     (Exists(x1, P(x1, x2)), 5, 3, {x2}),
     (And(P(x1), Forall(x1, PredicateApp("Q", 1, (x1,)))), 7, 4, {x1}),
+    (And(Forall(x1, P(x1, x1)), Or(P(x1), Exists(x2, P(x1)))), 13, 5, {x1}),
     (Not(Equality(x1, Constant("c"))), 4, 3, {x1}),
     (Forall(x1, P(Variable(1, sort=Nat))), 4, 3, {Variable(1, sort=Nat)}),
     (ForallPred(PredicateVariable("P", 1), Or(P(x1), P())), 5, 4, {x1}),

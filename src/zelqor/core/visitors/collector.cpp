@@ -9,6 +9,7 @@
 #include "zelqor/core/visitors/dispatch.hpp"
 #include "zelqor/core/visitors/fields.hpp"
 
+#include <cstdint>
 #include <optional>
 
 namespace zelqor::visitors {
@@ -32,9 +33,16 @@ bool child_into(PyObject *self, PyObject *child, PyObject *target, Ref &value) {
     return bool(value);
 }
 
+// A new set for a walk: it may sit where a freed one was, so forget the recent ones.
+PyObject *new_target(PyObject *self) {
+    RecentVariables &recent = as_visitor(self)->recent;
+    recent = RecentVariables{};
+    return PySet_New(nullptr);
+}
+
 // The result of visiting `child` as a value of its own.
 PyObject *child_value(PyObject *self, PyObject *child) {
-    Ref target = Ref::steal(PySet_New(nullptr));
+    Ref target = Ref::steal(new_target(self));
     Ref value;
     if (!target || !child_into(self, child, target.get(), value)) return nullptr;
     return value ? value.release() : target.release();
@@ -54,7 +62,18 @@ bool finish_checked(Ref result, Ref &value) {
     return true;
 }
 
-bool into_variable(PyObject *, PyObject *node, PyObject *target, Ref &) { return PySet_Add(target, node) == 0; }
+bool into_variable(PyObject *self, PyObject *node, PyObject *target, Ref &) {
+    RecentVariables &recent = as_visitor(self)->recent;
+    if (recent.set != target) {
+        recent = RecentVariables{};
+        recent.set = target;
+    }
+    PyObject *&slot = recent.items[(reinterpret_cast<uintptr_t>(node) >> 4) % RecentVariables::kSize];
+    if (slot == node) return true;  // the very object is in the set already
+    if (PySet_Add(target, node) < 0) return false;
+    slot = node;
+    return true;
+}
 
 bool into_constant(PyObject *, PyObject *, PyObject *, Ref &) { return true; }
 
@@ -124,7 +143,11 @@ bool into_quantifier(PyObject *self, PyObject *node, PyObject *target, Ref &valu
         PyObject *variable = ast::field(node, ast::slot::variable);
         int had = PySet_Contains(target, variable);
         if (had < 0 || !child_into(self, body.get(), target, body_value)) return false;
-        if (!body_value) return had || PySet_Discard(target, variable) >= 0;
+        if (!body_value) {
+            if (had) return true;
+            as_visitor(self)->recent = RecentVariables{};  // an entry may leave the set
+            return PySet_Discard(target, variable) >= 0;
+        }
     } else if (!(body_value = Ref::steal(child_value(self, body.get())))) {
         return false;
     }
@@ -136,7 +159,7 @@ bool into_quantifier(PyObject *self, PyObject *node, PyObject *target, Ref &valu
 
 template <IntoFn Fn>
 PyObject *as_value(PyObject *self, PyObject *node) {
-    Ref target = Ref::steal(PySet_New(nullptr));
+    Ref target = Ref::steal(new_target(self));
     Ref value;
     if (!target || !Fn(self, node, target.get(), value)) return nullptr;
     return value ? value.release() : target.release();
