@@ -6,12 +6,10 @@
 #include "common/guard.hpp"
 #include "zelqor/core/visitors/dispatch.hpp"
 #include "zelqor/core/visitors/fields.hpp"
+#include "zelqor/core/visitors/members.hpp"
 #include "zelqor/core/visitors/writer.hpp"
 
 #include <cstddef>
-
-#include "zelqor/core/visitors/members.hpp"
-
 #include <optional>
 
 namespace zelqor::visitors {
@@ -55,7 +53,7 @@ bool insert(PyObject *self, PyObject *child, Writer &w) {
 // every argument is visited first; then any non-str result is an error.
 bool join_args(PyObject *self, PyObject *args, const char *sep, Writer &w) {
     Py_ssize_t index = 0, bad_index = -1;
-    PyTypeObject *bad_type = nullptr;
+    Ref bad_type;  // the class of the first non-str result, kept alive for the message
     bool ok = for_each_arg(args, [&](PyObject *arg) {
         if (index > 0 && !w.literal(sep)) return false;
         Ref value;
@@ -65,7 +63,7 @@ bool join_args(PyObject *self, PyObject *args, const char *sep, Writer &w) {
                 if (!w.text(value.get())) return false;
             } else if (bad_index < 0) {
                 bad_index = index;
-                bad_type = Py_TYPE(value.get());
+                bad_type = Ref::borrow(reinterpret_cast<PyObject *>(Py_TYPE(value.get())));
             }
         }
         ++index;
@@ -74,7 +72,7 @@ bool join_args(PyObject *self, PyObject *args, const char *sep, Writer &w) {
     if (!ok) return false;
     if (bad_index >= 0) {
         PyErr_Format(PyExc_TypeError, "sequence item %zd: expected str instance, %.80s found", bad_index,
-                     bad_type->tp_name);
+                     reinterpret_cast<PyTypeObject *>(bad_type.get())->tp_name);
         return false;
     }
     return true;
