@@ -152,12 +152,16 @@ class TestModuleNames:
         assert ExportVisitor("latex").visit(Not(And(p, q))) == "\\neg ((p \\land q))"
 
 
-def test_large_trees_render_in_one_pass():
+@pytest.mark.parametrize("notation", NOTATIONS)
+def test_large_trees_render_in_one_pass(notation):
     leaves = [PredicateApp("P", 1, (Variable(i),)) for i in range(1 << 17)]
+    leaves = [ForallPred(PredicateVariable("X", 0), leaf) if i % 8 == 0 else leaf for i, leaf in enumerate(leaves)]
     while len(leaves) > 1:
         leaves = [And(leaves[i], leaves[i + 1]) for i in range(0, len(leaves), 2)]
-    text = ExportVisitor().visit(leaves[0])
-    assert text.count("&") == (1 << 17) - 1 and text.startswith("(" * 17 + "P(v0) & P(v1))")
+    text = ExportVisitor(notation).visit(leaves[0])
+    expected_first = {"infix": "forall_pred X, P(v0)", "prefix": "(forall_pred (X) (P v0))",
+                      "latex": "\\forall X, P(v_{0})"}[notation]
+    assert text.count("X") == 1 << 14 and expected_first in text[:60]
 
 
 def test_sort_name_is_read_after_the_body():
