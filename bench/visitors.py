@@ -4,7 +4,7 @@
 
 Every row walks one formula of about 10^5 nodes (connectives, quantifiers,
 atoms over variables, constants and function applications). The Python
-baselines below dispatch as ASTVisitor.visit is specified to: the class's
+baselines below dispatch as ASTVisitor.visit does: the class's
 table from node class to method name, then getattr; the export tests the
 notation in each operation like ExportVisitor. Each baseline's result is
 checked against the C++ one first. Times are the best of several runs.
