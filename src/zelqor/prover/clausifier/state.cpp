@@ -186,6 +186,7 @@ bool init_state(PyObject *module) {
     g.kw_variable = Py_BuildValue("(sss)", "id", "sort", "kind");
     g.kw_literal = Py_BuildValue("(ss)", "atom", "positive");
     g.empty_frozenset = PyFrozenSet_New(nullptr);
+    if (g.empty_frozenset != nullptr && PyObject_GC_IsTracked(g.empty_frozenset)) PyObject_GC_UnTrack(g.empty_frozenset);
     g.frozen_instance_error = import_attr("dataclasses", "FrozenInstanceError");
     g.free_variables = Py_XNewRef(module_attr(g.str_free_variables));
     g.bound_variables = Py_XNewRef(module_attr(g.str_bound_variables));

@@ -36,6 +36,43 @@ PyObject *text_differs = nullptr;    // " ≠ "
 PyObject *text_or = nullptr;         // " ∨ "
 PyObject *text_empty = nullptr;      // "□"
 
+bool is_tracked(PyObject *o) { return PyObject_IS_GC(o) && PyObject_GC_IsTracked(o); }
+
+// An empty set references nothing, tracked or not.
+bool holds_tracked(PyObject *set) { return is_tracked(set) && PySet_GET_SIZE(set) != 0; }
+
+// Whether nothing reachable from the atom is tracked. Atoms without free
+// variables stay tracked by the syntax tree (through their empty free set),
+// so their fields are looked at instead.
+bool atom_is_leaf(PyObject *atom) {
+    if (!is_tracked(atom)) return true;
+    if (Py_TYPE(atom) == g.api->types[static_cast<int>(Kind::PredicateApp)]) {
+        return !is_tracked(ast::field(atom, slot::pred_pred)) && !is_tracked(ast::field(atom, slot::pred_args)) &&
+               !holds_tracked(ast::field(atom, slot::pred_free));
+    }
+    if (Py_TYPE(atom) == g.api->types[static_cast<int>(Kind::Equality)]) {
+        return !is_tracked(ast::field(atom, slot::eq_left)) && !is_tracked(ast::field(atom, slot::eq_right)) &&
+               !holds_tracked(ast::field(atom, slot::eq_free));
+    }
+    return false;
+}
+
+// A frozen set of untracked members holds nothing that could lead back to it.
+void untrack_if_leaves(PyObject *set) {
+    if (!PyFrozenSet_CheckExact(set) || !PyObject_GC_IsTracked(set)) return;
+    Ref it = Ref::steal(PyObject_GetIter(set));
+    if (!it) {
+        PyErr_Clear();  // only an optimisation: leave the set tracked
+        return;
+    }
+    while (PyObject *key = PyIter_Next(it.get())) {
+        bool tracked = is_tracked(key);
+        Py_DECREF(key);
+        if (tracked) return;
+    }
+    PyObject_GC_UnTrack(set);
+}
+
 LiteralObject *as_literal(PyObject *o) { return reinterpret_cast<LiteralObject *>(o); }
 ClauseObject *as_clause(PyObject *o) { return reinterpret_cast<ClauseObject *>(o); }
 
@@ -335,7 +372,10 @@ public:
         return !PyErr_Occurred();
     }
     PyObject *finish() {
-        if (acc_) return acc_.release();
+        if (acc_) {
+            untrack_if_leaves(acc_.get());
+            return acc_.release();
+        }
         return new_ref(shared_ != nullptr ? shared_ : g.empty_frozenset);
     }
 
@@ -615,13 +655,19 @@ PyObject *new_literal(PyTypeObject *type, PyObject *atom, PyObject *positive) {
     lit->positive = new_ref(positive);
     lit->hash = h.finish();
     lit->free_vars = free_vars;
-    if (exact) PyObject_GC_Track(self);
+    // A literal over an untracked atom (the syntax tree untracks nodes made
+    // of immutable leaves) cannot be part of a cycle: leaving it untracked
+    // spares the collector millions of objects in large clause sets.
+    bool leaves = atom_is_leaf(atom) && !is_tracked(positive) && !holds_tracked(free_vars);
+    if (exact && !leaves) PyObject_GC_Track(self);
+    if (!exact && leaves && PyObject_GC_IsTracked(self)) PyObject_GC_UnTrack(self);
     return self;
 }
 
 PyObject *new_clause(PyTypeObject *type, PyObject *literals) {
     TupleHasher h;
     if (!h.add_object(reinterpret_cast<PyObject *>(type)) || !h.add_object(literals)) return nullptr;
+    untrack_if_leaves(literals);
     int tautology = has_complementary_pair(literals);
     if (tautology < 0) return nullptr;
     Ref free_vars = Ref::steal(clause_free_vars(literals));
@@ -634,7 +680,9 @@ PyObject *new_clause(PyTypeObject *type, PyObject *literals) {
     clause->hash = h.finish();
     clause->is_tautology = static_cast<char>(tautology);
     clause->free_vars = free_vars.release();
-    if (exact) PyObject_GC_Track(self);
+    bool leaves = !is_tracked(literals) && !holds_tracked(clause->free_vars);
+    if (exact && !leaves) PyObject_GC_Track(self);
+    if (!exact && leaves && PyObject_GC_IsTracked(self)) PyObject_GC_UnTrack(self);
     return self;
 }
 
