@@ -9,6 +9,7 @@
 #include "common/compat.hpp"
 #include "common/hashing.hpp"
 
+#include <cstddef>
 #include <vector>
 
 #if PY_VERSION_HEX < 0x030C0000
