@@ -51,6 +51,17 @@ STEPS = ["eliminate_implications", "to_nnf", "standardize_variables", "skolemize
          "distribute_cnf"]
 
 
+class Recorder:
+    def __init__(self):
+        self.calls = []
+
+    def register_constant(self, *args):
+        self.calls.append(args)
+
+    def register_function(self, *args):
+        self.calls.append(args)
+
+
 def run_pipeline(formula):
     cz.reset_skolem_counters()
     out, f = [], formula
@@ -59,7 +70,10 @@ def run_pipeline(formula):
         out.append(f)
     out.append(cz.formula_to_clauses(f))
     cz.reset_skolem_counters()
-    out.append(cz.to_cnf(formula))
+    recorder = Recorder()
+    out.append(cz.to_cnf(formula, recorder))
+    out.append(recorder.calls)
+    out.append(cz.negate_and_clausify(formula))
     return out
 
 
@@ -73,7 +87,7 @@ def test_native_path_matches_the_literal_one(monkeypatch):
     monkeypatch.setattr(cz, "substitute_formula", lambda f, m: substitute_formula(f, m))
     literal = [run_pipeline(f) for f in formulas]
     assert native == literal
-    assert sum(len(r[-1]) for r in native) > 300
+    assert sum(len(r[-3]) for r in native) > 300 and sum(len(r[-2]) for r in native) > 50
 
 
 class MyNot(Not):
