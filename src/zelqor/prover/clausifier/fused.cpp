@@ -99,28 +99,37 @@ private:
 
 // ---- second pass: clauses ----------------------------------------------------------
 
-using ClauseIds = std::vector<uint32_t>;  // indices into the literal table
-using Cnf = std::vector<ClauseIds>;
+// Clauses as runs of literal indices in one pool: `ends[i]` is where clause
+// i stops, so that forming products allocates two arrays, not one per clause.
+struct Cnf {
+    std::vector<uint32_t> pool;
+    std::vector<size_t> ends;
+
+    size_t size() const { return ends.size(); }
+    size_t begin_of(size_t i) const { return i == 0 ? 0 : ends[i - 1]; }
+};
 
 void append(Cnf &into, Cnf &&more) {
-    if (into.empty()) {
+    if (into.ends.empty()) {
         into = std::move(more);
         return;
     }
-    into.reserve(into.size() + more.size());
-    for (ClauseIds &c : more) into.push_back(std::move(c));
+    size_t base = into.pool.size();
+    into.pool.insert(into.pool.end(), more.pool.begin(), more.pool.end());
+    into.ends.reserve(into.ends.size() + more.ends.size());
+    for (size_t e : more.ends) into.ends.push_back(base + e);
 }
 
 Cnf product(const Cnf &left, const Cnf &right) {
     Cnf out;
-    out.reserve(left.size() * right.size());
-    for (const ClauseIds &l : left) {
-        for (const ClauseIds &r : right) {
-            ClauseIds c;
-            c.reserve(l.size() + r.size());
-            c.insert(c.end(), l.begin(), l.end());
-            c.insert(c.end(), r.begin(), r.end());
-            out.push_back(std::move(c));
+    out.ends.reserve(left.size() * right.size());
+    out.pool.reserve(left.pool.size() * right.size() + right.pool.size() * left.size());
+    for (size_t i = 0; i < left.size(); ++i) {
+        for (size_t j = 0; j < right.size(); ++j) {
+            out.pool.insert(out.pool.end(), left.pool.begin() + left.begin_of(i), left.pool.begin() + left.ends[i]);
+            out.pool.insert(out.pool.end(), right.pool.begin() + right.begin_of(j),
+                            right.pool.begin() + right.ends[j]);
+            out.ends.push_back(out.pool.size());
         }
     }
     return out;
@@ -170,13 +179,11 @@ public:
     PyObject *clauses(const Cnf &cnf) {
         Ref list = Ref::steal(PyList_New(0));
         if (!list) return nullptr;
-        for (const ClauseIds &ids : cnf) {
-            Ref set = Ref::steal(PyFrozenSet_New(nullptr));
-            if (!set) return nullptr;
-            for (uint32_t id : ids) {
-                if (PySet_Add(set.get(), literals_[id].get()) < 0) return nullptr;
-            }
-            Ref clause = Ref::steal(new_clause(g.clause_type, set.get()));
+        std::vector<PyObject *> members;
+        for (size_t i = 0; i < cnf.size(); ++i) {
+            members.clear();
+            for (size_t k = cnf.begin_of(i); k < cnf.ends[i]; ++k) members.push_back(literals_[cnf.pool[k]].get());
+            Ref clause = Ref::steal(new_own_clause(members.data(), members.size()));
             if (!clause) return nullptr;
             if (!reinterpret_cast<ClauseObject *>(clause.get())->is_tautology &&
                 PyList_Append(list.get(), clause.get()) < 0) {
@@ -291,10 +298,15 @@ private:
             if (!handled) image = Ref::steal(c_.substitute(f, scope_.get()));
             if (!image) return false;
         }
-        Ref literal = Ref::steal(new_literal(g.literal_type, image.get(), positive ? Py_True : Py_False));
+        PyObject *sign = positive ? Py_True : Py_False;
+        Ref literal = Ref::steal(exact_kind(image.get()) == static_cast<int>(Kind::PredicateApp) ||
+                                         exact_kind(image.get()) == static_cast<int>(Kind::Equality)
+                                     ? new_own_literal(image.get(), sign)
+                                     : new_literal(g.literal_type, image.get(), sign));
         if (!literal) return false;
         literals_.push_back(std::move(literal));
-        out.push_back(ClauseIds{static_cast<uint32_t>(literals_.size() - 1)});
+        out.pool.assign(1, static_cast<uint32_t>(literals_.size() - 1));
+        out.ends.assign(1, 1);
         return true;
     }
 

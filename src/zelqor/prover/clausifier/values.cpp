@@ -638,36 +638,126 @@ bool set_match_args(PyTypeObject *type, std::initializer_list<const char *> name
 
 }  // namespace
 
-PyObject *new_literal(PyTypeObject *type, PyObject *atom, PyObject *positive) {
-    TupleHasher h;
-    if (!h.add_object(reinterpret_cast<PyObject *>(type)) || !h.add_object(atom) || !h.add_object(positive)) {
-        return nullptr;
+namespace {
+
+// Hash of a class, as hash() gives it: fixed for the life of the class.
+Py_hash_t type_hash(PyTypeObject *type) {
+    static PyTypeObject *cached_type[2] = {};
+    static Py_hash_t cached[2] = {};
+    for (int i = 0; i < 2; ++i) {
+        if (cached_type[i] == type) return cached[i];
     }
-    PyObject *free_vars = atom_free_vars(atom);
-    if (free_vars == nullptr) return nullptr;
+    Py_hash_t h = PyObject_Hash(reinterpret_cast<PyObject *>(type));
+    if (h != -1 && (type == g.literal_type || type == g.clause_type)) {
+        int i = type == g.literal_type ? 0 : 1;
+        cached_type[i] = type;
+        cached[i] = h;
+    }
+    return h;
+}
+
+// The literal with its free-variable set (stolen) already computed.
+PyObject *build_literal(PyTypeObject *type, PyObject *atom, PyObject *positive, PyObject *free_vars) {
+    Ref owned_free = Ref::steal(free_vars);
+    TupleHasher h;
+    Py_hash_t th = type_hash(type);
+    if (th == -1) return nullptr;
+    h.add(th);
+    if (!h.add_object(atom) || !h.add_object(positive)) return nullptr;
     bool exact = type == g.literal_type;
     PyObject *self = allocate(type, exact);
-    if (self == nullptr) {
-        Py_DECREF(free_vars);
-        return nullptr;
-    }
+    if (self == nullptr) return nullptr;
     LiteralObject *lit = as_literal(self);
     lit->atom = new_ref(atom);
     lit->positive = new_ref(positive);
     lit->hash = h.finish();
-    lit->free_vars = free_vars;
+    lit->free_vars = owned_free.release();
     // A literal over an untracked atom (the syntax tree untracks nodes made
     // of immutable leaves) cannot be part of a cycle: leaving it untracked
     // spares the collector millions of objects in large clause sets.
-    bool leaves = atom_is_leaf(atom) && !is_tracked(positive) && !holds_tracked(free_vars);
+    bool leaves = atom_is_leaf(atom) && !is_tracked(positive) && !holds_tracked(lit->free_vars);
     if (exact && !leaves) PyObject_GC_Track(self);
     if (!exact && leaves && PyObject_GC_IsTracked(self)) PyObject_GC_UnTrack(self);
     return self;
 }
 
+// Whether an atom of a negative literal equals one of a positive literal.
+int complementary(const std::vector<PyObject *> &positives, const std::vector<PyObject *> &negatives) {
+    if (positives.empty() || negatives.empty()) return 0;
+    if (positives.size() * negatives.size() <= 64) {
+        for (PyObject *n : negatives) {
+            for (PyObject *p : positives) {
+                int eq = PyObject_RichCompareBool(n, p, Py_EQ);
+                if (eq != 0) return eq;
+            }
+        }
+        return 0;
+    }
+    Ref seen = Ref::steal(PySet_New(nullptr));
+    if (!seen) return -1;
+    for (PyObject *p : positives) {
+        if (PySet_Add(seen.get(), p) < 0) return -1;
+    }
+    for (PyObject *n : negatives) {
+        int in = PySet_Contains(seen.get(), n);
+        if (in != 0) return in;
+    }
+    return 0;
+}
+
+}  // namespace
+
+PyObject *new_literal(PyTypeObject *type, PyObject *atom, PyObject *positive) {
+    PyObject *free_vars = atom_free_vars(atom);
+    return free_vars != nullptr ? build_literal(type, atom, positive, free_vars) : nullptr;
+}
+
+PyObject *new_own_literal(PyObject *atom, PyObject *positive) {
+    PyObject *free_vars = ast::field(atom, Py_TYPE(atom) == g.api->types[static_cast<int>(Kind::PredicateApp)]
+                                               ? slot::pred_free
+                                               : slot::eq_free);
+    return build_literal(g.literal_type, atom, positive, new_ref(free_vars));
+}
+
+PyObject *new_own_clause(PyObject *const *literals, size_t n) {
+    Ref set = Ref::steal(PyFrozenSet_New(nullptr));
+    if (!set) return nullptr;
+    std::vector<PyObject *> positives, negatives;
+    FreeUnion all;
+    bool tracked = false;
+    for (size_t i = 0; i < n; ++i) {
+        LiteralObject *lit = as_literal(literals[i]);
+        if (PySet_Add(set.get(), literals[i]) < 0) return nullptr;
+        (lit->positive == Py_True ? positives : negatives).push_back(lit->atom);
+        if (!all.add(lit->free_vars)) return nullptr;
+        tracked |= PyObject_GC_IsTracked(literals[i]) != 0;
+    }
+    if (!tracked && PyObject_GC_IsTracked(set.get())) PyObject_GC_UnTrack(set.get());
+    TupleHasher h;
+    Py_hash_t th = type_hash(g.clause_type);
+    if (th == -1) return nullptr;
+    h.add(th);
+    if (!h.add_object(set.get())) return nullptr;
+    int tautology = complementary(positives, negatives);
+    if (tautology < 0) return nullptr;
+    Ref free_vars = Ref::steal(all.finish());
+    PyObject *self = allocate(g.clause_type, true);
+    if (self == nullptr) return nullptr;
+    ClauseObject *clause = as_clause(self);
+    clause->literals = set.release();
+    clause->hash = h.finish();
+    clause->is_tautology = static_cast<char>(tautology);
+    clause->free_vars = free_vars.release();
+    if (tracked || holds_tracked(clause->free_vars)) PyObject_GC_Track(self);
+    return self;
+}
+
 PyObject *new_clause(PyTypeObject *type, PyObject *literals) {
     TupleHasher h;
-    if (!h.add_object(reinterpret_cast<PyObject *>(type)) || !h.add_object(literals)) return nullptr;
+    Py_hash_t th = type_hash(type);
+    if (th == -1) return nullptr;
+    h.add(th);
+    if (!h.add_object(literals)) return nullptr;
     untrack_if_leaves(literals);
     int tautology = has_complementary_pair(literals);
     if (tautology < 0) return nullptr;

@@ -28,6 +28,13 @@ bool create_value_types(PyObject *module);
 PyObject *new_literal(PyTypeObject *type, PyObject *atom, PyObject *positive);
 PyObject *new_clause(PyTypeObject *type, PyObject *literals);
 
+// Fast paths for the pipeline, which knows its arguments: a literal of
+// exactly our class over an atom of exactly PredicateApp or Equality, with
+// the module's own free_variables; a clause over `n` such literals whose
+// `positive` is True or False (repeats allowed).
+PyObject *new_own_literal(PyObject *atom, PyObject *positive);
+PyObject *new_own_clause(PyObject *const *literals, size_t n);
+
 inline bool is_exact_literal(PyObject *o) { return Py_TYPE(o) == g.literal_type; }
 inline bool is_exact_clause(PyObject *o) { return Py_TYPE(o) == g.clause_type; }
 
