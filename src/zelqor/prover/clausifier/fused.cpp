@@ -17,6 +17,7 @@
 
 #include "common/guard.hpp"
 #include "zelqor/prover/clausifier/atom_substitution.hpp"
+#include "zelqor/prover/clausifier/small_vector.hpp"
 #include "zelqor/prover/clausifier/values.hpp"
 
 #include <climits>
@@ -102,8 +103,8 @@ private:
 // Clauses as runs of literal indices in one pool: `ends[i]` is where clause
 // i stops, so that forming products allocates two arrays, not one per clause.
 struct Cnf {
-    std::vector<uint32_t> pool;
-    std::vector<size_t> ends;
+    SmallVector<uint32_t, 8> pool;
+    SmallVector<uint32_t, 4> ends;
 
     size_t size() const { return ends.size(); }
     size_t begin_of(size_t i) const { return i == 0 ? 0 : ends[i - 1]; }
@@ -114,22 +115,23 @@ void append(Cnf &into, Cnf &&more) {
         into = std::move(more);
         return;
     }
-    size_t base = into.pool.size();
-    into.pool.insert(into.pool.end(), more.pool.begin(), more.pool.end());
+    uint32_t base = static_cast<uint32_t>(into.pool.size());
+    into.pool.append(more.pool.data(), more.pool.size());
     into.ends.reserve(into.ends.size() + more.ends.size());
-    for (size_t e : more.ends) into.ends.push_back(base + e);
+    for (size_t i = 0; i < more.ends.size(); ++i) into.ends.push_back(base + more.ends[i]);
 }
 
+// Literal indices and pool offsets fit 32 bits: a clause set beyond that
+// would not fit in memory as Python objects anyway.
 Cnf product(const Cnf &left, const Cnf &right) {
     Cnf out;
     out.ends.reserve(left.size() * right.size());
     out.pool.reserve(left.pool.size() * right.size() + right.pool.size() * left.size());
     for (size_t i = 0; i < left.size(); ++i) {
         for (size_t j = 0; j < right.size(); ++j) {
-            out.pool.insert(out.pool.end(), left.pool.begin() + left.begin_of(i), left.pool.begin() + left.ends[i]);
-            out.pool.insert(out.pool.end(), right.pool.begin() + right.begin_of(j),
-                            right.pool.begin() + right.ends[j]);
-            out.ends.push_back(out.pool.size());
+            out.pool.append(left.pool.data() + left.begin_of(i), left.ends[i] - left.begin_of(i));
+            out.pool.append(right.pool.data() + right.begin_of(j), right.ends[j] - right.begin_of(j));
+            out.ends.push_back(static_cast<uint32_t>(out.pool.size()));
         }
     }
     return out;
@@ -305,8 +307,10 @@ private:
                                      : new_literal(g.literal_type, image.get(), sign));
         if (!literal) return false;
         literals_.push_back(std::move(literal));
-        out.pool.assign(1, static_cast<uint32_t>(literals_.size() - 1));
-        out.ends.assign(1, 1);
+        out.pool.clear();
+        out.ends.clear();
+        out.pool.push_back(static_cast<uint32_t>(literals_.size() - 1));
+        out.ends.push_back(1);
         return true;
     }
 

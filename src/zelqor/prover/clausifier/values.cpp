@@ -8,6 +8,7 @@
 #include "common/args.hpp"
 #include "common/compat.hpp"
 #include "common/hashing.hpp"
+#include "zelqor/prover/clausifier/small_vector.hpp"
 
 #include <cstddef>
 #include <vector>
@@ -682,12 +683,13 @@ PyObject *build_literal(PyTypeObject *type, PyObject *atom, PyObject *positive, 
 }
 
 // Whether an atom of a negative literal equals one of a positive literal.
-int complementary(const std::vector<PyObject *> &positives, const std::vector<PyObject *> &negatives) {
+template <typename Atoms>
+int complementary(const Atoms &positives, const Atoms &negatives) {
     if (positives.empty() || negatives.empty()) return 0;
     if (positives.size() * negatives.size() <= 64) {
-        for (PyObject *n : negatives) {
-            for (PyObject *p : positives) {
-                int eq = PyObject_RichCompareBool(n, p, Py_EQ);
+        for (size_t i = 0; i < negatives.size(); ++i) {
+            for (size_t j = 0; j < positives.size(); ++j) {
+                int eq = PyObject_RichCompareBool(negatives[i], positives[j], Py_EQ);
                 if (eq != 0) return eq;
             }
         }
@@ -695,11 +697,11 @@ int complementary(const std::vector<PyObject *> &positives, const std::vector<Py
     }
     Ref seen = Ref::steal(PySet_New(nullptr));
     if (!seen) return -1;
-    for (PyObject *p : positives) {
-        if (PySet_Add(seen.get(), p) < 0) return -1;
+    for (size_t j = 0; j < positives.size(); ++j) {
+        if (PySet_Add(seen.get(), positives[j]) < 0) return -1;
     }
-    for (PyObject *n : negatives) {
-        int in = PySet_Contains(seen.get(), n);
+    for (size_t i = 0; i < negatives.size(); ++i) {
+        int in = PySet_Contains(seen.get(), negatives[i]);
         if (in != 0) return in;
     }
     return 0;
@@ -722,7 +724,7 @@ PyObject *new_own_literal(PyObject *atom, PyObject *positive) {
 PyObject *new_own_clause(PyObject *const *literals, size_t n) {
     Ref set = Ref::steal(PyFrozenSet_New(nullptr));
     if (!set) return nullptr;
-    std::vector<PyObject *> positives, negatives;
+    SmallVector<PyObject *, 16> positives, negatives;
     FreeUnion all;
     bool tracked = false;
     for (size_t i = 0; i < n; ++i) {
