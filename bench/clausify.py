@@ -41,7 +41,6 @@ PEER_BUDGET = 60.0  # seconds per peer and workload; the rest of the set is skip
 # ---- random formulas ---------------------------------------------------------------------
 
 PREDICATES = [("P", 1), ("Q", 2), ("R", 1), ("S", 2), ("T", 0)]
-PROPOSITIONS = [f"A{i}" for i in range(8)]
 
 
 def clause_count(f, positive=True):
@@ -64,8 +63,11 @@ def clause_count(f, positive=True):
 
 
 class Generator:
-    def __init__(self, seed, first_order=True):
+    def __init__(self, seed, first_order=True, propositions=8):
         self.rng = random.Random(seed)
+        # Enough propositions that a large conjunction is not contradictory
+        # on its face (a peer that folds x ∧ ¬x would then answer at once).
+        self.propositions = [f"A{i}" for i in range(propositions)]
         self.first_order = first_order
         self.next_id = 0
 
@@ -81,7 +83,7 @@ class Generator:
     def atom(self, scope):
         rng = self.rng
         if not self.first_order:
-            return PredicateApp(rng.choice(PROPOSITIONS), 0, ())
+            return PredicateApp(rng.choice(self.propositions), 0, ())
         if scope and rng.random() < 0.1:
             return Equality(self.term(scope), self.term(scope))
         name, arity = rng.choice(PREDICATES)
@@ -489,7 +491,7 @@ def main():
           f"nltk {'yes' if nltk else 'missing'}; * = stopped after {PEER_BUDGET:.0f} s, mean of those done")
     rows = []
     for size, count in [(10, 400), (100, 100), (1000, 20), (10_000, 4)]:
-        gen = Generator(seed=size, first_order=False)
+        gen = Generator(seed=size, first_order=False, propositions=max(8, size // 8))
         formulas = [gen.problem(size) for _ in range(max(1, count // scale))]
         rows.append(measure(f"prop-{size}", formulas, {"sympy": sympy_peer, "nltk": nltk}))
     for size, count in [(10, 400), (100, 100), (1000, 20), (10_000, 4)]:

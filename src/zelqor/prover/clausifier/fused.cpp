@@ -158,11 +158,13 @@ public:
 
     // False with an exception set on error.
     bool walk(PyObject *f, bool positive, Cnf &out) {
+        int kind = exact_kind(f);
+        if (kind == static_cast<int>(Kind::PredicateApp) || kind == static_cast<int>(Kind::Equality)) {
+            return atom(f, positive, out);
+        }
         RecursionGuard guard(" while clausifying");
         if (!guard.ok()) return false;
-        switch (exact_kind(f)) {
-        case static_cast<int>(Kind::PredicateApp):
-        case static_cast<int>(Kind::Equality): return atom(f, positive, out);
+        switch (kind) {
         case static_cast<int>(Kind::Not): return walk(ast::field(f, slot::operand), !positive, out);
         case static_cast<int>(Kind::And):
             return positive ? both(f, true, true, false, out) : both(f, false, false, true, out);

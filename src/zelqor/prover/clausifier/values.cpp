@@ -683,13 +683,26 @@ PyObject *build_literal(PyTypeObject *type, PyObject *atom, PyObject *positive, 
 }
 
 // Whether an atom of a negative literal equals one of a positive literal.
+// Node equality, told "unequal" at once by the cached hashes of two atoms of
+// the same exact class (equal nodes hash alike).
+int same_atom(PyObject *a, PyObject *b) {
+    if (a == b) return 1;
+    PyTypeObject *t = Py_TYPE(a);
+    if (t == Py_TYPE(b) && (t == g.api->types[static_cast<int>(Kind::PredicateApp)] ||
+                            t == g.api->types[static_cast<int>(Kind::Equality)]) &&
+        ast::as_node(a)->hash != ast::as_node(b)->hash) {
+        return 0;
+    }
+    return PyObject_RichCompareBool(a, b, Py_EQ);
+}
+
 template <typename Atoms>
 int complementary(const Atoms &positives, const Atoms &negatives) {
     if (positives.empty() || negatives.empty()) return 0;
     if (positives.size() * negatives.size() <= 64) {
         for (size_t i = 0; i < negatives.size(); ++i) {
             for (size_t j = 0; j < positives.size(); ++j) {
-                int eq = PyObject_RichCompareBool(negatives[i], positives[j], Py_EQ);
+                int eq = same_atom(negatives[i], positives[j]);
                 if (eq != 0) return eq;
             }
         }
