@@ -139,7 +139,7 @@ PyObject *create_module() {
     for (int i = 0; i < kOwnCount; ++i) {
         if (!add_function(m, name.get(), &function_defs[i], &g.own[i])) return nullptr;
     }
-    if (!add_function(m, name.get(), &function_defs[kOwnCount], nullptr)) return nullptr;
+    if (!add_function(m, name.get(), &function_defs[kOwnCount], nullptr) || !watch_module_dict()) return nullptr;
     return module.release();
 }
 

@@ -29,9 +29,52 @@ bool snapshot(Ref &slot, PyObject *name, PyObject *original) {
     return slot.get() == original;
 }
 
+// Whether the module dictionary may have changed since the last snapshot
+// that found every attribute to be the module's own. Python 3.12 and later
+// tell through a dictionary watcher; 3.11 through the dictionary's version.
+bool snapshot_valid = false;
+#if PY_VERSION_HEX >= 0x030C0000
+bool dict_changed = true;
+
+int on_dict_event(PyDict_WatchEvent, PyObject *, PyObject *, PyObject *) {
+    dict_changed = true;
+    return 0;
+}
+
+bool unchanged_since_snapshot() { return snapshot_valid && !dict_changed; }
+void remember_snapshot() {
+    dict_changed = false;
+    snapshot_valid = true;
+}
+#else
+uint64_t snapshot_version = 0;
+
+bool unchanged_since_snapshot() {
+    return snapshot_valid && reinterpret_cast<PyDictObject *>(g.dict)->ma_version_tag == snapshot_version;
+}
+void remember_snapshot() {
+    snapshot_version = reinterpret_cast<PyDictObject *>(g.dict)->ma_version_tag;
+    snapshot_valid = true;
+}
+#endif
+
 }  // namespace
 
+bool watch_module_dict() {
+#if PY_VERSION_HEX >= 0x030C0000
+    int id = PyDict_AddWatcher(on_dict_event);
+    return id >= 0 && PyDict_Watch(id, g.dict) == 0;
+#else
+    return true;
+#endif
+}
+
 bool Ctx::load() {
+    if (unchanged_since_snapshot()) {
+        // Every attribute is still ours: the native path reads none of them.
+        pure = own_subst = true;
+        return true;
+    }
     bool same = true;
     for (int k = 0; k < ast::kKindCount; ++k) {
         same &= snapshot(cls[k], g.node_names[k], reinterpret_cast<PyObject *>(g.api->types[k]));
@@ -43,7 +86,13 @@ bool Ctx::load() {
     for (int i = 0; i < kOwnCount; ++i) same &= snapshot(own[i], g.own_names[i], g.own[i]);
     own_subst = snapshot(substitute_formula, g.str_substitute_formula, g.substitute_formula);
     pure = same;
-    return !PyErr_Occurred();
+    if (PyErr_Occurred()) return false;
+    if (pure && own_subst) {
+        remember_snapshot();
+    } else {
+        snapshot_valid = false;
+    }
+    return true;
 }
 
 int Ctx::classify(PyObject *f, std::initializer_list<Kind> order) const {
@@ -109,8 +158,8 @@ PyObject *Ctx::make_function(PyObject *func, PyObject *arity, PyObject *args, Py
 
 PyObject *Ctx::call_own(Own which, PyObject *f, PyObject *second) const {
     const Ref &fn = own[which];
-    if (!fn) return raise_unbound(g.own_names[which]);
-    if (fn.get() == g.own[which]) {
+    if (!pure && !fn) return raise_unbound(g.own_names[which]);
+    if (pure || fn.get() == g.own[which]) {
         switch (which) {
         case kEliminate: return eliminate_implications(*this, f);
         case kToNnf: return to_nnf(*this, f);
@@ -128,9 +177,10 @@ PyObject *Ctx::call_own(Own which, PyObject *f, PyObject *second) const {
 }
 
 PyObject *Ctx::substitute(PyObject *formula, PyObject *mapping) const {
-    if (!substitute_formula) return raise_unbound(g.str_substitute_formula);
+    PyObject *fn = own_subst ? g.substitute_formula : substitute_formula.get();
+    if (fn == nullptr) return raise_unbound(g.str_substitute_formula);
     PyObject *args[2] = {formula, mapping};
-    return PyObject_Vectorcall(substitute_formula.get(), args, 2, nullptr);
+    return PyObject_Vectorcall(fn, args, 2, nullptr);
 }
 
 PyObject *draw(PyObject *counter_name) {

@@ -60,6 +60,8 @@ struct State {
 extern State g;
 
 bool init_state(PyObject *module);
+// Starts noticing changes to the module's attributes (after the module body ran).
+bool watch_module_dict();
 
 // A module attribute (borrowed), or null without an exception when unbound.
 PyObject *module_attr(PyObject *name);
@@ -68,7 +70,8 @@ PyObject *raise_unbound(PyObject *name);
 // "<prefix><class '...'>" as ValueError.
 PyObject *raise_value_error(const char *prefix, PyObject *obj);
 
-// The module attributes one public call works with, read when it starts.
+// The module attributes one public call works with, read when it starts
+// (unless nothing changed since a snapshot found them all to be our own).
 // `pure` means every one of them is still the object bound at load: the call
 // then runs natively, reading node fields directly and skipping intermediate
 // nodes that cannot be observed. Otherwise every class test, constructor and
