@@ -9,6 +9,7 @@ from zelqor.core.ast import And, Constant, Equality, Exists, Forall, Iff, Not, O
 from zelqor.prover.clausifier import (
     Clause, Literal, distribute_cnf, formula_to_clauses, negate_and_clausify, reset_skolem_counters, to_cnf,
 )
+from zelqor.core.signature import Signature
 from zelqor.sol.ast_ext import ExistsPred, PredicateVariable
 
 x = Variable(0)
@@ -104,3 +105,46 @@ class TestPipeline:
         monkeypatch.setattr(cz, "drop_universals", traced)
         assert to_cnf(Forall(x, Or(A, B))) == clauses([Literal(A), Literal(B)])
         assert len(seen) == 4  # the step, then its recursion through the module name (Or, A, B)
+
+
+class MyAnd(And):
+    pass
+
+
+class TestPipelineAgreesWithItsSteps:
+    """to_cnf walks the formula once; what it gives must be what the steps give."""
+
+    def steps(self, formula, signature=None):
+        f = formula
+        for step in (cz.eliminate_implications, cz.to_nnf, cz.standardize_variables):
+            f = step(f)
+        f = cz.skolemize(f, signature)
+        return cz.formula_to_clauses(cz.distribute_cnf(cz.drop_universals(f)))
+
+    @pytest.mark.parametrize("formula", [
+        Iff(Forall(x, Exists(Variable(1), PredicateApp("R", 2, (x, Variable(1))))), Not(Exists(x, A))),
+        Not(Iff(Exists(x, Or(A, PredicateApp("P", 1, (x,)))), Forall(Variable(4), B))),
+        Forall(x, Exists(x, Forall(x, Equality(x, Constant("k"))))),  # shadowing
+        MyAnd(Exists(x, PredicateApp("P", 1, (x,))), B),  # a subclass: the step-by-step path
+        And(Or(And(A, B), And(C, D)), Or(E, And(Not(A), Not(E)))),
+    ])
+    def test_same_clauses_names_and_registrations(self, formula):
+        calls = {}
+        results = []
+        for run in ("steps", "to_cnf"):
+            reset_skolem_counters()
+            sig = Signature()
+            results.append(self.steps(formula, sig) if run == "steps" else to_cnf(formula, sig))
+            calls[run] = (sig.constants, sig.functions)
+        assert results[0] == results[1] and calls["steps"] == calls["to_cnf"]
+
+    def test_failing_counter_keeps_the_numbers_drawn(self, monkeypatch):
+        def counter():
+            yield 7
+            raise RuntimeError("counter broke")
+
+        monkeypatch.setattr(cz, "_skolem_constant_counter", counter())
+        recorder = Signature()
+        with pytest.raises(RuntimeError, match="counter broke"):
+            to_cnf(And(Exists(x, A), Exists(x, B)), recorder)
+        assert list(recorder.constants) == ["sk_c7"]
