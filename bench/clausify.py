@@ -407,14 +407,16 @@ def timed(fn, items, budget=None):
     return time.perf_counter() - start, results
 
 
-def measure(name, formulas, peers, baseline=True, repeat=3):
+def measure(name, formulas, peers, baseline=True, repeat=3, min_total=0.5):
     sizes = [formula_size(f) for f in formulas]
     row = {"workload": name, "n": len(formulas), "size": sum(sizes) / len(sizes)}
-    best = None
-    for _ in range(repeat):
+    best, spent, runs = None, 0.0, 0
+    while runs < repeat or spent < min_total:
         cz.reset_skolem_counters()
         t, results = timed(cz.to_cnf, formulas)
         best = t if best is None else min(best, t)
+        spent += t
+        runs += 1
     clauses = sum(len(r) for r in results)
     row.update(ours=best / len(formulas), ours_clause=best / max(clauses, 1), clauses=clauses)
     if baseline:

@@ -150,3 +150,18 @@ def test_million_deep_formulas_never_crash():
                           timeout=600)
     assert done.returncode == 0, done.stderr[-2000:]
     assert "RecursionError" in done.stdout
+
+
+@pytest.mark.parametrize("missing", ["zelqor.core.signature", "zelqor.core.substitutions"])
+def test_missing_outside_module_fails_only_this_import(missing):
+    code = textwrap.dedent(f"""
+        import sys
+        sys.modules[{missing!r}] = None
+        try:
+            import zelqor.prover.clausifier
+        except ImportError:
+            print("ImportError")
+        import zelqor.core.ast
+    """)
+    done = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, timeout=60)
+    assert done.returncode == 0 and done.stdout.strip() == "ImportError", done.stderr

@@ -127,9 +127,11 @@ PyObject *create_module() {
               import_names(m, "zelqor.core.sorts", {"Sort", "Ind"}) &&
               import_names(m, "zelqor.core.signature", {"Signature"}) &&
               import_names(m, "zelqor.core.substitutions", {"substitute_formula", "substitute_term"}) &&
-              init_state(m) && reset_skolem_counters() != nullptr;
+              init_state(m);
     if (!ok) return nullptr;
-    Py_DECREF(Py_None);  // the result of reset_skolem_counters
+    // The three counters, made as reset_skolem_counters makes them.
+    Ref none = Ref::steal(reset_skolem_counters());
+    if (!none) return nullptr;
     Ref name = Ref::steal(PyUnicode_FromString("zelqor.prover.clausifier"));
     if (!name || !add_function(m, name.get(), &reset_def, nullptr) || !create_value_types(m) ||
         PyModule_AddObjectRef(m, "Literal", reinterpret_cast<PyObject *>(g.literal_type)) < 0 ||

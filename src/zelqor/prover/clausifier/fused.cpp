@@ -151,10 +151,12 @@ public:
     Clausifier(const Ctx &c, PyObject *signature, long long first_id)
         : c_(c), signature_(signature), next_id_(first_id) {}
 
-    bool init() {
-        scope_ = Ref::steal(PyDict_New());
-        return static_cast<bool>(scope_);
-    }
+    // Set for a first attempt without the survey: the walk then stops, with
+    // no exception and nothing drawn, at the first quantifier or foreign node.
+    bool tentative = false;
+    bool stopped = false;
+
+    bool init() { return true; }
 
     // False with an exception set on error.
     bool walk(PyObject *f, bool positive, Cnf &out) {
@@ -174,19 +176,30 @@ public:
             // ¬a ∨ b, or a ∧ ¬b under a negation.
             return positive ? both(f, false, true, true, out) : both(f, true, false, false, out);
         case static_cast<int>(Kind::Iff): return equivalence(f, positive, out);
-        case static_cast<int>(Kind::Forall): return quantifier(f, positive, positive, out);
-        case static_cast<int>(Kind::Exists): return quantifier(f, positive, !positive, out);
-        default: PyErr_SetString(PyExc_SystemError, "clausifier: unchecked node"); return false;
+        case static_cast<int>(Kind::Forall):
+        case static_cast<int>(Kind::Exists):
+            if (tentative) {
+                stopped = true;
+                return false;
+            }
+            return quantifier(f, positive, (kind == static_cast<int>(Kind::Forall)) == positive, out);
+        default:
+            if (tentative) {
+                stopped = true;
+                return false;
+            }
+            PyErr_SetString(PyExc_SystemError, "clausifier: unchecked node");
+            return false;
         }
     }
 
     PyObject *clauses(const Cnf &cnf) {
         Ref list = Ref::steal(PyList_New(0));
         if (!list) return nullptr;
-        std::vector<PyObject *> members;
+        SmallVector<PyObject *, 16> members;
         for (size_t i = 0; i < cnf.size(); ++i) {
             members.clear();
-            for (size_t k = cnf.begin_of(i); k < cnf.ends[i]; ++k) members.push_back(literals_[cnf.pool[k]].get());
+            for (size_t k = cnf.begin_of(i); k < cnf.ends[i]; ++k) members.push_back(literals_[cnf.pool[k]]);
             Ref clause = Ref::steal(new_own_clause(members.data(), members.size()));
             if (!clause) return nullptr;
             if (!reinterpret_cast<ClauseObject *>(clause.get())->is_tautology &&
@@ -245,6 +258,10 @@ private:
             image = skolem_term(sort);
         }
         if (!image) return false;
+        if (!scope_) {
+            scope_ = Ref::steal(PyDict_New());
+            if (!scope_) return false;
+        }
         Ref previous = Ref::borrow(PyDict_GetItemWithError(scope_.get(), var));
         if (!previous && PyErr_Occurred()) return false;
         if (PyDict_SetItem(scope_.get(), var, image.get()) < 0) return false;
@@ -294,7 +311,7 @@ private:
 
     bool atom(PyObject *f, bool positive, Cnf &out) {
         Ref image;
-        if (PyDict_GET_SIZE(scope_.get()) == 0) {
+        if (!scope_ || PyDict_GET_SIZE(scope_.get()) == 0) {
             image = Ref::borrow(f);
         } else {
             bool handled = true;
@@ -308,7 +325,7 @@ private:
                                      ? new_own_literal(image.get(), sign)
                                      : new_literal(g.literal_type, image.get(), sign));
         if (!literal) return false;
-        literals_.push_back(std::move(literal));
+        literals_.push(literal.release());
         out.pool.clear();
         out.ends.clear();
         out.pool.push_back(static_cast<uint32_t>(literals_.size() - 1));
@@ -321,7 +338,20 @@ private:
     long long next_id_;
     Ref scope_;                    // old variable -> fresh variable or Skolem term
     std::vector<Ref> universals_;  // fresh universal variables in scope, outermost first
-    std::vector<Ref> literals_;
+    // Owned references, released with the walker.
+    class Literals {
+    public:
+        ~Literals() {
+            for (size_t i = 0; i < items_.size(); ++i) Py_DECREF(items_[i]);
+        }
+        void push(PyObject *stolen) { items_.push_back(stolen); }
+        PyObject *operator[](size_t i) const { return items_[i]; }
+        size_t size() const { return items_.size(); }
+
+    private:
+        SmallVector<PyObject *, 32> items_;
+    };
+    Literals literals_;
 };
 
 }  // namespace
@@ -329,6 +359,24 @@ private:
 PyObject *fused_to_cnf(const Ctx &c, PyObject *formula, PyObject *signature, bool &taken) {
     taken = false;
     if (!c.pure || !c.own_subst) return nullptr;
+    try {
+        // Without quantifiers no id is needed and nothing is drawn: try
+        // that first, without surveying the formula.
+        Clausifier attempt(c, signature, 1);
+        attempt.tentative = true;
+        Cnf cnf;
+        if (attempt.init() && attempt.walk(formula, true, cnf)) {
+            taken = true;
+            return attempt.clauses(cnf);
+        }
+        if (!attempt.stopped) {
+            taken = true;
+            return nullptr;
+        }
+    } catch (const std::bad_alloc &) {
+        taken = true;
+        return PyErr_NoMemory();
+    }
     Survey survey;
     int fits = survey.visit(formula);
     if (fits == 0) return nullptr;
