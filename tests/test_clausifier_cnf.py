@@ -148,3 +148,17 @@ class TestPipelineAgreesWithItsSteps:
         with pytest.raises(RuntimeError, match="counter broke"):
             to_cnf(And(Exists(x, A), Exists(x, B)), recorder)
         assert list(recorder.constants) == ["sk_c7"]
+
+
+def test_without_assertions_the_operand_becomes_the_atom():
+    import subprocess
+    import sys
+
+    code = ("import zelqor.prover.clausifier as cz\n"
+            "from zelqor.core.ast import Not, Or, PredicateApp, Variable, Constant\n"
+            "A = PredicateApp('A', 0, ())\n"
+            "[c] = cz.formula_to_clauses(Or(A, Not(Not(A))))\n"
+            "print(sorted(type(l.atom).__name__ for l in c.literals))\n"
+            "print(type(cz.Literal(A).substitute({Variable(0): Constant('k')})).__name__)\n")
+    done = subprocess.run([sys.executable, "-O", "-c", code], capture_output=True, text=True, timeout=60)
+    assert done.stdout.split("\n")[:2] == ["['Not', 'PredicateApp']", "Literal"], done.stderr
