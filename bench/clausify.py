@@ -2,6 +2,7 @@
 
     python bench/clausify.py            # every workload
     python bench/clausify.py --quick    # smaller sets, for a smoke run
+    python bench/clausify.py --only prop-10 fo-10   # chosen workloads
 
 Workloads come from a seeded generator of random formulas (10 to 10^4 nodes
 counted by formula_size): first-order ones with quantifier alternation,
@@ -486,24 +487,29 @@ def print_table(rows):
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--quick", action="store_true", help="fewer formulas per workload")
+    parser.add_argument("--only", nargs="*", default=None, help="workload names to run (default: all)")
     args = parser.parse_args()
+    wanted = (lambda name: True) if not args.only else (lambda name: name in args.only)
     scale = 4 if args.quick else 1
     nltk, sympy_peer = load_nltk(), load_sympy()
     print(f"Python {sys.version.split()[0]}; peers: sympy {'yes' if sympy_peer else 'missing'}, "
           f"nltk {'yes' if nltk else 'missing'}; * = stopped after {PEER_BUDGET:.0f} s, mean of those done")
     rows = []
     for size, count in [(10, 400), (100, 100), (1000, 20), (10_000, 4)]:
-        gen = Generator(seed=size, first_order=False, propositions=max(8, size // 8))
-        formulas = [gen.problem(size) for _ in range(max(1, count // scale))]
-        rows.append(measure(f"prop-{size}", formulas, {"sympy": sympy_peer, "nltk": nltk}))
+        if wanted(f"prop-{size}"):
+            gen = Generator(seed=size, first_order=False, propositions=max(8, size // 8))
+            formulas = [gen.problem(size) for _ in range(max(1, count // scale))]
+            rows.append(measure(f"prop-{size}", formulas, {"sympy": sympy_peer, "nltk": nltk}))
     for size, count in [(10, 400), (100, 100), (1000, 20), (10_000, 4)]:
-        gen = Generator(seed=1000 + size)
-        formulas = [gen.problem(size) for _ in range(max(1, count // scale))]
-        rows.append(measure(f"fo-{size}", formulas, {"nltk": nltk}))
+        if wanted(f"fo-{size}"):
+            gen = Generator(seed=1000 + size)
+            formulas = [gen.problem(size) for _ in range(max(1, count // scale))]
+            rows.append(measure(f"fo-{size}", formulas, {"nltk": nltk}))
     for n in (12, 16):
-        f = disjunction_of_conjunctions(n)
-        rows.append(measure(f"or-of-{n}-ands", [f], {"sympy": sympy_peer, "nltk": nltk}, baseline=n <= 12,
-                            repeat=3 if n <= 12 else 1))
+        if wanted(f"or-of-{n}-ands"):
+            f = disjunction_of_conjunctions(n)
+            rows.append(measure(f"or-of-{n}-ands", [f], {"sympy": sympy_peer, "nltk": nltk}, baseline=n <= 12,
+                                repeat=3 if n <= 12 else 1))
     print_table(rows)
 
 
