@@ -2,7 +2,7 @@
 // whole pipeline.
 //
 // Natively, distribution builds each disjunction of two conjunctive normal
-// forms once: the specified procedure distributes the rebuilt conjunction
+// forms once: the documented procedure distributes the rebuilt conjunction
 // again, which walks parts already in normal form and only rebuilds them
 // equal; the resulting tree is the same.
 #include "common/compat.hpp"
@@ -42,7 +42,7 @@ PyObject *combine(PyObject *left, PyObject *right) {
     return g.api->make(Kind::And, fields);
 }
 
-// The specified step for a disjunction, through the module's bindings.
+// The documented step for a disjunction, through the module's bindings.
 PyObject *distribute_or(const Ctx &c, PyObject *left, PyObject *right) {
     PyObject *operands[2] = {left, right};
     for (int side = 0; side < 2; ++side) {
