@@ -1,0 +1,374 @@
+// Standardization of bound variables, Skolemization, dropping of universals
+// and the module's counters.
+#include "common/guard.hpp"
+#include "zelqor/prover/clausifier/atom_substitution.hpp"
+#include "zelqor/prover/clausifier/steps.hpp"
+
+#include <climits>
+#include <vector>
+
+namespace zelqor::clausifier {
+
+namespace {
+
+namespace slot = ast::slot;
+
+bool is_variable(PyObject *o) { return PyObject_TypeCheck(o, g.api->types[static_cast<int>(Kind::Variable)]); }
+
+// Field of a quantified variable: read directly from our variables, by
+// attribute from anything else standing in that place.
+Ref variable_field(PyObject *var, int slot, PyObject *name) {
+    if (is_variable(var)) return Ref::borrow(ast::field(var, slot));
+    return Ref::steal(PyObject_GetAttr(var, name));
+}
+
+// ---- standardize_variables ----------------------------------------------------
+
+// The largest id among the variables of `set` into `highest` (null: none yet),
+// compared as max() compares.
+bool raise_to_max_id(PyObject *set, Ref &highest) {
+    Ref it = Ref::steal(PyObject_GetIter(set));
+    if (!it) return false;
+    while (PyObject *var = PyIter_Next(it.get())) {
+        Ref owned = Ref::steal(var);
+        Ref id = variable_field(var, slot::var_id, g.str_id);
+        if (!id) return false;
+        if (!highest) {
+            highest = std::move(id);
+            continue;
+        }
+        int greater = PyObject_RichCompareBool(id.get(), highest.get(), Py_GT);
+        if (greater < 0) return false;
+        if (greater) highest = std::move(id);
+    }
+    return !PyErr_Occurred();
+}
+
+// Fresh ids counting up from max_id + 1: in a machine integer while that fits.
+class IdCounter {
+public:
+    bool start(PyObject *first) {
+        int overflow = 0;
+        if (PyLong_CheckExact(first)) {
+            long long v = PyLong_AsLongLongAndOverflow(first, &overflow);
+            if (v == -1 && PyErr_Occurred()) return false;
+            if (overflow == 0) {
+                native_ = v;
+                return true;
+            }
+        }
+        next_ = Ref::borrow(first);
+        return true;
+    }
+    PyObject *next() {
+        if (!next_) {
+            if (native_ < LLONG_MAX) return PyLong_FromLongLong(native_++);
+            next_ = Ref::steal(PyLong_FromLongLong(native_));
+            if (!next_) return nullptr;
+        }
+        Ref one = Ref::steal(PyLong_FromLong(1));
+        if (!one) return nullptr;
+        PyObject *value = next_.release();
+        next_ = Ref::steal(PyNumber_Add(value, one.get()));
+        if (!next_) {
+            Py_DECREF(value);
+            return nullptr;
+        }
+        return value;
+    }
+
+private:
+    long long native_ = 0;
+    Ref next_;
+};
+
+class Standardizer {
+public:
+    Standardizer(const Ctx &c, PyObject *env) : c_(c), env_(env) {}
+    IdCounter counter;
+
+    PyObject *walk(PyObject *f) {
+        RecursionGuard guard(" while standardizing variables");
+        if (!guard.ok()) return nullptr;
+        int k = c_.classify(f, {Kind::PredicateApp, Kind::Equality, Kind::Not, Kind::And, Kind::Or, Kind::Implies,
+                                Kind::Iff, Kind::Forall, Kind::Exists});
+        switch (k) {
+        case -2: return nullptr;
+        case static_cast<int>(Kind::PredicateApp):
+        case static_cast<int>(Kind::Equality): return atom(f);
+        case static_cast<int>(Kind::Not): {
+            Ref operand = c_.get(f, slot::operand, g.str_operand);
+            Ref a = operand ? Ref::steal(walk(operand.get())) : Ref();
+            return a ? c_.make(Kind::Not, {a.get()}) : nullptr;
+        }
+        case static_cast<int>(Kind::And):
+        case static_cast<int>(Kind::Or):
+        case static_cast<int>(Kind::Implies):
+        case static_cast<int>(Kind::Iff): {
+            Ref left = c_.get(f, slot::left, g.str_left);
+            Ref a = left ? Ref::steal(walk(left.get())) : Ref();
+            if (!a) return nullptr;
+            Ref right = c_.get(f, slot::right, g.str_right);
+            Ref b = right ? Ref::steal(walk(right.get())) : Ref();
+            return b ? c_.make(static_cast<Kind>(k), {a.get(), b.get()}) : nullptr;
+        }
+        case static_cast<int>(Kind::Forall):
+        case static_cast<int>(Kind::Exists): return quantifier(f, static_cast<Kind>(k));
+        default: return raise_value_error("Unsupported formula: ", f);
+        }
+    }
+
+private:
+    PyObject *atom(PyObject *f) {
+        if (PyDict_GET_SIZE(env_) == 0) return new_ref(f);
+        if (c_.own_subst && not_variables_ == 0 && c_.pure &&
+            (Py_TYPE(f) == g.api->types[static_cast<int>(Kind::PredicateApp)] ||
+             Py_TYPE(f) == g.api->types[static_cast<int>(Kind::Equality)])) {
+            bool handled = true;
+            PyObject *result = rename_in_atom(f, env_, handled);
+            if (handled) return result;
+        }
+        return c_.substitute(f, env_);
+    }
+
+    PyObject *quantifier(PyObject *f, Kind k) {
+        Ref var = c_.get(f, slot::variable, g.str_variable);
+        if (!var) return nullptr;
+        Ref id = Ref::steal(counter.next());
+        if (!id) return nullptr;
+        Ref sort = variable_field(var.get(), slot::sort, g.str_sort);
+        if (!sort) return nullptr;
+        Ref kind = variable_field(var.get(), slot::var_kind, g.str_kind);
+        if (!kind) return nullptr;
+        Ref new_var = Ref::steal(c_.make_variable(id.get(), sort.get(), kind.get()));
+        if (!new_var) return nullptr;
+        Ref new_body;
+        if (c_.own_subst) {
+            // The package's substitute_formula keeps no reference to the
+            // mapping: one dictionary serves every scope, entries restored
+            // on the way out.
+            Ref body = c_.get(f, slot::body, g.str_body);
+            if (!body) return nullptr;
+            Ref previous = Ref::borrow(PyDict_GetItemWithError(env_, var.get()));
+            if (!previous && PyErr_Occurred()) return nullptr;
+            if (PyDict_SetItem(env_, var.get(), new_var.get()) < 0) return nullptr;
+            bool counted = !is_variable(var.get());
+            not_variables_ += counted;
+            new_body = Ref::steal(walk(body.get()));
+            not_variables_ -= counted;
+            int restored = previous ? PyDict_SetItem(env_, var.get(), previous.get())
+                                    : PyDict_DelItem(env_, var.get());
+            if (restored < 0) return nullptr;
+        } else {
+            Ref scope = Ref::steal(PyDict_Copy(env_));
+            if (!scope || PyDict_SetItem(scope.get(), var.get(), new_var.get()) < 0) return nullptr;
+            Ref body = c_.get(f, slot::body, g.str_body);
+            if (!body) return nullptr;
+            PyObject *outer = env_;
+            env_ = scope.get();
+            new_body = Ref::steal(walk(body.get()));
+            env_ = outer;
+        }
+        if (!new_body) return nullptr;
+        return c_.make(k, {new_var.get(), new_body.get()});
+    }
+
+    const Ctx &c_;
+    PyObject *env_;               // borrowed dict: old variable -> fresh variable
+    Py_ssize_t not_variables_ = 0;  // keys in scope that are not variables
+};
+
+// ---- skolemize ---------------------------------------------------------------------
+
+// Calls signature.<method>(*args), discarding any ordinary exception.
+bool register_symbol(PyObject *signature, PyObject *method, std::initializer_list<PyObject *> args) {
+    Ref bound = Ref::steal(PyObject_GetAttr(signature, method));
+    Ref result = bound ? Ref::steal(PyObject_Vectorcall(bound.get(), args.begin(), args.size(), nullptr)) : Ref();
+    if (result) return true;
+    if (!PyErr_ExceptionMatches(PyExc_Exception)) return false;
+    PyErr_Clear();
+    return true;
+}
+
+class Skolemizer {
+public:
+    Skolemizer(const Ctx &c, PyObject *signature) : c_(c), signature_(signature) {}
+
+    PyObject *walk(PyObject *f) {
+        RecursionGuard guard(" while skolemizing");
+        if (!guard.ok()) return nullptr;
+        int k = c_.classify(f, {Kind::PredicateApp, Kind::Equality, Kind::Not, Kind::And, Kind::Or, Kind::Forall,
+                                Kind::Exists});
+        switch (k) {
+        case -2: return nullptr;
+        case static_cast<int>(Kind::PredicateApp):
+        case static_cast<int>(Kind::Equality): return new_ref(f);
+        case static_cast<int>(Kind::Not): {
+            Ref operand = c_.get(f, slot::operand, g.str_operand);
+            Ref a = operand ? Ref::steal(walk(operand.get())) : Ref();
+            return a ? c_.make(Kind::Not, {a.get()}) : nullptr;
+        }
+        case static_cast<int>(Kind::And):
+        case static_cast<int>(Kind::Or): {
+            Ref left = c_.get(f, slot::left, g.str_left);
+            Ref a = left ? Ref::steal(walk(left.get())) : Ref();
+            if (!a) return nullptr;
+            Ref right = c_.get(f, slot::right, g.str_right);
+            Ref b = right ? Ref::steal(walk(right.get())) : Ref();
+            return b ? c_.make(static_cast<Kind>(k), {a.get(), b.get()}) : nullptr;
+        }
+        case static_cast<int>(Kind::Forall): {
+            Ref var = c_.get(f, slot::variable, g.str_variable);
+            Ref body = var ? c_.get(f, slot::body, g.str_body) : Ref();
+            if (!body) return nullptr;
+            outer_.push_back(Ref::borrow(var.get()));
+            Ref new_body = Ref::steal(walk(body.get()));
+            outer_.pop_back();
+            return new_body ? c_.make(Kind::Forall, {var.get(), new_body.get()}) : nullptr;
+        }
+        case static_cast<int>(Kind::Exists): return existential(f);
+        default: return raise_value_error("Unsupported formula in skolemization: ", f);
+        }
+    }
+
+private:
+    PyObject *existential(PyObject *f) {
+        Ref var = c_.get(f, slot::variable, g.str_variable);
+        if (!var) return nullptr;
+        Ref term = outer_.empty() ? skolem_constant(var.get()) : skolem_function(var.get());
+        if (!term) return nullptr;
+        Ref body = c_.get(f, slot::body, g.str_body);
+        if (!body) return nullptr;
+        Ref mapping = Ref::steal(PyDict_New());
+        if (!mapping || PyDict_SetItem(mapping.get(), var.get(), term.get()) < 0) return nullptr;
+        Ref substituted = Ref::steal(c_.substitute(body.get(), mapping.get()));
+        return substituted ? walk(substituted.get()) : nullptr;
+    }
+
+    Ref skolem_constant(PyObject *var) {
+        Ref n = Ref::steal(draw(g.str_constant_counter));
+        Ref name = n ? Ref::steal(PyUnicode_FromFormat("sk_c%S", n.get())) : Ref();
+        Ref sort = name ? variable_field(var, slot::sort, g.str_sort) : Ref();
+        Ref term = sort ? Ref::steal(c_.make_constant(name.get(), sort.get())) : Ref();
+        if (!term) return Ref();
+        if (signature_ != Py_None && !register_symbol(signature_, g.str_register_constant, {name.get(), sort.get()})) {
+            return Ref();
+        }
+        return term;
+    }
+
+    Ref skolem_function(PyObject *var) {
+        Ref n = Ref::steal(draw(g.str_function_counter));
+        Ref name = n ? Ref::steal(PyUnicode_FromFormat("sk_f%S", n.get())) : Ref();
+        if (!name) return Ref();
+        Py_ssize_t count = static_cast<Py_ssize_t>(outer_.size());
+        Ref arg_sorts = Ref::steal(PyTuple_New(count));
+        Ref args = Ref::steal(PyTuple_New(count));
+        if (!arg_sorts || !args) return Ref();
+        for (Py_ssize_t i = 0; i < count; ++i) {
+            PyObject *u = outer_[static_cast<size_t>(i)].get();
+            Ref sort = variable_field(u, slot::sort, g.str_sort);
+            if (!sort) return Ref();
+            PyTuple_SET_ITEM(arg_sorts.get(), i, sort.release());
+            PyTuple_SET_ITEM(args.get(), i, new_ref(u));
+        }
+        Ref arity = Ref::steal(PyLong_FromSsize_t(count));
+        Ref sort = arity ? variable_field(var, slot::sort, g.str_sort) : Ref();
+        Ref term = sort ? Ref::steal(c_.make_function(name.get(), arity.get(), args.get(), sort.get())) : Ref();
+        if (!term) return Ref();
+        if (signature_ != Py_None &&
+            !register_symbol(signature_, g.str_register_function,
+                             {name.get(), arity.get(), arg_sorts.get(), sort.get()})) {
+            return Ref();
+        }
+        return term;
+    }
+
+    const Ctx &c_;
+    PyObject *signature_;
+    std::vector<Ref> outer_;  // enclosing universal variables, outermost first
+};
+
+PyObject *D(const Ctx &c, PyObject *f) { return c.pure ? drop_universals(c, f) : c.call_own(kDropUniversals, f); }
+
+}  // namespace
+
+PyObject *standardize_variables(const Ctx &c, PyObject *formula) {
+    Ref free = Ref::steal(c.pure ? g.api->free_variables(formula)
+                                 : (c.free_variables ? PyObject_CallOneArg(c.free_variables.get(), formula)
+                                                     : raise_unbound(g.str_free_variables)));
+    if (!free) return nullptr;
+    Ref bound = Ref::steal(c.pure ? g.api->bound_variables(formula)
+                                  : (c.bound_variables ? PyObject_CallOneArg(c.bound_variables.get(), formula)
+                                                       : raise_unbound(g.str_bound_variables)));
+    if (!bound) return nullptr;
+    Ref all = Ref::steal(PyNumber_Or(free.get(), bound.get()));
+    if (!all) return nullptr;
+    Ref highest;
+    if (!raise_to_max_id(all.get(), highest)) return nullptr;
+    if (!highest) highest = Ref::steal(PyLong_FromLong(0));
+    Ref one = Ref::steal(PyLong_FromLong(1));
+    Ref first = highest && one ? Ref::steal(PyNumber_Add(highest.get(), one.get())) : Ref();
+    Ref env = Ref::steal(PyDict_New());
+    if (!first || !env) return nullptr;
+    Standardizer s(c, env.get());
+    if (!s.counter.start(first.get())) return nullptr;
+    return s.walk(formula);
+}
+
+PyObject *skolemize(const Ctx &c, PyObject *formula, PyObject *signature) {
+    return Skolemizer(c, signature != nullptr ? signature : Py_None).walk(formula);
+}
+
+PyObject *drop_universals(const Ctx &c, PyObject *f) {
+    RecursionGuard guard(" while dropping universal quantifiers");
+    if (!guard.ok()) return nullptr;
+    int k = c.classify(f, {Kind::Forall, Kind::Exists, Kind::PredicateApp, Kind::Equality, Kind::Not, Kind::And,
+                           Kind::Or});
+    switch (k) {
+    case -2: return nullptr;
+    case static_cast<int>(Kind::Forall): {
+        Ref body = c.get(f, slot::body, g.str_body);
+        return body ? D(c, body.get()) : nullptr;
+    }
+    case static_cast<int>(Kind::Exists): {
+        Ref var = c.get(f, slot::variable, g.str_variable);
+        Ref body = var ? c.get(f, slot::body, g.str_body) : Ref();
+        Ref new_body = body ? Ref::steal(D(c, body.get())) : Ref();
+        return new_body ? c.make(Kind::Exists, {var.get(), new_body.get()}) : nullptr;
+    }
+    case static_cast<int>(Kind::PredicateApp):
+    case static_cast<int>(Kind::Equality): return new_ref(f);
+    case static_cast<int>(Kind::Not): {
+        Ref operand = c.get(f, slot::operand, g.str_operand);
+        Ref a = operand ? Ref::steal(D(c, operand.get())) : Ref();
+        return a ? c.make(Kind::Not, {a.get()}) : nullptr;
+    }
+    case static_cast<int>(Kind::And):
+    case static_cast<int>(Kind::Or): {
+        Ref left = c.get(f, slot::left, g.str_left);
+        Ref a = left ? Ref::steal(D(c, left.get())) : Ref();
+        if (!a) return nullptr;
+        Ref right = c.get(f, slot::right, g.str_right);
+        Ref b = right ? Ref::steal(D(c, right.get())) : Ref();
+        return b ? c.make(static_cast<Kind>(k), {a.get(), b.get()}) : nullptr;
+    }
+    default: return raise_value_error("Unsupported formula: ", f);
+    }
+}
+
+PyObject *reset_skolem_counters() {
+    PyObject *names[3] = {g.str_constant_counter, g.str_function_counter, g.str_standardize_counter};
+    long starts[3] = {0, 0, 1000};
+    for (int i = 0; i < 3; ++i) {
+        Ref itertools = Ref::borrow(module_attr(g.str_itertools));
+        if (!itertools) return PyErr_Occurred() ? nullptr : raise_unbound(g.str_itertools);
+        Ref count = Ref::steal(PyObject_GetAttr(itertools.get(), g.str_count));
+        Ref start = count ? Ref::steal(PyLong_FromLong(starts[i])) : Ref();
+        Ref counter = start ? Ref::steal(PyObject_CallOneArg(count.get(), start.get())) : Ref();
+        if (!counter || PyDict_SetItem(g.dict, names[i], counter.get()) < 0) return nullptr;
+    }
+    Py_RETURN_NONE;
+}
+
+}  // namespace zelqor::clausifier

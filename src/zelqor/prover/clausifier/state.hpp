@@ -1,0 +1,106 @@
+// What the clausifier resolves once at load (the syntax-tree API, the objects
+// it imported, interned names) and the per-call view of its module
+// attributes. The module keeps no other state: the Skolem counters live in
+// the module dictionary, where callers can see and replace them.
+#pragma once
+
+#include "zelqor/core/ast/api.hpp"
+
+#include <initializer_list>
+
+namespace zelqor::clausifier {
+
+using ast::Kind;
+
+// The module's own functions that other steps call by name.
+enum Own : int {
+    kEliminate,
+    kToNnf,
+    kStandardize,
+    kSkolemize,
+    kDropUniversals,
+    kDistribute,
+    kToClauses,
+    kToCnf,
+    kOwnCount,
+};
+
+struct State {
+    PyObject *module = nullptr;  // strong: the module lives until exit
+    PyObject *dict = nullptr;    // borrowed from `module`
+    const ast::Api *api = nullptr;
+
+    // Imported objects as they were at load, compared with the module
+    // attributes on every call to pick the native path.
+    PyObject *free_variables = nullptr, *bound_variables = nullptr, *substitute_formula = nullptr;
+    PyObject *own[kOwnCount] = {};
+    PyTypeObject *literal_type = nullptr, *clause_type = nullptr;
+
+    PyObject *frozen_instance_error = nullptr;
+    PyObject *empty_frozenset = nullptr;
+
+    // Interned attribute names.
+    PyObject *node_names[ast::kKindCount] = {};
+    PyObject *own_names[kOwnCount] = {};
+    PyObject *str_free_variables = nullptr, *str_bound_variables = nullptr, *str_substitute_formula = nullptr;
+    PyObject *str_literal = nullptr, *str_clause = nullptr, *str_itertools = nullptr, *str_count = nullptr;
+    PyObject *str_operand = nullptr, *str_left = nullptr, *str_right = nullptr, *str_variable = nullptr,
+             *str_body = nullptr, *str_sort = nullptr, *str_id = nullptr, *str_kind = nullptr;
+    PyObject *str_atom = nullptr, *str_positive = nullptr, *str_free_vars = nullptr, *str_to_string = nullptr,
+             *str_substitute = nullptr, *str_is_tautology = nullptr;
+    PyObject *str_register_constant = nullptr, *str_register_function = nullptr;
+    PyObject *str_constant_counter = nullptr, *str_function_counter = nullptr, *str_standardize_counter = nullptr;
+    // Keyword names of the constructor calls made by name.
+    PyObject *kw_constant = nullptr;   // ("name", "sort")
+    PyObject *kw_function = nullptr;   // ("func", "arity", "args", "return_sort")
+    PyObject *kw_variable = nullptr;   // ("id", "sort", "kind")
+    PyObject *kw_literal = nullptr;    // ("atom", "positive")
+};
+
+extern State g;
+
+bool init_state(PyObject *module);
+// Starts noticing changes to the module's attributes (after the module body ran).
+bool watch_module_dict();
+
+// A module attribute (borrowed), or null without an exception when unbound.
+PyObject *module_attr(PyObject *name);
+// The interpreter's error for a name the module no longer binds.
+PyObject *raise_unbound(PyObject *name);
+// "<prefix><class '...'>" as ValueError.
+PyObject *raise_value_error(const char *prefix, PyObject *obj);
+
+// The module attributes one public call works with, read when it starts
+// (unless nothing changed since a snapshot found them all to be our own).
+// `pure` means every one of them is still the object bound at load: the call
+// then runs natively, reading node fields directly and skipping intermediate
+// nodes that cannot be observed. Otherwise every class test, constructor and
+// step goes through the attributes, exactly as written.
+struct Ctx {
+    bool pure = true;
+    bool own_subst = true;  // substitute_formula is still the package's own
+    Ref cls[ast::kKindCount];
+    Ref free_variables, bound_variables, substitute_formula, literal, clause;
+    Ref own[kOwnCount];
+
+    bool load();
+
+    // The first kind of `order` whose class `f` is an instance of; -1 for
+    // none, -2 on error.
+    int classify(PyObject *f, std::initializer_list<Kind> order) const;
+    // Field `slot` of a node already classified (its attribute `name`).
+    Ref get(PyObject *f, int slot, PyObject *name) const;
+    // A formula node of kind `k` from its positional fields.
+    PyObject *make(Kind k, std::initializer_list<PyObject *> fields) const;
+    PyObject *make_variable(PyObject *id, PyObject *sort, PyObject *kind) const;
+    PyObject *make_constant(PyObject *name, PyObject *sort) const;
+    PyObject *make_function(PyObject *func, PyObject *arity, PyObject *args, PyObject *return_sort) const;
+    // One of the module's functions, by its current binding.
+    PyObject *call_own(Own which, PyObject *f, PyObject *second = nullptr) const;
+    PyObject *substitute(PyObject *formula, PyObject *mapping) const;
+};
+
+// `next(<module attribute name>)`, as the interpreter's next() would.
+PyObject *draw(PyObject *counter_name);
+
+}  // namespace zelqor::clausifier
