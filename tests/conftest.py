@@ -1,7 +1,7 @@
 import pytest
 
 from zelqor.core.ast import Constant, PredicateApp, Variable
-from zelqor.core.sorts import Ind, PrimitiveSort
+from zelqor.core.sorts import PrimitiveSort
 
 Nat2 = PrimitiveSort("Nat2")
 

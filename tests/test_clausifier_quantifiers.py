@@ -6,7 +6,7 @@ import pytest
 
 import zelqor.prover.clausifier as cz
 from zelqor.core.ast import (
-    And, Constant, Equality, Exists, Forall, FunctionApp, Implies, Not, Or, PredicateApp, Variable, VariableKind,
+    And, Constant, Exists, Forall, FunctionApp, Implies, Not, Or, PredicateApp, Variable, VariableKind,
 )
 from zelqor.core.signature import Signature
 from zelqor.core.sorts import Nat

@@ -1,8 +1,6 @@
 """Every clausifier operation, error paths included, run many times: allocated blocks must not grow."""
 
-import gc
 import pickle
-import sys
 
 import zelqor.core.ast as ast
 import zelqor.prover.clausifier as cz
@@ -13,6 +11,8 @@ from zelqor.core.signature import Signature
 from zelqor.core.sorts import Nat
 from zelqor.prover.clausifier import Clause, Literal
 from zelqor.sol.ast_ext import ForallPred, PredicateVariable
+
+from leakcheck import assert_steady, expect
 
 x, y = Variable(0), Variable(1)
 fx = FunctionApp("f", 1, (x,))
@@ -28,12 +28,6 @@ class Refusing:
     register_function = register_constant
 
 
-def expect(error, fn, *args):
-    try:
-        fn(*args)
-    except error:
-        return
-    raise AssertionError(f"{fn} did not raise {error}")
 
 
 def operations():
@@ -68,18 +62,9 @@ def literal_path():
         cz.free_variables = saved
 
 
-def test_no_growth():
-    def blocks():
-        gc.collect()
-        return sys.getallocatedblocks()
+def test_operations_leak_nothing():
+    assert_steady("test_clausifier_refleaks", "operations")
 
-    for operation in (operations, literal_path):
-        for _ in range(100):
-            operation()
-        growth = []
-        for _ in range(4):
-            before = blocks()
-            for _ in range(100):
-                operation()
-            growth.append(blocks() - before)
-        assert min(growth) < 10, f"{operation.__name__}: blocks left behind per batch: {growth}"
+
+def test_literal_path_leak_nothing():
+    assert_steady("test_clausifier_refleaks", "literal_path")

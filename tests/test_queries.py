@@ -5,7 +5,7 @@ import re
 import pytest
 
 from zelqor.core.ast import (
-    And, Constant, Equality, Exists, Forall, FunctionApp, Not, PredicateApp, Variable,
+    And, Equality, Forall, FunctionApp, Not, PredicateApp, Variable,
     bound_variables, formula_depth, formula_size, free_variables,
 )
 from zelqor.core.exceptions import InvalidFormulaError

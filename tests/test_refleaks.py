@@ -1,11 +1,8 @@
 """Every public operation, error paths included, run many times: allocated blocks must not grow."""
 
 import copy
-import gc
 import pickle
-import sys
 
-import pytest
 
 from zelqor.core import ast
 from zelqor.core.ast import (
@@ -15,6 +12,8 @@ from zelqor.core.substitutions import substitute_formula, substitute_term
 from zelqor.core.sorts import Nat
 from zelqor.sol.ast_ext import ForallPred, PredicateVariable
 
+from leakcheck import assert_steady, expect
+
 x, y = Variable(0), Variable(1)
 c = Constant("c")
 fx = FunctionApp("f", 1, (x,))
@@ -23,12 +22,6 @@ tree = Forall(x, Iff(Implies(p, Or(q, Not(p))), Exists(y, And(Equality(x, c), q)
 second_order = ForallPred(PredicateVariable("X", 1), tree)
 
 
-def expect(error, fn, *args, **kwargs):
-    try:
-        fn(*args, **kwargs)
-    except error:
-        return
-    raise AssertionError(f"{fn} did not raise {error}")
 
 
 class Unhashable:
@@ -72,23 +65,5 @@ def ast_operations():
     expect(TypeError, substitute_formula, p, [])
 
 
-OPERATIONS = [ast_operations]
-
-
-@pytest.mark.parametrize("operation", OPERATIONS, ids=lambda f: f.__name__)
-def test_no_growth(operation):
-    """A leak grows the heap in every batch; caches and allocator noise settle down."""
-
-    def blocks():
-        gc.collect()
-        return sys.getallocatedblocks()
-
-    for _ in range(300):
-        operation()
-    growth = []
-    for _ in range(4):
-        before = blocks()
-        for _ in range(200):
-            operation()
-        growth.append(blocks() - before)
-    assert min(growth) < 10, f"blocks left behind per batch of 200 rounds: {growth}"
+def test_ast_operations_leak_nothing():
+    assert_steady("test_refleaks", "ast_operations")

@@ -9,7 +9,7 @@ import weakref
 import pytest
 
 import zelqor.core.visitors as visitors
-from zelqor.core.ast import And, Constant, Forall, Not, Or, PredicateApp, Variable
+from zelqor.core.ast import And, Forall, Not, Or, PredicateApp, Variable
 from zelqor.core.visitors import (
     ASTTransformer, ASTVisitor, DepthVisitor, ExportVisitor, FreeVariableCollector, SizeVisitor,
     SubstitutionTransformer,

@@ -1,15 +1,15 @@
 """Every visitor, error paths and caller overrides included, run many times: allocated blocks must not grow."""
 
 import copy
-import gc
 import pickle
-import sys
 
 from zelqor.core.ast import And, Constant, Equality, Exists, Forall, FunctionApp, Not, Or, PredicateApp, Variable
 from zelqor.core.visitors import (
     ASTTransformer, DepthVisitor, ExportVisitor, FreeVariableCollector, SizeVisitor, SubstitutionTransformer,
 )
 from zelqor.sol.ast_ext import ForallPred, PredicateVariable
+
+from leakcheck import assert_steady, expect
 
 x, y = Variable(0), Variable(1)
 fx = FunctionApp("f", 2, (x, Constant("c")))
@@ -32,12 +32,6 @@ class Sorted(ExportVisitor):
         return node.id
 
 
-def expect(error, fn, *args):
-    try:
-        fn(*args)
-    except error:
-        return
-    raise AssertionError(f"{fn} did not raise {error}")
 
 
 def visitor_operations():
@@ -58,17 +52,5 @@ def visitor_operations():
     expect(TypeError, SubstitutionTransformer, [])
 
 
-def test_no_growth():
-    def blocks():
-        gc.collect()
-        return sys.getallocatedblocks()
-
-    for _ in range(300):
-        visitor_operations()
-    growth = []
-    for _ in range(4):
-        before = blocks()
-        for _ in range(200):
-            visitor_operations()
-        growth.append(blocks() - before)
-    assert min(growth) < 10, f"blocks left behind per batch of 200 rounds: {growth}"
+def test_visitor_operations_leak_nothing():
+    assert_steady("test_visitors_refleaks", "visitor_operations")

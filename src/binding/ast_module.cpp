@@ -93,6 +93,11 @@ bool init_constants(PyObject *module) {
     g.frozen_instance_error = import_attr("dataclasses", "FrozenInstanceError");
     g.newobj_ex = import_attr("copyreg", "__newobj_ex__");
     g.empty_frozenset = PyFrozenSet_New(nullptr);
+    // Shared by every node without free variables: it holds nothing, so the
+    // collector need not see it (nor, through it, the nodes).
+    if (g.empty_frozenset != nullptr && PyObject_GC_IsTracked(g.empty_frozenset)) {
+        PyObject_GC_UnTrack(g.empty_frozenset);
+    }
     g.zero = PyLong_FromLong(0);
     g.str_free_vars = PyUnicode_InternFromString("_free_vars");
     g.str_index = PyUnicode_InternFromString("index");

@@ -11,20 +11,6 @@ namespace {
 
 // ---- argument binding --------------------------------------------------------------
 
-// The interpreter's message for too many positional arguments to a function
-// (the shared binder counts `self`, as for constructors).
-bool check_positional(const char *name, Py_ssize_t nargs, int required, int most) {
-    if (nargs <= most) return true;
-    if (required == most) {
-        PyErr_Format(PyExc_TypeError, "%s() takes %d positional argument%s but %zd %s given", name, most,
-                     most == 1 ? "" : "s", nargs, nargs == 1 ? "was" : "were");
-    } else {
-        PyErr_Format(PyExc_TypeError, "%s() takes from %d to %d positional arguments but %zd were given", name,
-                     required, most, nargs);
-    }
-    return false;
-}
-
 template <PyObject *(*Impl)(const Ctx &, PyObject *), const char *Name>
 PyObject *unary_function(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
     static const char *const names[] = {"formula"};
@@ -33,7 +19,7 @@ PyObject *unary_function(PyObject *, PyObject *const *args, Py_ssize_t nargs, Py
     PyObject *formula;
     if (nargs == 1 && kwnames == nullptr) {
         formula = args[0];
-    } else if (!check_positional(Name, nargs, 1, 1) || !bind_vector(sig, args, nargs, kwnames, &formula)) {
+    } else if (!bind_vector(sig, args, nargs, kwnames, &formula)) {
         return nullptr;
     }
     Ctx c;
@@ -50,7 +36,7 @@ PyObject *with_signature(PyObject *, PyObject *const *args, Py_ssize_t nargs, Py
     if (kwnames == nullptr && (nargs == 1 || nargs == 2)) {
         bound[0] = args[0];
         bound[1] = nargs == 2 ? args[1] : Py_None;
-    } else if (!check_positional(Name, nargs, 1, 2) || !bind_vector(sig, args, nargs, kwnames, bound)) {
+    } else if (!bind_vector(sig, args, nargs, kwnames, bound)) {
         return nullptr;
     }
     Ctx c;

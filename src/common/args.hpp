@@ -39,6 +39,7 @@ struct Signature {
     int npositional;
     const char *const *names;
     PyObject *const *defaults;        // borrowed, same length as names
+    bool method = false;              // counts `self` in positional counts, as methods do
 };
 
 namespace detail {
@@ -100,14 +101,17 @@ inline bool finish_binding(const Signature &sig, PyObject **out) {
 
 inline bool check_positional_count(const Signature &sig, Py_ssize_t nargs) {
     if (nargs <= sig.npositional) return true;
+    int self = sig.method ? 1 : 0;
     int required = 0;
     for (int i = 0; i < sig.npositional; ++i) required += sig.defaults[i] == nullptr;
+    int most = sig.npositional + self;
+    Py_ssize_t given = nargs + self;
     if (required == sig.npositional) {
-        PyErr_Format(PyExc_TypeError, "%s() takes %d positional argument%s but %zd %s given", sig.function,
-                     sig.npositional + 1, sig.npositional == 0 ? "" : "s", nargs + 1, nargs == 0 ? "was" : "were");
+        PyErr_Format(PyExc_TypeError, "%s() takes %d positional argument%s but %zd %s given", sig.function, most,
+                     most == 1 ? "" : "s", given, given == 1 ? "was" : "were");
     } else {
         PyErr_Format(PyExc_TypeError, "%s() takes from %d to %d positional arguments but %zd were given",
-                     sig.function, required + 1, sig.npositional + 1, nargs + 1);
+                     sig.function, required + self, most, given);
     }
     return false;
 }

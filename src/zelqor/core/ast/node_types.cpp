@@ -49,7 +49,8 @@ void init_signatures() {
             if (std::strcmp(name, "sort") == 0 || std::strcmp(name, "return_sort") == 0) d = g.ind;
             signature_defaults[k][p] = d;
         }
-        signatures[k] = Signature{ki.init_name, ki.nparams, ki.npositional, ki.param_names, signature_defaults[k]};
+        signatures[k] = Signature{ki.init_name, ki.nparams, ki.npositional, ki.param_names, signature_defaults[k],
+                                  true};
     }
 }
 

@@ -296,7 +296,7 @@ PyObject *bind_node(ValueFn fn, PyObject *self, PyObject *const *args, Py_ssize_
     static const char *const names[] = {"node"};
     static PyObject *const defaults[] = {nullptr};
     const OpImpl *impl = impl_of_fn(fn);
-    Signature sig{impl != nullptr ? impl->qualname : "visit", 1, 1, names, defaults};
+    Signature sig{impl != nullptr ? impl->qualname : "visit", 1, 1, names, defaults, true};
     PyObject *node;
     if (!bind_vector(sig, args, nargs, kwnames, &node)) return nullptr;
     return fn(self, node);

@@ -306,7 +306,7 @@ PyObject *as_value(PyObject *self, PyObject *node) {
 PyObject *export_init(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
     static const char *const names[] = {"notation"};
     PyObject *const defaults[] = {g.notations[kInfix]};
-    const Signature sig{"ExportVisitor.__init__", 1, 1, names, defaults};
+    const Signature sig{"ExportVisitor.__init__", 1, 1, names, defaults, true};
     PyObject *given;
     if (!bind_vector(sig, args, nargs, kwnames, &given)) return nullptr;
     if (!check_exact_arg(given, &PyUnicode_Type, "notation", "str")) return nullptr;

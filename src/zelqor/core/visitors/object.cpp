@@ -178,7 +178,7 @@ PyObject *abstract_call(PyObject *self, PyObject *args, PyObject *kwargs) {
     }
     Ref rest = Ref::steal(PyTuple_GetSlice(args, 1, n));
     if (!rest) return nullptr;
-    Signature sig{qual, 1, 1, names, defaults};
+    Signature sig{qual, 1, 1, names, defaults, true};
     PyObject *node;
     if (!bind_tuple(sig, rest.get(), kwargs, &node)) return nullptr;
     Py_RETURN_NONE;

@@ -154,7 +154,7 @@ PyObject *substitute_quantifier(PyObject *self, PyObject *node) {
 PyObject *substitution_init(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
     static const char *const names[] = {"mapping"};
     static PyObject *const defaults[] = {nullptr};
-    static const Signature sig{"SubstitutionTransformer.__init__", 1, 1, names, defaults};
+    static const Signature sig{"SubstitutionTransformer.__init__", 1, 1, names, defaults, true};
     PyObject *mapping;
     if (nargs == 1 && kwnames == nullptr) {
         mapping = args[0];

@@ -228,7 +228,7 @@ PyObject *literal_substitute_native(PyObject *self, PyObject *subst) {
 PyObject *literal_new(PyTypeObject *type, PyObject *args, PyObject *kwargs) {
     static const char *const names[] = {"atom", "positive"};
     static PyObject *const defaults[] = {nullptr, Py_True};
-    static const Signature sig{"Literal.__init__", 2, 2, names, defaults};
+    static const Signature sig{"Literal.__init__", 2, 2, names, defaults, true};
     PyObject *bound[2];
     if (!bind_tuple(sig, args, kwargs, bound)) return nullptr;
     return new_literal(type, bound[0], bound[1]);
@@ -237,7 +237,7 @@ PyObject *literal_new(PyTypeObject *type, PyObject *args, PyObject *kwargs) {
 PyObject *literal_vectorcall(PyObject *callable, PyObject *const *args, size_t nargsf, PyObject *kwnames) {
     static const char *const names[] = {"atom", "positive"};
     static PyObject *const defaults[] = {nullptr, Py_True};
-    static const Signature sig{"Literal.__init__", 2, 2, names, defaults};
+    static const Signature sig{"Literal.__init__", 2, 2, names, defaults, true};
     PyTypeObject *type = reinterpret_cast<PyTypeObject *>(callable);
     Py_ssize_t nargs = PyVectorcall_NARGS(nargsf);
     PyObject *bound[2];
@@ -471,7 +471,7 @@ const Signature &clause_signature() {
     static const char *const names[] = {"literals"};
     static PyObject *defaults[] = {nullptr};
     defaults[0] = missing;
-    static const Signature sig{"Clause.__init__", 1, 1, names, defaults};
+    static const Signature sig{"Clause.__init__", 1, 1, names, defaults, true};
     return sig;
 }
 
