@@ -25,6 +25,13 @@ SURFACES = {
         "T", "ASTVisitor", "ASTTransformer", "DepthVisitor", "SizeVisitor", "FreeVariableCollector",
         "SubstitutionTransformer", "ExportVisitor",
     },
+    "zelqor.prover.clausifier": {
+        "itertools", "dataclass", "field", "List", "Set", "FrozenSet", "Dict", "Tuple", "Optional", "Union",
+        *NODES, "free_variables", "bound_variables", "Sort", "Ind", "Signature", "substitute_formula",
+        "substitute_term", "reset_skolem_counters", "Literal", "Clause", "eliminate_implications", "to_nnf",
+        "standardize_variables", "skolemize", "drop_universals", "distribute_cnf", "formula_to_clauses", "to_cnf",
+        "negate_and_clausify",
+    },
 }
 
 
@@ -89,6 +96,12 @@ def test_missing_sorts_fails_the_tree():
 def test_missing_sorts_fails_every_module():
     modules = [name for name in SURFACES if name != "zelqor.core.ast"]
     assert set(import_with_blocked("zelqor.core.sorts", modules).values()) == {"ImportError"}
+
+
+@pytest.mark.parametrize("blocked", ["zelqor.core.signature", "zelqor.core.substitutions"])
+def test_missing_prover_support_fails_only_the_clausifier(blocked):
+    assert import_with_blocked(blocked, sorted(SURFACES)) == {
+        name: "ImportError" if name == "zelqor.prover.clausifier" else "ok" for name in SURFACES}
 
 
 def test_missing_second_order_module_fails_only_the_visitors():
