@@ -1,0 +1,92 @@
+// Graph machinery for closing the accessibility relation and propagating
+// valuations: objects numbered by equality, a compact digraph, its strongly
+// connected components and the reachability sets of the components.
+#pragma once
+
+#include "common/pyref.hpp"
+
+#include <cstdint>
+#include <utility>
+#include <vector>
+
+namespace zelqor::kripke {
+
+// Numbers objects as a dict would tell them apart: equal objects (hash, then
+// ==) share one number. The same pointer is recognised without hashing, which
+// is how nearly every lookup of a model's worlds and formulas resolves.
+class NodeTable {
+public:
+    NodeTable();
+    bool ok() const { return static_cast<bool>(by_value_); }
+    // Number of `o`, assigned when it is new; -1 with an exception set.
+    int index(PyObject *o);
+    // The first object met with that number (borrowed; kept alive by the table).
+    PyObject *object(int i) const { return objects_[static_cast<size_t>(i)].get(); }
+    int size() const { return static_cast<int>(objects_.size()); }
+
+private:
+    int find_pointer(PyObject *o) const;
+    void insert_pointer(PyObject *o, int index);
+
+    std::vector<Ref> objects_;
+    std::vector<Ref> aliases_;                  // equal to a numbered object, other pointer
+    std::vector<std::pair<PyObject *, int>> slots_;  // open addressing on the pointer
+    size_t used_ = 0;
+    Ref by_value_;                              // dict: object -> number
+};
+
+// A directed graph on 0..n-1 in compressed rows.
+struct Digraph {
+    int n = 0;
+    std::vector<int> start;   // n + 1 offsets into targets
+    std::vector<int> targets;
+
+    // From an edge list; the edges of each node keep their order.
+    static Digraph from_edges(int n, const std::vector<std::pair<int, int>> &edges);
+    const int *begin(int v) const { return targets.data() + start[static_cast<size_t>(v)]; }
+    const int *end(int v) const { return targets.data() + start[static_cast<size_t>(v) + 1]; }
+};
+
+// Strongly connected components, numbered so that every edge between two
+// components goes from a higher number to a lower one (sinks first).
+struct Components {
+    int count = 0;
+    std::vector<int> of;          // component of each node
+    std::vector<int> start;       // count + 1 offsets into members
+    std::vector<int> members;
+};
+Components strong_components(const Digraph &g);
+
+// For every component C, the nodes reachable from C (its members included):
+// R(C) = members(C) + R(D) for each successor D. Successors are taken nearest
+// first, and one already inside the growing set is skipped whole, since
+// everything it reaches is then in the set as well; on a transitive relation
+// only the covering edges are merged. `kept` are the merged edges, which
+// connect exactly the same pairs as the whole graph.
+struct Reach {
+    std::vector<int> start;       // count + 1 offsets into nodes
+    std::vector<int> nodes;
+    std::vector<std::pair<int, int>> kept;   // (C, D) between components
+};
+Reach reachability(const Digraph &g, const Components &c);
+
+// Marks for set operations on small integers, reset in O(1).
+class Marks {
+public:
+    explicit Marks(size_t n) : stamp_of_(n, 0) {}
+    void next() { ++stamp_; }
+    bool test(int i) const { return stamp_of_[static_cast<size_t>(i)] == stamp_; }
+    // True when newly set.
+    bool set(int i) {
+        uint32_t &s = stamp_of_[static_cast<size_t>(i)];
+        if (s == stamp_) return false;
+        s = stamp_;
+        return true;
+    }
+
+private:
+    std::vector<uint32_t> stamp_of_;
+    uint32_t stamp_ = 1;
+};
+
+}  // namespace zelqor::kripke
