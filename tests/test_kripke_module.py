@@ -10,8 +10,9 @@ from zelqor.core import ast, parser
 
 
 def test_names_in_import_order():
-    names = [n for n in vars(kripke) if not n.startswith("__")]
-    assert names == ["dataclass", "List", "Optional", "Dict", "Any", "Set", "Formula", "PredicateApp", "Not",
+    # In a fresh interpreter: other tests replace and restore attributes.
+    done = run("import zelqor.constructive.kripke as k; print(*[n for n in vars(k) if not n.startswith('__')])")
+    assert done.stdout.split() == ["dataclass", "List", "Optional", "Dict", "Any", "Set", "Formula", "PredicateApp", "Not",
                      "And", "Or", "Implies", "Iff", "to_string", "FALSUM", "VERUM", "_is_falsum", "_is_verum",
                      "_is_atomic", "World", "KripkeModel"]
     assert kripke.__all__ == ["World", "KripkeModel"]
