@@ -3,6 +3,7 @@
 #include "zelqor/constructive/kripke/model.hpp"
 
 #include "common/args.hpp"
+#include "zelqor/constructive/kripke/closure.hpp"
 
 namespace zelqor::kripke {
 
@@ -107,6 +108,15 @@ PyObject *add_relation(PyObject *self, PyObject *source, PyObject *target) {
     Ref relations = Ref::borrow(as_model(self)->relations);
     Ref row = required_entry(relations.get(), source);
     if (!row || container_add(row.get(), target) < 0) return nullptr;
+    int own_closure = uses_own(self, kClosure);
+    int own_monotonicity = own_closure < 0 ? -1 : uses_own(self, kMonotonicity);
+    if (own_monotonicity < 0) return nullptr;
+    if (own_closure && own_monotonicity) {
+        // Both our own: the propagation may start from what the closure computed.
+        ClosureRun run;
+        if (!close_rows(self, run)) return nullptr;
+        return reusable(run) ? enforce_monotonicity_after(self, run) : enforce_monotonicity(self);
+    }
     if (!call_procedure(self, kClosure) || !call_procedure(self, kMonotonicity)) return nullptr;
     Py_RETURN_NONE;
 }

@@ -11,42 +11,35 @@
 // Nothing is assumed from an earlier call: callers may change the members
 // between calls. Every object read is held strongly, since hashing and
 // comparing a caller's objects can run arbitrary code.
-#include "zelqor/constructive/kripke/graph.hpp"
-#include "zelqor/constructive/kripke/model.hpp"
+#include "zelqor/constructive/kripke/closure.hpp"
 
+#include "zelqor/constructive/kripke/world.hpp"
+
+#include <algorithm>
 #include <vector>
 
 namespace zelqor::kripke {
 
 namespace {
 
-// The worlds of `worlds` as node numbers, first occurrences in list order.
+// The worlds of `worlds` as node numbers 0..k-1, first occurrences in list order.
 bool number_worlds(PyObject *worlds, NodeTable &nodes, std::vector<int> &order) {
     Ref snapshot = Ref::steal(PyList_GetSlice(worlds, 0, PY_SSIZE_T_MAX));
     if (!snapshot) return false;
-    std::vector<char> seen;
     for (Py_ssize_t i = 0; i < PyList_GET_SIZE(snapshot.get()); ++i) {
+        int before = nodes.size();
         int v = nodes.index(PyList_GET_ITEM(snapshot.get(), i));
         if (v < 0) return false;
-        if (static_cast<size_t>(v) >= seen.size()) seen.resize(static_cast<size_t>(v) + 1, 0);
-        if (!seen[static_cast<size_t>(v)]) {
-            seen[static_cast<size_t>(v)] = 1;
-            order.push_back(v);
-        }
+        if (v == before) order.push_back(v);
     }
     return true;
 }
 
-// Numbers of the members of a container (a set, or whatever a caller put there).
-bool number_members(PyObject *container, NodeTable &table, std::vector<int> &out) {
-    Ref it = Ref::steal(PyObject_GetIter(container));
-    if (!it) return false;
-    while (Ref item = Ref::steal(PyIter_Next(it.get()))) {
-        int i = table.index(item.get());
-        if (i < 0) return false;
-        out.push_back(i);
-    }
-    return !PyErr_Occurred();
+// A world whose hashing and comparison cannot run Python code.
+bool is_plain_world(PyObject *o) {
+    if (!is_exact_world(o)) return false;
+    auto *w = reinterpret_cast<WorldObject *>(o);
+    return PyLong_CheckExact(w->id) && PyUnicode_CheckExact(w->name);
 }
 
 // Where additions go: the existing container (null: create one on writing)
@@ -83,54 +76,109 @@ bool apply(Target &t, PyObject *dict, PyObject *key, const std::vector<int> &add
     return true;
 }
 
+// The valuation sets of nodes, as formula numbers (nodes in number order).
+struct Valuations {
+    NodeTable formulas;
+    std::vector<Ref> sets;
+    std::vector<int> start{0}, members;
+
+    bool read_upto(PyObject *valuations, const NodeTable &nodes, int n) {
+        while (static_cast<int>(sets.size()) < n) {
+            Ref set = dict_get(valuations, nodes.object(static_cast<int>(sets.size())));
+            if (!set && PyErr_Occurred()) return false;
+            if (set && !formulas.index_members(set.get(), members)) return false;
+            sets.push_back(std::move(set));
+            start.push_back(static_cast<int>(members.size()));
+        }
+        return true;
+    }
+    const int *begin(int v) const { return members.data() + start[static_cast<size_t>(v)]; }
+    const int *end(int v) const { return members.data() + start[static_cast<size_t>(v) + 1]; }
+};
+
+// Final valuation of every component: its own formulas plus those of the
+// components with a kept edge into it, sources first. Then writes what each
+// node lacks, nodes taken in `visit` order.
+bool propagate(PyObject *valuations_dict, const NodeTable &nodes, const Components &comps,
+               const std::vector<std::pair<int, int>> &kept, Valuations &v0, const std::vector<int> &visit) {
+    std::vector<std::pair<int, int>> reversed;
+    reversed.reserve(kept.size());
+    for (const auto &e : kept) reversed.emplace_back(e.second, e.first);
+    Digraph preds = Digraph::from_edges(comps.count, reversed);
+    const size_t count = static_cast<size_t>(comps.count);
+    std::vector<int> final_start(count, 0), final_end(count, 0), finals;
+    Marks marks(static_cast<size_t>(v0.formulas.size()));
+    for (int c = comps.count - 1; c >= 0; --c) {
+        marks.next();
+        final_start[static_cast<size_t>(c)] = static_cast<int>(finals.size());
+        for (int i = comps.start[static_cast<size_t>(c)]; i < comps.start[static_cast<size_t>(c) + 1]; ++i) {
+            for (const int *f = v0.begin(comps.members[static_cast<size_t>(i)]);
+                 f != v0.end(comps.members[static_cast<size_t>(i)]); ++f) {
+                if (marks.set(*f)) finals.push_back(*f);
+            }
+        }
+        for (const int *p = preds.begin(c); p != preds.end(c); ++p) {
+            for (int k = final_start[static_cast<size_t>(*p)]; k < final_end[static_cast<size_t>(*p)]; ++k) {
+                if (marks.set(finals[static_cast<size_t>(k)])) finals.push_back(finals[static_cast<size_t>(k)]);
+            }
+        }
+        final_end[static_cast<size_t>(c)] = static_cast<int>(finals.size());
+    }
+
+    std::vector<int> additions;
+    std::vector<Target> targets;
+    for (int v : visit) {
+        marks.next();
+        for (const int *f = v0.begin(v); f != v0.end(v); ++f) marks.set(*f);
+        size_t first = additions.size();
+        int c = comps.of[static_cast<size_t>(v)];
+        for (int k = final_start[static_cast<size_t>(c)]; k < final_end[static_cast<size_t>(c)]; ++k) {
+            if (!marks.test(finals[static_cast<size_t>(k)])) additions.push_back(finals[static_cast<size_t>(k)]);
+        }
+        if (first == additions.size()) continue;
+        targets.push_back(Target{v, Ref::borrow(v0.sets[static_cast<size_t>(v)].get()), Ref(), first, additions.size()});
+        if (!prepare(targets.back())) return false;
+    }
+    for (Target &t : targets) {
+        if (!apply(t, valuations_dict, nodes.object(t.node), additions, v0.formulas)) return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 // Row of each world of `worlds` := itself plus everything reachable from it
 // along rows (rows of keys outside `worlds` are followed but left alone).
-PyObject *compute_transitive_closure(PyObject *self) {
+bool close_rows(PyObject *self, ClosureRun &run) {
     ModelObject *m = as_model(self);
     Ref relations = Ref::borrow(m->relations);
-    NodeTable nodes;
-    if (!nodes.ok()) return nullptr;
-    std::vector<int> order;
-    if (!number_worlds(m->worlds, nodes, order)) return nullptr;
+    if (!run.nodes.ok() || !number_worlds(m->worlds, run.nodes, run.order)) return false;
 
     // Read the rows of everything reachable from the worlds, breadth first.
+    // Nodes are numbered on first sight, so the queue is the numbering itself.
+    NodeTable &nodes = run.nodes;
+    Digraph &graph = run.graph;
     std::vector<Ref> rows;
-    std::vector<std::pair<int, int>> edges;
-    std::vector<int> queue(order), members;
-    std::vector<char> queued(queue.size(), 1);
-    for (size_t qi = 0; qi < queue.size(); ++qi) {
-        int v = queue[qi];
-        if (rows.size() <= static_cast<size_t>(v)) rows.resize(static_cast<size_t>(v) + 1);
+    for (int v = 0; v < nodes.size(); ++v) {
         Ref row = dict_get(relations.get(), nodes.object(v));
-        if (!row) {
-            if (PyErr_Occurred()) return nullptr;
-            continue;
-        }
-        members.clear();
-        if (!number_members(row.get(), nodes, members)) return nullptr;
-        rows[static_cast<size_t>(v)] = std::move(row);
-        for (int u : members) {
-            edges.emplace_back(v, u);
-            if (queued.size() <= static_cast<size_t>(u)) queued.resize(static_cast<size_t>(u) + 1, 0);
-            if (!queued[static_cast<size_t>(u)]) {
-                queued[static_cast<size_t>(u)] = 1;
-                queue.push_back(u);
-            }
-        }
+        if (!row && PyErr_Occurred()) return false;
+        if (row && !nodes.index_members(row.get(), graph.targets)) return false;
+        run.pure = run.pure && (!row || PySet_CheckExact(row.get()));
+        rows.push_back(std::move(row));
+        graph.end_node();
     }
-    rows.resize(static_cast<size_t>(nodes.size()));
+    for (int v = 0; v < nodes.size() && run.pure; ++v) run.pure = is_plain_world(nodes.object(v));
 
-    Digraph graph = Digraph::from_edges(nodes.size(), edges);
-    Components comps = strong_components(graph);
-    Reach reach = reachability(graph, comps);
+    run.comps = strong_components(graph);
+    run.reach = reachability(graph, run.comps);
+    const Components &comps = run.comps;
+    const Reach &reach = run.reach;
 
     // What each world's row lacks.
     std::vector<int> additions;
     std::vector<Target> targets;
     Marks marks(static_cast<size_t>(nodes.size()));
-    for (int w : order) {
+    for (int w : run.order) {
         marks.next();
         for (const int *t = graph.begin(w); t != graph.end(w); ++t) marks.set(*t);
         size_t first = additions.size();
@@ -142,11 +190,17 @@ PyObject *compute_transitive_closure(PyObject *self) {
         Ref &row = rows[static_cast<size_t>(w)];
         if (row && first == additions.size()) continue;
         targets.push_back(Target{w, Ref::borrow(row.get()), Ref(), first, additions.size()});
-        if (!prepare(targets.back())) return nullptr;
+        if (!prepare(targets.back())) return false;
     }
     for (Target &t : targets) {
-        if (!apply(t, relations.get(), nodes.object(t.node), additions, nodes)) return nullptr;
+        if (!apply(t, relations.get(), nodes.object(t.node), additions, nodes)) return false;
     }
+    return true;
+}
+
+PyObject *compute_transitive_closure(PyObject *self) {
+    ClosureRun run;
+    if (!close_rows(self, run)) return nullptr;
     Py_RETURN_NONE;
 }
 
@@ -156,103 +210,60 @@ PyObject *enforce_monotonicity(PyObject *self) {
     ModelObject *m = as_model(self);
     Ref relations = Ref::borrow(m->relations);
     Ref valuations = Ref::borrow(m->valuations);
-    NodeTable nodes, formulas;
-    if (!nodes.ok() || !formulas.ok()) return nullptr;
+    NodeTable nodes;
+    Valuations v0;
+    if (!nodes.ok() || !v0.formulas.ok()) return nullptr;
     std::vector<int> order;
     if (!number_worlds(m->worlds, nodes, order)) return nullptr;
+    if (!v0.read_upto(valuations.get(), nodes, nodes.size())) return nullptr;
+    if (v0.members.empty()) Py_RETURN_NONE;  // nothing true anywhere in `worlds`: nothing to carry
 
-    // The valuation sets, as formula numbers per node (nodes in number order).
-    std::vector<Ref> sets;
-    std::vector<int> v0_start{0}, v0;
-    auto read_valuations_upto = [&](int n) -> bool {
-        while (static_cast<int>(sets.size()) < n) {
-            Ref set = dict_get(valuations.get(), nodes.object(static_cast<int>(sets.size())));
-            if (!set && PyErr_Occurred()) return false;
-            if (set && !number_members(set.get(), formulas, v0)) return false;
-            sets.push_back(std::move(set));
-            v0_start.push_back(static_cast<int>(v0.size()));
-        }
-        return true;
-    };
-    if (!read_valuations_upto(nodes.size())) return nullptr;
-    if (v0.empty()) Py_RETURN_NONE;  // nothing true anywhere in `worlds`: nothing to carry
-
-    // Edges w -> v for v in the row of a world w, v != w.
-    std::vector<std::pair<int, int>> edges;
-    std::vector<int> members;
+    // Edges w -> v for v in the row of a world w, v != w. The worlds are
+    // numbered 0..k-1; nodes met in rows only have no edges.
+    Digraph graph;
     for (int w : order) {
         Ref row = dict_get(relations.get(), nodes.object(w));
-        if (!row) {
-            if (PyErr_Occurred()) return nullptr;
-            continue;
-        }
-        members.clear();
-        if (!number_members(row.get(), nodes, members)) return nullptr;
-        for (int v : members) {
-            if (v != w) edges.emplace_back(w, v);
-        }
+        if (!row && PyErr_Occurred()) return nullptr;
+        size_t first = graph.targets.size();
+        if (row && !nodes.index_members(row.get(), graph.targets)) return nullptr;
+        graph.targets.erase(std::remove(graph.targets.begin() + static_cast<std::ptrdiff_t>(first),
+                                        graph.targets.end(), w),
+                            graph.targets.end());
+        graph.end_node();
     }
-    if (!read_valuations_upto(nodes.size())) return nullptr;
+    while (graph.n < nodes.size()) graph.end_node();
+    if (!v0.read_upto(valuations.get(), nodes, nodes.size())) return nullptr;
 
-    const int n = nodes.size();
-    Digraph graph = Digraph::from_edges(n, edges);
     Components comps = strong_components(graph);
     Reach reach = reachability(graph, comps);
-
-    // Final set of each component: its own formulas plus those of the
-    // components with a kept edge into it, sources first.
-    std::vector<std::pair<int, int>> reversed;
-    reversed.reserve(reach.kept.size());
-    for (const auto &e : reach.kept) reversed.emplace_back(e.second, e.first);
-    Digraph preds = Digraph::from_edges(comps.count, reversed);
-    std::vector<int> final_start(static_cast<size_t>(comps.count) + 1, 0), final_end(static_cast<size_t>(comps.count), 0);
-    std::vector<int> finals;
-    Marks fmarks(static_cast<size_t>(formulas.size()));
-    for (int c = comps.count - 1; c >= 0; --c) {
-        fmarks.next();
-        final_start[static_cast<size_t>(c)] = static_cast<int>(finals.size());
-        for (int i = comps.start[static_cast<size_t>(c)]; i < comps.start[static_cast<size_t>(c) + 1]; ++i) {
-            int v = comps.members[static_cast<size_t>(i)];
-            for (int k = v0_start[static_cast<size_t>(v)]; k < v0_start[static_cast<size_t>(v) + 1]; ++k) {
-                if (fmarks.set(v0[static_cast<size_t>(k)])) finals.push_back(v0[static_cast<size_t>(k)]);
-            }
-        }
-        for (const int *p = preds.begin(c); p != preds.end(c); ++p) {
-            for (int k = final_start[static_cast<size_t>(*p)]; k < final_end[static_cast<size_t>(*p)]; ++k) {
-                int f = finals[static_cast<size_t>(k)];
-                if (fmarks.set(f)) finals.push_back(f);
-            }
-        }
-        final_end[static_cast<size_t>(c)] = static_cast<int>(finals.size());
-    }
-
-    // What each reached node lacks, in the order the rows name them.
-    std::vector<int> additions;
-    std::vector<Target> targets;
-    std::vector<char> planned(static_cast<size_t>(n), 0);
+    // Nodes are written in the order the rows name them.
+    std::vector<int> visit;
+    std::vector<char> seen(static_cast<size_t>(nodes.size()), 0);
     for (int w : order) {
         for (const int *t = graph.begin(w); t != graph.end(w); ++t) {
-            int v = *t;
-            if (planned[static_cast<size_t>(v)]) continue;
-            planned[static_cast<size_t>(v)] = 1;
-            fmarks.next();
-            for (int k = v0_start[static_cast<size_t>(v)]; k < v0_start[static_cast<size_t>(v) + 1]; ++k) {
-                fmarks.set(v0[static_cast<size_t>(k)]);
+            if (!seen[static_cast<size_t>(*t)]) {
+                seen[static_cast<size_t>(*t)] = 1;
+                visit.push_back(*t);
             }
-            size_t first = additions.size();
-            int c = comps.of[static_cast<size_t>(v)];
-            for (int k = final_start[static_cast<size_t>(c)]; k < final_end[static_cast<size_t>(c)]; ++k) {
-                int f = finals[static_cast<size_t>(k)];
-                if (!fmarks.test(f)) additions.push_back(f);
-            }
-            if (first == additions.size()) continue;
-            targets.push_back(Target{v, Ref::borrow(sets[static_cast<size_t>(v)].get()), Ref(), first, additions.size()});
-            if (!prepare(targets.back())) return nullptr;
         }
     }
-    for (Target &t : targets) {
-        if (!apply(t, valuations.get(), nodes.object(t.node), additions, formulas)) return nullptr;
-    }
+    if (!propagate(valuations.get(), nodes, comps, reach.kept, v0, visit)) return nullptr;
+    Py_RETURN_NONE;
+}
+
+// Right after close_rows, when it read only plain worlds in exact sets and
+// every node is a world of `worlds`: the rows are now what the run computed,
+// so their components and covering edges serve the propagation as they are
+// (a row's own world does not change reachability), without reading the
+// rows again.
+bool reusable(const ClosureRun &run) { return run.pure && run.nodes.size() == static_cast<int>(run.order.size()); }
+
+PyObject *enforce_monotonicity_after(PyObject *self, ClosureRun &run) {
+    Ref valuations = Ref::borrow(as_model(self)->valuations);
+    Valuations v0;
+    if (!v0.formulas.ok() || !v0.read_upto(valuations.get(), run.nodes, run.nodes.size())) return nullptr;
+    if (v0.members.empty()) Py_RETURN_NONE;
+    if (!propagate(valuations.get(), run.nodes, run.comps, run.reach.kept, v0, run.order)) return nullptr;
     Py_RETURN_NONE;
 }
 

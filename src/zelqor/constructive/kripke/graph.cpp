@@ -63,6 +63,45 @@ int NodeTable::index(PyObject *o) {
     return fresh;
 }
 
+// Rows are read many times per call: an exact set's table is scanned in
+// place, without an iterator or reference counting, as long as every member
+// is a pointer numbered before. Nothing in that scan can run Python code, so
+// the table cannot change under it; members met for the first time are held
+// and numbered once the scan is over.
+bool NodeTable::index_members(PyObject *container, std::vector<int> &out) {
+#ifndef Py_GIL_DISABLED
+    if (PyAnySet_CheckExact(container)) {
+        auto *set = reinterpret_cast<PySetObject *>(container);
+        std::vector<Ref> fresh;
+        const setentry *table = set->table;
+        for (Py_ssize_t i = 0; i <= set->mask; ++i) {
+            PyObject *key = table[i].key;
+            if (key == nullptr || table[i].hash == -1) continue;  // free or deleted
+            int known_index = find_pointer(key);
+            if (known_index >= 0) {
+                out.push_back(known_index);
+            } else {
+                fresh.push_back(Ref::borrow(key));
+            }
+        }
+        for (const Ref &key : fresh) {
+            int i = index(key.get());
+            if (i < 0) return false;
+            out.push_back(i);
+        }
+        return true;
+    }
+#endif
+    Ref it = Ref::steal(PyObject_GetIter(container));
+    if (!it) return false;
+    while (Ref item = Ref::steal(PyIter_Next(it.get()))) {
+        int i = index(item.get());
+        if (i < 0) return false;
+        out.push_back(i);
+    }
+    return !PyErr_Occurred();
+}
+
 // ---- Digraph ----------------------------------------------------------------------
 
 Digraph Digraph::from_edges(int n, const std::vector<std::pair<int, int>> &edges) {
@@ -132,35 +171,66 @@ Components strong_components(const Digraph &g) {
 
 // ---- reachability -------------------------------------------------------------------
 
-Reach reachability(const Digraph &g, const Components &c) {
-    const size_t count = static_cast<size_t>(c.count);
-    // Edges between components, grouped by source, each group ordered by
-    // target from the highest number down (nearest first): two stable
-    // counting sorts.
-    std::vector<std::pair<int, int>> by_target;
-    {
-        std::vector<int> bucket(count + 1, 0);
-        for (int v = 0; v < g.n; ++v) {
-            int cv = c.of[static_cast<size_t>(v)];
-            for (const int *t = g.begin(v); t != g.end(v); ++t) {
-                int ct = c.of[static_cast<size_t>(*t)];
-                if (ct != cv) ++bucket[count - static_cast<size_t>(ct)];
-            }
+namespace {
+
+// Successor components of `comp` not yet in the set, nearest first. A few
+// rounds pick the nearest one by scanning, which suffices when one successor
+// covers the others (chains, trees, closed rows); past that the remaining
+// ones are sorted once.
+class Successors {
+public:
+    Successors(const Digraph &g, const Components &c, const Marks &marks, int comp)
+        : g_(g), c_(c), marks_(marks), comp_(comp) {}
+
+    // Next successor component whose nodes are not all in the set; -1 when done.
+    int next() {
+        if (rounds_ < kScanRounds) {
+            ++rounds_;
+            int best = -1;
+            for_each_open([&](int d) { best = d > best ? d : best; });
+            return best;
         }
-        for (size_t i = 0; i < count; ++i) bucket[i + 1] += bucket[i];
-        by_target.resize(static_cast<size_t>(bucket[count]));
-        for (int v = 0; v < g.n; ++v) {
-            int cv = c.of[static_cast<size_t>(v)];
-            for (const int *t = g.begin(v); t != g.end(v); ++t) {
-                int ct = c.of[static_cast<size_t>(*t)];
-                if (ct != cv) by_target[static_cast<size_t>(bucket[count - 1 - static_cast<size_t>(ct)]++)] = {cv, ct};
+        if (!sorted_) {
+            for_each_open([&](int d) { pending_.push_back(d); });
+            std::sort(pending_.begin(), pending_.end(), [](int a, int b) { return a > b; });
+            pending_.erase(std::unique(pending_.begin(), pending_.end()), pending_.end());
+            sorted_ = true;
+        }
+        while (cursor_ < pending_.size()) {
+            int d = pending_[cursor_++];
+            if (!marks_.test(c_.members[static_cast<size_t>(c_.start[static_cast<size_t>(d)])])) return d;
+        }
+        return -1;
+    }
+
+private:
+    static constexpr int kScanRounds = 4;
+
+    template <typename F>
+    void for_each_open(F &&f) {
+        for (int i = c_.start[static_cast<size_t>(comp_)]; i < c_.start[static_cast<size_t>(comp_) + 1]; ++i) {
+            int m = c_.members[static_cast<size_t>(i)];
+            for (const int *t = g_.begin(m); t != g_.end(m); ++t) {
+                if (!marks_.test(*t)) f(c_.of[static_cast<size_t>(*t)]);
             }
         }
     }
-    Digraph cond = Digraph::from_edges(c.count, by_target);
 
+    const Digraph &g_;
+    const Components &c_;
+    const Marks &marks_;
+    int comp_;
+    int rounds_ = 0;
+    bool sorted_ = false;
+    std::vector<int> pending_;
+    size_t cursor_ = 0;
+};
+
+}  // namespace
+
+Reach reachability(const Digraph &g, const Components &c) {
     Reach r;
-    r.start.reserve(count + 1);
+    r.start.reserve(static_cast<size_t>(c.count) + 1);
     r.start.push_back(0);
     Marks marks(static_cast<size_t>(g.n));
     for (int comp = 0; comp < c.count; ++comp) {  // sinks first: successors are done
@@ -170,11 +240,10 @@ Reach reachability(const Digraph &g, const Components &c) {
             marks.set(m);
             r.nodes.push_back(m);
         }
-        for (const int *d = cond.begin(comp); d != cond.end(comp); ++d) {
-            int representative = c.members[static_cast<size_t>(c.start[static_cast<size_t>(*d)])];
-            if (marks.test(representative)) continue;
-            r.kept.emplace_back(comp, *d);
-            for (int i = r.start[static_cast<size_t>(*d)]; i < r.start[static_cast<size_t>(*d) + 1]; ++i) {
+        Successors successors(g, c, marks, comp);
+        for (int d = successors.next(); d >= 0; d = successors.next()) {
+            r.kept.emplace_back(comp, d);
+            for (int i = r.start[static_cast<size_t>(d)]; i < r.start[static_cast<size_t>(d) + 1]; ++i) {
                 int x = r.nodes[static_cast<size_t>(i)];
                 if (marks.set(x)) r.nodes.push_back(x);
             }

@@ -20,6 +20,12 @@ public:
     bool ok() const { return static_cast<bool>(by_value_); }
     // Number of `o`, assigned when it is new; -1 with an exception set.
     int index(PyObject *o);
+    // Number of `o` if this very pointer was numbered before, else -1. Runs
+    // no Python code.
+    int known(PyObject *o) const { return find_pointer(o); }
+    // Appends the numbers of the members of a container (a set, or whatever
+    // a caller put there). False with an exception set.
+    bool index_members(PyObject *container, std::vector<int> &out);
     // The first object met with that number (borrowed; kept alive by the table).
     PyObject *object(int i) const { return objects_[static_cast<size_t>(i)].get(); }
     int size() const { return static_cast<int>(objects_.size()); }
@@ -35,12 +41,17 @@ private:
     Ref by_value_;                              // dict: object -> number
 };
 
-// A directed graph on 0..n-1 in compressed rows.
+// A directed graph on 0..n-1 in compressed rows, built node by node.
 struct Digraph {
     int n = 0;
-    std::vector<int> start;   // n + 1 offsets into targets
+    std::vector<int> start{0};   // n + 1 offsets into targets
     std::vector<int> targets;
 
+    // Closes the edge list of the next node (its edges were appended to targets).
+    void end_node() {
+        start.push_back(static_cast<int>(targets.size()));
+        ++n;
+    }
     // From an edge list; the edges of each node keep their order.
     static Digraph from_edges(int n, const std::vector<std::pair<int, int>> &edges);
     const int *begin(int v) const { return targets.data() + start[static_cast<size_t>(v)]; }
@@ -58,10 +69,11 @@ struct Components {
 Components strong_components(const Digraph &g);
 
 // For every component C, the nodes reachable from C (its members included):
-// R(C) = members(C) + R(D) for each successor D. Successors are taken nearest
-// first, and one already inside the growing set is skipped whole, since
-// everything it reaches is then in the set as well; on a transitive relation
-// only the covering edges are merged. `kept` are the merged edges, which
+// R(C) = members(C) + R(D) for each successor D. Successors are merged
+// nearest first (highest component number), and one already inside the
+// growing set is skipped whole, since everything it reaches is then in the
+// set as well: on a transitive relation only the covering edges are merged,
+// so a closed row costs about its own size. `kept` are the merged edges; they
 // connect exactly the same pairs as the whole graph.
 struct Reach {
     std::vector<int> start;       // count + 1 offsets into nodes
