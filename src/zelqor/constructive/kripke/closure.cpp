@@ -152,7 +152,7 @@ bool propagate(PyObject *valuations_dict, const NodeTable &nodes, const Componen
 bool close_rows(PyObject *self, ClosureRun &run) {
     ModelObject *m = as_model(self);
     Ref relations = Ref::borrow(m->relations);
-    if (!run.nodes.ok() || !number_worlds(m->worlds, run.nodes, run.order)) return false;
+    if (!number_worlds(m->worlds, run.nodes, run.order)) return false;
 
     // Read the rows of everything reachable from the worlds, breadth first.
     // Nodes are numbered on first sight, so the queue is the numbering itself.
@@ -212,7 +212,6 @@ PyObject *enforce_monotonicity(PyObject *self) {
     Ref valuations = Ref::borrow(m->valuations);
     NodeTable nodes;
     Valuations v0;
-    if (!nodes.ok() || !v0.formulas.ok()) return nullptr;
     std::vector<int> order;
     if (!number_worlds(m->worlds, nodes, order)) return nullptr;
     if (!v0.read_upto(valuations.get(), nodes, nodes.size())) return nullptr;
@@ -261,7 +260,7 @@ bool reusable(const ClosureRun &run) { return run.pure && run.nodes.size() == st
 PyObject *enforce_monotonicity_after(PyObject *self, ClosureRun &run) {
     Ref valuations = Ref::borrow(as_model(self)->valuations);
     Valuations v0;
-    if (!v0.formulas.ok() || !v0.read_upto(valuations.get(), run.nodes, run.nodes.size())) return nullptr;
+    if (!v0.read_upto(valuations.get(), run.nodes, run.nodes.size())) return nullptr;
     if (v0.members.empty()) Py_RETURN_NONE;
     if (!propagate(valuations.get(), run.nodes, run.comps, run.reach.kept, v0, run.order)) return nullptr;
     Py_RETURN_NONE;

@@ -8,7 +8,9 @@
 // subclass or instance replaced it.
 #include "common/guard.hpp"
 #include "zelqor/constructive/kripke/model.hpp"
+#include "zelqor/constructive/kripke/world.hpp"
 
+#include <deque>
 #include <vector>
 
 namespace zelqor::kripke {
@@ -22,7 +24,61 @@ constexpr Imported kPredicateNames[3] = {kIsFalsum, kIsVerum, kIsAtomic};
 constexpr Imported kClassNames[5] = {kNot, kAnd, kOr, kImplies, kIff};
 constexpr Kind kClassKinds[5] = {Kind::Not, Kind::And, Kind::Or, Kind::Implies, Kind::Iff};
 
+// What one call has read about a world: its valuation set and a snapshot of
+// acc(world). Kept only for plain worlds, whose hashing and comparison run
+// no Python code, while the model's own accessible_worlds is in use.
+struct WorldInfo {
+    Ref world;
+    Ref valuation;               // null: none
+    bool valuation_read = false;
+    std::vector<Ref> acc;
+    bool acc_read = false;
+};
+
+class WorldCache {
+public:
+    // The entry of `w`, made on first use; null when `w` is not cacheable.
+    WorldInfo *find(PyObject *w) {
+        if (!is_plain(w)) return nullptr;
+        if (2 * (infos_.size() + 1) > slots_.size()) grow();
+        size_t mask = slots_.size() - 1;
+        size_t i = hash(w) & mask;
+        for (; slots_[i] != nullptr; i = (i + 1) & mask) {
+            if (slots_[i]->world.get() == w) return slots_[i];
+        }
+        infos_.emplace_back();
+        infos_.back().world = Ref::borrow(w);
+        slots_[i] = &infos_.back();
+        return slots_[i];
+    }
+
+private:
+    static bool is_plain(PyObject *o) {
+        if (!is_exact_world(o)) return false;
+        auto *w = reinterpret_cast<WorldObject *>(o);
+        return PyLong_CheckExact(w->id) && PyUnicode_CheckExact(w->name);
+    }
+    static size_t hash(PyObject *o) {
+        uint64_t h = (reinterpret_cast<uintptr_t>(o) >> 4) * 0x9E3779B97F4A7C15ULL;
+        return static_cast<size_t>(h ^ (h >> 32));
+    }
+    void grow() {
+        std::vector<WorldInfo *> old(slots_.empty() ? 16 : slots_.size() * 2, nullptr);
+        old.swap(slots_);
+        size_t mask = slots_.size() - 1;
+        for (WorldInfo *info : old) {
+            if (info == nullptr) continue;
+            size_t i = hash(info->world.get()) & mask;
+            while (slots_[i] != nullptr) i = (i + 1) & mask;
+            slots_[i] = info;
+        }
+    }
+    std::deque<WorldInfo> infos_;      // stable addresses
+    std::vector<WorldInfo *> slots_;
+};
+
 struct Context {
+    WorldCache worlds;
     PyObject *self = nullptr;
     bool own_evaluate = true;
     bool own_accessible = true;
@@ -68,6 +124,11 @@ int equals(PyObject *f, PyObject *constant) {
     richcmpfunc nodes = node_type(Kind::PredicateApp)->tp_richcompare;
     // Two node classes that both compare as nodes: different classes never match.
     if (tf != tc && tf->tp_richcompare == nodes && tc->tp_richcompare == nodes) return 0;
+    // Same node class: equal nodes have equal cached hashes.
+    if (tf == tc && tf == node_type(Kind::PredicateApp) && f != constant &&
+        ast::as_node(f)->hash != ast::as_node(constant)->hash) {
+        return 0;
+    }
     Ref r = Ref::steal(PyObject_RichCompare(f, constant, Py_EQ));
     return r ? PyObject_IsTrue(r.get()) : -1;
 }
@@ -115,7 +176,7 @@ Ref member(Context &cx, PyObject *f, int slot, PyObject *name) {
 }
 
 // acc(world): a snapshot of its row, or the world alone.
-bool accessible(Context &cx, PyObject *world, std::vector<Ref> &out) {
+bool read_accessible(Context &cx, PyObject *world, std::vector<Ref> &out) {
     Ref source;
     if (cx.own_accessible) {
         Ref relations = Ref::borrow(as_model(cx.self)->relations);
@@ -130,10 +191,40 @@ bool accessible(Context &cx, PyObject *world, std::vector<Ref> &out) {
         source = Ref::steal(call_method(cx.self, kAccessibleWorlds, &world, 1));
     }
     if (!source) return false;
+    if (PySet_CheckExact(source.get())) out.reserve(static_cast<size_t>(PySet_GET_SIZE(source.get())));
     Ref it = Ref::steal(PyObject_GetIter(source.get()));
     if (!it) return false;
     while (Ref u = Ref::steal(PyIter_Next(it.get()))) out.push_back(std::move(u));
     return !PyErr_Occurred();
+}
+
+// The worlds of acc(world): from the call's cache, or read into `scratch`.
+const std::vector<Ref> *accessible(Context &cx, PyObject *world, std::vector<Ref> &scratch) {
+    WorldInfo *info = cx.own_accessible ? cx.worlds.find(world) : nullptr;
+    if (info == nullptr) return read_accessible(cx, world, scratch) ? &scratch : nullptr;
+    if (!info->acc_read) {
+        if (!read_accessible(cx, world, info->acc)) return nullptr;
+        info->acc_read = true;
+    }
+    return &info->acc;
+}
+
+// Whether the atom is in the valuation set of w.
+int holds(Context &cx, PyObject *atom, PyObject *w) {
+    WorldInfo *info = cx.worlds.find(w);
+    Ref set;
+    if (info != nullptr && info->valuation_read) {
+        set = Ref::borrow(info->valuation.get());
+    } else {
+        Ref valuations = Ref::borrow(as_model(cx.self)->valuations);
+        set = dict_get(valuations.get(), w);
+        if (!set && PyErr_Occurred()) return -1;
+        if (info != nullptr) {
+            info->valuation = Ref::borrow(set.get());
+            info->valuation_read = true;
+        }
+    }
+    return set ? PySequence_Contains(set.get(), atom) : 0;
 }
 
 int force(Context &cx, PyObject *f, PyObject *w);
@@ -148,9 +239,10 @@ int step(Context &cx, PyObject *f, PyObject *w) {
 
 // left -> right at every world accessible from w.
 int implication(Context &cx, PyObject *left, PyObject *right, PyObject *w) {
-    std::vector<Ref> worlds;
-    if (!accessible(cx, w, worlds)) return -1;
-    for (const Ref &u : worlds) {
+    std::vector<Ref> scratch;
+    const std::vector<Ref> *worlds = accessible(cx, w, scratch);
+    if (worlds == nullptr) return -1;
+    for (const Ref &u : *worlds) {
         int l = step(cx, left, u.get());
         if (l <= 0) {
             if (l < 0) return -1;
@@ -185,12 +277,7 @@ int force(Context &cx, PyObject *f, PyObject *w) {
     if (r != 0) return r < 0 ? -1 : 1;
     r = test(cx, kAtomic, f);
     if (r < 0) return -1;
-    if (r) {
-        Ref valuations = Ref::borrow(as_model(cx.self)->valuations);
-        Ref set = dict_get(valuations.get(), w);
-        if (!set) return PyErr_Occurred() ? -1 : 0;
-        return PySequence_Contains(set.get(), f);
-    }
+    if (r) return holds(cx, f, w);
 
     int kind = connective(cx, f);
     switch (kind) {
@@ -198,9 +285,10 @@ int force(Context &cx, PyObject *f, PyObject *w) {
     case 0: {  // Not: no accessible world forces the operand
         Ref operand = member(cx, f, ast::slot::operand, g.str_operand);
         if (!operand) return -1;
-        std::vector<Ref> worlds;
-        if (!accessible(cx, w, worlds)) return -1;
-        for (const Ref &u : worlds) {
+        std::vector<Ref> scratch;
+        const std::vector<Ref> *worlds = accessible(cx, w, scratch);
+        if (worlds == nullptr) return -1;
+        for (const Ref &u : *worlds) {
             int s = step(cx, operand.get(), u.get());
             if (s != 0) return s < 0 ? -1 : 0;
         }

@@ -9,56 +9,84 @@ namespace zelqor::kripke {
 namespace {
 
 size_t pointer_hash(const PyObject *o) {
-    auto bits = reinterpret_cast<uintptr_t>(o) >> 4;
-    return static_cast<size_t>(bits * 0x9E3779B97F4A7C15ULL);
+    // Objects sit at regular strides: take the well-mixed high bits down.
+    uint64_t h = (reinterpret_cast<uintptr_t>(o) >> 4) * 0x9E3779B97F4A7C15ULL;
+    return static_cast<size_t>(h ^ (h >> 32));
 }
 
 }  // namespace
 
-NodeTable::NodeTable() : slots_(64, {nullptr, -1}), by_value_(Ref::steal(PyDict_New())) {}
-
 int NodeTable::find_pointer(PyObject *o) const {
-    size_t mask = slots_.size() - 1;
+    if (pointers_.empty()) return -1;
+    size_t mask = pointers_.size() - 1;
     for (size_t i = pointer_hash(o) & mask;; i = (i + 1) & mask) {
-        if (slots_[i].first == o) return slots_[i].second;
-        if (slots_[i].first == nullptr) return -1;
+        if (pointers_[i].first == o) return pointers_[i].second;
+        if (pointers_[i].first == nullptr) return -1;
     }
 }
 
 void NodeTable::insert_pointer(PyObject *o, int index) {
-    if (2 * (used_ + 1) > slots_.size()) {
-        std::vector<std::pair<PyObject *, int>> old(slots_.size() * 2, {nullptr, -1});
-        old.swap(slots_);
-        size_t mask = slots_.size() - 1;
+    size_t used = objects_.size() + aliases_.size();  // including this one
+    if (2 * used > pointers_.size()) {
+        std::vector<std::pair<PyObject *, int>> old(std::max<size_t>(16, pointers_.size() * 2), {nullptr, -1});
+        old.swap(pointers_);
+        size_t mask = pointers_.size() - 1;
         for (const auto &entry : old) {
             if (entry.first == nullptr) continue;
             size_t i = pointer_hash(entry.first) & mask;
-            while (slots_[i].first != nullptr) i = (i + 1) & mask;
-            slots_[i] = entry;
+            while (pointers_[i].first != nullptr) i = (i + 1) & mask;
+            pointers_[i] = entry;
         }
     }
-    size_t mask = slots_.size() - 1;
+    size_t mask = pointers_.size() - 1;
     size_t i = pointer_hash(o) & mask;
-    while (slots_[i].first != nullptr) i = (i + 1) & mask;
-    slots_[i] = {o, index};
-    ++used_;
+    while (pointers_[i].first != nullptr) i = (i + 1) & mask;
+    pointers_[i] = {o, index};
 }
 
+void NodeTable::insert_value(int index) {
+    if (2 * objects_.size() > values_.size()) {
+        std::vector<int> old(std::max<size_t>(16, values_.size() * 2), -1);
+        old.swap(values_);
+        size_t mask = values_.size() - 1;
+        for (int entry : old) {
+            if (entry < 0) continue;
+            size_t i = static_cast<size_t>(hashes_[static_cast<size_t>(entry)]) & mask;
+            while (values_[i] >= 0) i = (i + 1) & mask;
+            values_[i] = entry;
+        }
+    }
+    size_t mask = values_.size() - 1;
+    size_t i = static_cast<size_t>(hashes_[static_cast<size_t>(index)]) & mask;
+    while (values_[i] >= 0) i = (i + 1) & mask;
+    values_[i] = index;
+}
+
+// As a dict looks a key up: identity, else equal hash and the stored object == o.
 int NodeTable::index(PyObject *o) {
     int found = find_pointer(o);
     if (found >= 0) return found;
-    PyObject *number = PyDict_GetItemWithError(by_value_.get(), o);
-    if (number != nullptr) {
-        found = static_cast<int>(PyLong_AsLong(number));
-        aliases_.push_back(Ref::borrow(o));
-        insert_pointer(o, found);
-        return found;
+    Py_hash_t h = PyObject_Hash(o);
+    if (h == -1) return -1;
+    if (!values_.empty()) {
+        size_t mask = values_.size() - 1;
+        for (size_t i = static_cast<size_t>(h) & mask; values_[i] >= 0; i = (i + 1) & mask) {
+            int candidate = values_[i];
+            if (hashes_[static_cast<size_t>(candidate)] != h) continue;
+            // The table is private to this call: comparing cannot change it.
+            int eq = PyObject_RichCompareBool(objects_[static_cast<size_t>(candidate)].get(), o, Py_EQ);
+            if (eq < 0) return -1;
+            if (eq > 0) {
+                aliases_.push_back(Ref::borrow(o));
+                insert_pointer(o, candidate);
+                return candidate;
+            }
+        }
     }
-    if (PyErr_Occurred()) return -1;
     int fresh = size();
-    Ref key = Ref::steal(PyLong_FromLong(fresh));
-    if (!key || PyDict_SetItem(by_value_.get(), o, key.get()) < 0) return -1;
     objects_.push_back(Ref::borrow(o));
+    hashes_.push_back(h);
+    insert_value(fresh);
     insert_pointer(o, fresh);
     return fresh;
 }

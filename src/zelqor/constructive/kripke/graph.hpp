@@ -16,13 +16,8 @@ namespace zelqor::kripke {
 // is how nearly every lookup of a model's worlds and formulas resolves.
 class NodeTable {
 public:
-    NodeTable();
-    bool ok() const { return static_cast<bool>(by_value_); }
     // Number of `o`, assigned when it is new; -1 with an exception set.
     int index(PyObject *o);
-    // Number of `o` if this very pointer was numbered before, else -1. Runs
-    // no Python code.
-    int known(PyObject *o) const { return find_pointer(o); }
     // Appends the numbers of the members of a container (a set, or whatever
     // a caller put there). False with an exception set.
     bool index_members(PyObject *container, std::vector<int> &out);
@@ -33,12 +28,13 @@ public:
 private:
     int find_pointer(PyObject *o) const;
     void insert_pointer(PyObject *o, int index);
+    void insert_value(int index);
 
     std::vector<Ref> objects_;
-    std::vector<Ref> aliases_;                  // equal to a numbered object, other pointer
-    std::vector<std::pair<PyObject *, int>> slots_;  // open addressing on the pointer
-    size_t used_ = 0;
-    Ref by_value_;                              // dict: object -> number
+    std::vector<Py_hash_t> hashes_;
+    std::vector<Ref> aliases_;                        // equal to a numbered object, other pointer
+    std::vector<std::pair<PyObject *, int>> pointers_;  // open addressing on the pointer
+    std::vector<int> values_;                         // open addressing on the hash: numbers, -1 free
 };
 
 // A directed graph on 0..n-1 in compressed rows, built node by node.
