@@ -23,7 +23,7 @@ namespace zelqor::kripke {
 namespace {
 
 // The worlds of `worlds` as node numbers 0..k-1, first occurrences in list order.
-bool number_worlds(PyObject *worlds, NodeTable &nodes, std::vector<int> &order) {
+bool number_worlds(PyObject *worlds, NodeTable &nodes, Vec<int> &order) {
     Ref snapshot = Ref::steal(PyList_GetSlice(worlds, 0, PY_SSIZE_T_MAX));
     if (!snapshot) return false;
     for (Py_ssize_t i = 0; i < PyList_GET_SIZE(snapshot.get()); ++i) {
@@ -40,6 +40,14 @@ bool is_plain_world(PyObject *o) {
     if (!is_exact_world(o)) return false;
     auto *w = reinterpret_cast<WorldObject *>(o);
     return PyLong_CheckExact(w->id) && PyUnicode_CheckExact(w->name);
+}
+
+// dict.get(node) for a numbered node. A plain world hashes the same every
+// time, so the hash computed when it was numbered serves again.
+Ref lookup(PyObject *dict, const NodeTable &nodes, int v) {
+    PyObject *key = nodes.object(v);
+    if (is_plain_world(key)) return Ref::borrow(_PyDict_GetItem_KnownHash(dict, key, nodes.hash(v)));
+    return dict_get(dict, key);
 }
 
 // Where additions go: the existing container (null: create one on writing)
@@ -59,7 +67,7 @@ bool prepare(Target &t) {
 }
 
 // Applies one target's additions; creates its set under `key` in `dict` when absent.
-bool apply(Target &t, PyObject *dict, PyObject *key, const std::vector<int> &additions, const NodeTable &objects) {
+bool apply(Target &t, PyObject *dict, PyObject *key, const Vec<int> &additions, const NodeTable &objects) {
     if (!t.container) {
         t.container = Ref::steal(PySet_New(nullptr));
         if (!t.container || PyDict_SetItem(dict, key, t.container.get()) < 0) return false;
@@ -78,13 +86,14 @@ bool apply(Target &t, PyObject *dict, PyObject *key, const std::vector<int> &add
 
 // The valuation sets of nodes, as formula numbers (nodes in number order).
 struct Valuations {
+    explicit Valuations(Arena *a) : formulas(a), sets(a), start(1, 0, a), members(a) {}
     NodeTable formulas;
-    std::vector<Ref> sets;
-    std::vector<int> start{0}, members;
+    Vec<Ref> sets;
+    Vec<int> start, members;
 
     bool read_upto(PyObject *valuations, const NodeTable &nodes, int n) {
         while (static_cast<int>(sets.size()) < n) {
-            Ref set = dict_get(valuations, nodes.object(static_cast<int>(sets.size())));
+            Ref set = lookup(valuations, nodes, static_cast<int>(sets.size()));
             if (!set && PyErr_Occurred()) return false;
             if (set && !formulas.index_members(set.get(), members)) return false;
             sets.push_back(std::move(set));
@@ -100,14 +109,14 @@ struct Valuations {
 // components with a kept edge into it, sources first. Then writes what each
 // node lacks, nodes taken in `visit` order.
 bool propagate(PyObject *valuations_dict, const NodeTable &nodes, const Components &comps,
-               const std::vector<std::pair<int, int>> &kept, Valuations &v0, const std::vector<int> &visit) {
-    std::vector<std::pair<int, int>> reversed;
+               const Vec<std::pair<int, int>> &kept, Valuations &v0, const Vec<int> &visit, Arena *a) {
+    Vec<std::pair<int, int>> reversed(a);
     reversed.reserve(kept.size());
     for (const auto &e : kept) reversed.emplace_back(e.second, e.first);
-    Digraph preds = Digraph::from_edges(comps.count, reversed);
+    Digraph preds = Digraph::from_edges(comps.count, reversed, a);
     const size_t count = static_cast<size_t>(comps.count);
-    std::vector<int> final_start(count, 0), final_end(count, 0), finals;
-    Marks marks(static_cast<size_t>(v0.formulas.size()));
+    Vec<int> final_start(count, 0, a), final_end(count, 0, a), finals(a);
+    Marks marks(static_cast<size_t>(v0.formulas.size()), a);
     for (int c = comps.count - 1; c >= 0; --c) {
         marks.next();
         final_start[static_cast<size_t>(c)] = static_cast<int>(finals.size());
@@ -125,8 +134,8 @@ bool propagate(PyObject *valuations_dict, const NodeTable &nodes, const Componen
         final_end[static_cast<size_t>(c)] = static_cast<int>(finals.size());
     }
 
-    std::vector<int> additions;
-    std::vector<Target> targets;
+    Vec<int> additions(a);
+    Vec<Target> targets(a);
     for (int v : visit) {
         marks.next();
         for (const int *f = v0.begin(v); f != v0.end(v); ++f) marks.set(*f);
@@ -158,9 +167,10 @@ bool close_rows(PyObject *self, ClosureRun &run) {
     // Nodes are numbered on first sight, so the queue is the numbering itself.
     NodeTable &nodes = run.nodes;
     Digraph &graph = run.graph;
-    std::vector<Ref> rows;
+    Arena *a = &run.arena;
+    Vec<Ref> rows(a);
     for (int v = 0; v < nodes.size(); ++v) {
-        Ref row = dict_get(relations.get(), nodes.object(v));
+        Ref row = lookup(relations.get(), nodes, v);
         if (!row && PyErr_Occurred()) return false;
         if (row && !nodes.index_members(row.get(), graph.targets)) return false;
         run.pure = run.pure && (!row || PySet_CheckExact(row.get()));
@@ -169,15 +179,15 @@ bool close_rows(PyObject *self, ClosureRun &run) {
     }
     for (int v = 0; v < nodes.size() && run.pure; ++v) run.pure = is_plain_world(nodes.object(v));
 
-    run.comps = strong_components(graph);
-    run.reach = reachability(graph, run.comps);
+    run.comps = strong_components(graph, a);
+    run.reach = reachability(graph, run.comps, a);
     const Components &comps = run.comps;
     const Reach &reach = run.reach;
 
     // What each world's row lacks.
-    std::vector<int> additions;
-    std::vector<Target> targets;
-    Marks marks(static_cast<size_t>(nodes.size()));
+    Vec<int> additions(a);
+    Vec<Target> targets(a);
+    Marks marks(static_cast<size_t>(nodes.size()), a);
     for (int w : run.order) {
         marks.next();
         for (const int *t = graph.begin(w); t != graph.end(w); ++t) marks.set(*t);
@@ -210,18 +220,20 @@ PyObject *enforce_monotonicity(PyObject *self) {
     ModelObject *m = as_model(self);
     Ref relations = Ref::borrow(m->relations);
     Ref valuations = Ref::borrow(m->valuations);
-    NodeTable nodes;
-    Valuations v0;
-    std::vector<int> order;
+    ScratchArena arena;
+    Arena *a = &arena;
+    NodeTable nodes(a);
+    Valuations v0(a);
+    Vec<int> order(a);
     if (!number_worlds(m->worlds, nodes, order)) return nullptr;
     if (!v0.read_upto(valuations.get(), nodes, nodes.size())) return nullptr;
     if (v0.members.empty()) Py_RETURN_NONE;  // nothing true anywhere in `worlds`: nothing to carry
 
     // Edges w -> v for v in the row of a world w, v != w. The worlds are
     // numbered 0..k-1; nodes met in rows only have no edges.
-    Digraph graph;
+    Digraph graph(a);
     for (int w : order) {
-        Ref row = dict_get(relations.get(), nodes.object(w));
+        Ref row = lookup(relations.get(), nodes, w);
         if (!row && PyErr_Occurred()) return nullptr;
         size_t first = graph.targets.size();
         if (row && !nodes.index_members(row.get(), graph.targets)) return nullptr;
@@ -233,11 +245,11 @@ PyObject *enforce_monotonicity(PyObject *self) {
     while (graph.n < nodes.size()) graph.end_node();
     if (!v0.read_upto(valuations.get(), nodes, nodes.size())) return nullptr;
 
-    Components comps = strong_components(graph);
-    Reach reach = reachability(graph, comps);
+    Components comps = strong_components(graph, a);
+    Reach reach = reachability(graph, comps, a);
     // Nodes are written in the order the rows name them.
-    std::vector<int> visit;
-    std::vector<char> seen(static_cast<size_t>(nodes.size()), 0);
+    Vec<int> visit(a);
+    Vec<char> seen(static_cast<size_t>(nodes.size()), 0, a);
     for (int w : order) {
         for (const int *t = graph.begin(w); t != graph.end(w); ++t) {
             if (!seen[static_cast<size_t>(*t)]) {
@@ -246,7 +258,7 @@ PyObject *enforce_monotonicity(PyObject *self) {
             }
         }
     }
-    if (!propagate(valuations.get(), nodes, comps, reach.kept, v0, visit)) return nullptr;
+    if (!propagate(valuations.get(), nodes, comps, reach.kept, v0, visit, a)) return nullptr;
     Py_RETURN_NONE;
 }
 
@@ -259,10 +271,10 @@ bool reusable(const ClosureRun &run) { return run.pure && run.nodes.size() == st
 
 PyObject *enforce_monotonicity_after(PyObject *self, ClosureRun &run) {
     Ref valuations = Ref::borrow(as_model(self)->valuations);
-    Valuations v0;
+    Valuations v0(&run.arena);
     if (!v0.read_upto(valuations.get(), run.nodes, run.nodes.size())) return nullptr;
     if (v0.members.empty()) Py_RETURN_NONE;
-    if (!propagate(valuations.get(), run.nodes, run.comps, run.reach.kept, v0, run.order)) return nullptr;
+    if (!propagate(valuations.get(), run.nodes, run.comps, run.reach.kept, v0, run.order, &run.arena)) return nullptr;
     Py_RETURN_NONE;
 }
 

@@ -4,15 +4,28 @@
 #include "zelqor/constructive/kripke/graph.hpp"
 #include "zelqor/constructive/kripke/model.hpp"
 
+#include <cstddef>
+
 namespace zelqor::kripke {
+
+// An arena that starts in a buffer of its own (the calls are not recursive,
+// so it can live on the stack) and takes further blocks from the heap.
+class ScratchArena : public std::pmr::monotonic_buffer_resource {
+public:
+    ScratchArena() : std::pmr::monotonic_buffer_resource(buffer_, sizeof buffer_) {}
+
+private:
+    alignas(std::max_align_t) std::byte buffer_[12288];
+};
 
 // What one closure computed, kept for the propagation that follows it in add_relation.
 struct ClosureRun {
-    NodeTable nodes;
-    std::vector<int> order;   // the worlds of `worlds`: nodes 0..k-1
-    Digraph graph;            // the rows as read
-    Components comps;
-    Reach reach;
+    ScratchArena arena;
+    NodeTable nodes{&arena};
+    Vec<int> order{&arena};   // the worlds of `worlds`: nodes 0..k-1
+    Digraph graph{&arena};    // the rows as read
+    Components comps{&arena};
+    Reach reach{&arena};
     bool pure = true;         // nothing read could have run Python code
 };
 

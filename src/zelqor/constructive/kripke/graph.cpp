@@ -28,7 +28,7 @@ int NodeTable::find_pointer(PyObject *o) const {
 void NodeTable::insert_pointer(PyObject *o, int index) {
     size_t used = objects_.size() + aliases_.size();  // including this one
     if (2 * used > pointers_.size()) {
-        std::vector<std::pair<PyObject *, int>> old(std::max<size_t>(16, pointers_.size() * 2), {nullptr, -1});
+        Vec<std::pair<PyObject *, int>> old(std::max<size_t>(16, pointers_.size() * 2), {nullptr, -1}, pointers_.get_allocator());
         old.swap(pointers_);
         size_t mask = pointers_.size() - 1;
         for (const auto &entry : old) {
@@ -46,7 +46,7 @@ void NodeTable::insert_pointer(PyObject *o, int index) {
 
 void NodeTable::insert_value(int index) {
     if (2 * objects_.size() > values_.size()) {
-        std::vector<int> old(std::max<size_t>(16, values_.size() * 2), -1);
+        Vec<int> old(std::max<size_t>(16, values_.size() * 2), -1, values_.get_allocator());
         old.swap(values_);
         size_t mask = values_.size() - 1;
         for (int entry : old) {
@@ -96,11 +96,11 @@ int NodeTable::index(PyObject *o) {
 // is a pointer numbered before. Nothing in that scan can run Python code, so
 // the table cannot change under it; members met for the first time are held
 // and numbered once the scan is over.
-bool NodeTable::index_members(PyObject *container, std::vector<int> &out) {
+bool NodeTable::index_members(PyObject *container, Vec<int> &out) {
 #ifndef Py_GIL_DISABLED
     if (PyAnySet_CheckExact(container)) {
         auto *set = reinterpret_cast<PySetObject *>(container);
-        std::vector<Ref> fresh;
+        Vec<Ref> fresh(objects_.get_allocator());
         const setentry *table = set->table;
         for (Py_ssize_t i = 0; i <= set->mask; ++i) {
             PyObject *key = table[i].key;
@@ -132,27 +132,27 @@ bool NodeTable::index_members(PyObject *container, std::vector<int> &out) {
 
 // ---- Digraph ----------------------------------------------------------------------
 
-Digraph Digraph::from_edges(int n, const std::vector<std::pair<int, int>> &edges) {
-    Digraph g;
+Digraph Digraph::from_edges(int n, const Vec<std::pair<int, int>> &edges, Arena *a) {
+    Digraph g(a);
     g.n = n;
     g.start.assign(static_cast<size_t>(n) + 1, 0);
     for (const auto &e : edges) ++g.start[static_cast<size_t>(e.first) + 1];
     for (int v = 0; v < n; ++v) g.start[static_cast<size_t>(v) + 1] += g.start[static_cast<size_t>(v)];
     g.targets.resize(edges.size());
-    std::vector<int> fill(g.start.begin(), g.start.end() - 1);
+    Vec<int> fill(g.start.begin(), g.start.end() - 1, a);
     for (const auto &e : edges) g.targets[static_cast<size_t>(fill[static_cast<size_t>(e.first)]++)] = e.second;
     return g;
 }
 
 // ---- strongly connected components (Tarjan, with an explicit stack) ----------------
 
-Components strong_components(const Digraph &g) {
+Components strong_components(const Digraph &g, Arena *a) {
     const size_t n = static_cast<size_t>(g.n);
-    Components c;
+    Components c(a);
     c.of.assign(n, -1);
-    std::vector<int> order(n, -1), low(n, 0);
-    std::vector<int> stack;                       // Tarjan's stack of open nodes
-    std::vector<std::pair<int, const int *>> calls;  // the depth-first walk: node, next edge
+    Vec<int> order(n, -1, a), low(n, 0, a);
+    Vec<int> stack(a);                              // Tarjan's stack of open nodes
+    Vec<std::pair<int, const int *>> calls(a);      // the depth-first walk: node, next edge
     int counter = 0;
     c.start.push_back(0);
     for (int root = 0; root < g.n; ++root) {
@@ -207,8 +207,8 @@ namespace {
 // ones are sorted once.
 class Successors {
 public:
-    Successors(const Digraph &g, const Components &c, const Marks &marks, int comp)
-        : g_(g), c_(c), marks_(marks), comp_(comp) {}
+    Successors(const Digraph &g, const Components &c, const Marks &marks, int comp, Arena *a)
+        : g_(g), c_(c), marks_(marks), comp_(comp), pending_(a) {}
 
     // Next successor component whose nodes are not all in the set; -1 when done.
     int next() {
@@ -250,17 +250,17 @@ private:
     int comp_;
     int rounds_ = 0;
     bool sorted_ = false;
-    std::vector<int> pending_;
+    Vec<int> pending_;
     size_t cursor_ = 0;
 };
 
 }  // namespace
 
-Reach reachability(const Digraph &g, const Components &c) {
-    Reach r;
+Reach reachability(const Digraph &g, const Components &c, Arena *a) {
+    Reach r(a);
     r.start.reserve(static_cast<size_t>(c.count) + 1);
     r.start.push_back(0);
-    Marks marks(static_cast<size_t>(g.n));
+    Marks marks(static_cast<size_t>(g.n), a);
     for (int comp = 0; comp < c.count; ++comp) {  // sinks first: successors are done
         marks.next();
         for (int i = c.start[static_cast<size_t>(comp)]; i < c.start[static_cast<size_t>(comp) + 1]; ++i) {
@@ -268,7 +268,7 @@ Reach reachability(const Digraph &g, const Components &c) {
             marks.set(m);
             r.nodes.push_back(m);
         }
-        Successors successors(g, c, marks, comp);
+        Successors successors(g, c, marks, comp, a);
         for (int d = successors.next(); d >= 0; d = successors.next()) {
             r.kept.emplace_back(comp, d);
             for (int i = r.start[static_cast<size_t>(d)]; i < r.start[static_cast<size_t>(d) + 1]; ++i) {
