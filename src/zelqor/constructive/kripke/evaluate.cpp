@@ -10,7 +10,7 @@
 #include "zelqor/constructive/kripke/model.hpp"
 #include "zelqor/constructive/kripke/world.hpp"
 
-#include <deque>
+#include <memory>
 #include <vector>
 
 namespace zelqor::kripke {
@@ -46,9 +46,9 @@ public:
         for (; slots_[i] != nullptr; i = (i + 1) & mask) {
             if (slots_[i]->world.get() == w) return slots_[i];
         }
-        infos_.emplace_back();
-        infos_.back().world = Ref::borrow(w);
-        slots_[i] = &infos_.back();
+        infos_.push_back(std::make_unique<WorldInfo>());
+        infos_.back()->world = Ref::borrow(w);
+        slots_[i] = infos_.back().get();
         return slots_[i];
     }
 
@@ -73,7 +73,7 @@ private:
             slots_[i] = info;
         }
     }
-    std::deque<WorldInfo> infos_;      // stable addresses
+    std::vector<std::unique_ptr<WorldInfo>> infos_;   // stable addresses
     std::vector<WorldInfo *> slots_;
 };
 
@@ -87,6 +87,10 @@ struct Context {
     Ref classes[5];
     Ref predicates[3];
     Ref falsum, verum, predicate_app;   // what the constructive module's predicates read
+    // Everything as imported, and the constants of the constructive module
+    // are plain nodes: then an atom is exactly a PredicateApp and a node of
+    // another of our classes is neither falsum, verum nor atomic.
+    bool exact_nodes = false;
     bool all_own() const {
         return own_evaluate && own_classes && own_predicate[0] && own_predicate[1] && own_predicate[2];
     }
@@ -115,6 +119,9 @@ bool prepare(Context &cx, PyObject *self) {
         if (!*common_values[i] && PyErr_Occurred()) return false;
         cx.own_predicate[i] = cx.predicates[i].get() == g.imported[kPredicateNames[i]] && *common_values[i];
     }
+    PyTypeObject *atom = node_type(Kind::PredicateApp);
+    cx.exact_nodes = cx.all_own() && Py_IS_TYPE(cx.falsum.get(), atom) && Py_IS_TYPE(cx.verum.get(), atom) &&
+                     cx.predicate_app.get() == reinterpret_cast<PyObject *>(atom);
     return true;
 }
 
@@ -224,13 +231,36 @@ int holds(Context &cx, PyObject *atom, PyObject *w) {
             info->valuation_read = true;
         }
     }
-    return set ? PySequence_Contains(set.get(), atom) : 0;
+    if (!set) return 0;
+    return PyAnySet_CheckExact(set.get()) ? PySet_Contains(set.get(), atom) : PySequence_Contains(set.get(), atom);
 }
 
 int force(Context &cx, PyObject *f, PyObject *w);
 
+int connective_clause(Context &cx, int kind, PyObject *f, PyObject *w);
+
+// Clauses 1 to 3 for an exact PredicateApp when the names are our own.
+int force_atom(Context &cx, PyObject *f, PyObject *w) {
+    for (PyObject *constant : {cx.falsum.get(), cx.verum.get()}) {
+        int r = f == constant ? 1 : ast::as_node(f)->hash != ast::as_node(constant)->hash ? 0 : equals(f, constant);
+        if (r != 0) return r < 0 ? -1 : constant == cx.falsum.get() ? 0 : 1;
+    }
+    return holds(cx, f, w);
+}
+
 // A recursive step: here, or through the replaced `self.evaluate`.
 int step(Context &cx, PyObject *f, PyObject *w) {
+    if (cx.exact_nodes) {
+        PyTypeObject *t = Py_TYPE(f);
+        if (t == node_type(Kind::PredicateApp)) return force_atom(cx, f, w);
+        for (int i = 0; i < 5; ++i) {
+            if (t == node_type(kClassKinds[i])) {
+                RecursionGuard guard(" while evaluating a formula");
+                if (!guard.ok()) return -1;
+                return connective_clause(cx, i, f, w);
+            }
+        }
+    }
     if (cx.own_evaluate) return force(cx, f, w);
     PyObject *args[2] = {f, w};
     Ref r = Ref::steal(call_method(cx.self, kEvaluate, args, 2));
@@ -279,7 +309,11 @@ int force(Context &cx, PyObject *f, PyObject *w) {
     if (r < 0) return -1;
     if (r) return holds(cx, f, w);
 
-    int kind = connective(cx, f);
+    return connective_clause(cx, connective(cx, f), f, w);
+}
+
+// Clauses 4 to 9, `kind` from connective().
+int connective_clause(Context &cx, int kind, PyObject *f, PyObject *w) {
     switch (kind) {
     case -1: return -1;
     case 0: {  // Not: no accessible world forces the operand
@@ -337,7 +371,7 @@ int force(Context &cx, PyObject *f, PyObject *w) {
 PyObject *evaluate(PyObject *self, PyObject *formula, PyObject *world) {
     Context cx;
     if (!prepare(cx, self)) return nullptr;
-    int r = force(cx, formula, world);
+    int r = force(cx, formula, world);  // the top level always runs here
     if (r < 0) return nullptr;
     return PyBool_FromLong(r);
 }
