@@ -27,16 +27,31 @@ constexpr Kind kClassKinds[5] = {Kind::Not, Kind::And, Kind::Or, Kind::Implies, 
 // What one call has read about a world: its valuation set and a snapshot of
 // acc(world). Kept only for plain worlds, whose hashing and comparison run
 // no Python code, while the model's own accessible_worlds is in use.
+// A world of acc(w), with the hash its row stored for it (-1: unknown).
+struct Member {
+    Ref world;
+    Py_hash_t hash;
+};
+
 struct WorldInfo {
     Ref world;
     Ref valuation;               // null: none
     bool valuation_read = false;
-    std::vector<Ref> acc;
+    std::vector<Member> acc;
     bool acc_read = false;
 };
 
 class WorldCache {
 public:
+    // The entry of `w` if it has one.
+    WorldInfo *peek(PyObject *w) const {
+        if (slots_.empty()) return nullptr;
+        size_t mask = slots_.size() - 1;
+        for (size_t i = hash(w) & mask; slots_[i] != nullptr; i = (i + 1) & mask) {
+            if (slots_[i]->world.get() == w) return slots_[i];
+        }
+        return nullptr;
+    }
     // The entry of `w`, made on first use; null when `w` is not cacheable.
     WorldInfo *find(PyObject *w) {
         if (!is_plain(w)) return nullptr;
@@ -52,12 +67,12 @@ public:
         return slots_[i];
     }
 
-private:
     static bool is_plain(PyObject *o) {
         if (!is_exact_world(o)) return false;
         auto *w = reinterpret_cast<WorldObject *>(o);
         return PyLong_CheckExact(w->id) && PyUnicode_CheckExact(w->name);
     }
+private:
     static size_t hash(PyObject *o) {
         uint64_t h = (reinterpret_cast<uintptr_t>(o) >> 4) * 0x9E3779B97F4A7C15ULL;
         return static_cast<size_t>(h ^ (h >> 32));
@@ -183,14 +198,14 @@ Ref member(Context &cx, PyObject *f, int slot, PyObject *name) {
 }
 
 // acc(world): a snapshot of its row, or the world alone.
-bool read_accessible(Context &cx, PyObject *world, std::vector<Ref> &out) {
+bool read_accessible(Context &cx, PyObject *world, std::vector<Member> &out) {
     Ref source;
     if (cx.own_accessible) {
         Ref relations = Ref::borrow(as_model(cx.self)->relations);
         Ref row = dict_get(relations.get(), world);
         if (!row) {
             if (PyErr_Occurred()) return false;
-            out.push_back(Ref::borrow(world));
+            out.push_back(Member{Ref::borrow(world), -1});
             return true;
         }
         source = PySet_CheckExact(row.get()) ? std::move(row) : Ref::steal(PySet_New(row.get()));
@@ -198,15 +213,27 @@ bool read_accessible(Context &cx, PyObject *world, std::vector<Ref> &out) {
         source = Ref::steal(call_method(cx.self, kAccessibleWorlds, &world, 1));
     }
     if (!source) return false;
-    if (PySet_CheckExact(source.get())) out.reserve(static_cast<size_t>(PySet_GET_SIZE(source.get())));
+#ifndef Py_GIL_DISABLED
+    if (PyAnySet_CheckExact(source.get())) {
+        // Straight from the table, stored hashes included: taking references
+        // runs no Python code, so the table stays as it is.
+        auto *set = reinterpret_cast<PySetObject *>(source.get());
+        out.reserve(static_cast<size_t>(PySet_GET_SIZE(source.get())));
+        for (Py_ssize_t i = 0; i <= set->mask; ++i) {
+            const setentry &entry = set->table[i];
+            if (entry.key != nullptr && entry.hash != -1) out.push_back(Member{Ref::borrow(entry.key), entry.hash});
+        }
+        return true;
+    }
+#endif
     Ref it = Ref::steal(PyObject_GetIter(source.get()));
     if (!it) return false;
-    while (Ref u = Ref::steal(PyIter_Next(it.get()))) out.push_back(std::move(u));
+    while (Ref u = Ref::steal(PyIter_Next(it.get()))) out.push_back(Member{std::move(u), -1});
     return !PyErr_Occurred();
 }
 
 // The worlds of acc(world): from the call's cache, or read into `scratch`.
-const std::vector<Ref> *accessible(Context &cx, PyObject *world, std::vector<Ref> &scratch) {
+const std::vector<Member> *accessible(Context &cx, PyObject *world, std::vector<Member> &scratch) {
     WorldInfo *info = cx.own_accessible ? cx.worlds.find(world) : nullptr;
     if (info == nullptr) return read_accessible(cx, world, scratch) ? &scratch : nullptr;
     if (!info->acc_read) {
@@ -216,15 +243,19 @@ const std::vector<Ref> *accessible(Context &cx, PyObject *world, std::vector<Ref
     return &info->acc;
 }
 
-// Whether the atom is in the valuation set of w.
-int holds(Context &cx, PyObject *atom, PyObject *w) {
-    WorldInfo *info = cx.worlds.find(w);
+// Whether the atom is in the valuation set of w. Only worlds whose rows were
+// read get an entry: most atoms are looked up once per world.
+int holds(Context &cx, PyObject *atom, PyObject *w, Py_hash_t hash) {
+    WorldInfo *info = cx.worlds.peek(w);
     Ref set;
     if (info != nullptr && info->valuation_read) {
         set = Ref::borrow(info->valuation.get());
     } else {
         Ref valuations = Ref::borrow(as_model(cx.self)->valuations);
-        set = dict_get(valuations.get(), w);
+        // A plain world's stored hash is its hash.
+        set = hash != -1 && WorldCache::is_plain(w)
+                  ? Ref::borrow(_PyDict_GetItem_KnownHash(valuations.get(), w, hash))
+                  : dict_get(valuations.get(), w);
         if (!set && PyErr_Occurred()) return -1;
         if (info != nullptr) {
             info->valuation = Ref::borrow(set.get());
@@ -240,19 +271,19 @@ int force(Context &cx, PyObject *f, PyObject *w);
 int connective_clause(Context &cx, int kind, PyObject *f, PyObject *w);
 
 // Clauses 1 to 3 for an exact PredicateApp when the names are our own.
-int force_atom(Context &cx, PyObject *f, PyObject *w) {
+int force_atom(Context &cx, PyObject *f, PyObject *w, Py_hash_t hash) {
     for (PyObject *constant : {cx.falsum.get(), cx.verum.get()}) {
         int r = f == constant ? 1 : ast::as_node(f)->hash != ast::as_node(constant)->hash ? 0 : equals(f, constant);
         if (r != 0) return r < 0 ? -1 : constant == cx.falsum.get() ? 0 : 1;
     }
-    return holds(cx, f, w);
+    return holds(cx, f, w, hash);
 }
 
 // A recursive step: here, or through the replaced `self.evaluate`.
-int step(Context &cx, PyObject *f, PyObject *w) {
+int step(Context &cx, PyObject *f, PyObject *w, Py_hash_t hash = -1) {
     if (cx.exact_nodes) {
         PyTypeObject *t = Py_TYPE(f);
-        if (t == node_type(Kind::PredicateApp)) return force_atom(cx, f, w);
+        if (t == node_type(Kind::PredicateApp)) return force_atom(cx, f, w, hash);
         for (int i = 0; i < 5; ++i) {
             if (t == node_type(kClassKinds[i])) {
                 RecursionGuard guard(" while evaluating a formula");
@@ -269,16 +300,17 @@ int step(Context &cx, PyObject *f, PyObject *w) {
 
 // left -> right at every world accessible from w.
 int implication(Context &cx, PyObject *left, PyObject *right, PyObject *w) {
-    std::vector<Ref> scratch;
-    const std::vector<Ref> *worlds = accessible(cx, w, scratch);
+    std::vector<Member> scratch;
+    const std::vector<Member> *worlds = accessible(cx, w, scratch);
     if (worlds == nullptr) return -1;
-    for (const Ref &u : *worlds) {
-        int l = step(cx, left, u.get());
+    for (const Member &m : *worlds) {
+        PyObject *u = m.world.get();
+        int l = step(cx, left, u, m.hash);
         if (l <= 0) {
             if (l < 0) return -1;
             continue;
         }
-        int r = step(cx, right, u.get());
+        int r = step(cx, right, u, m.hash);
         if (r <= 0) return r;
     }
     return 1;
@@ -307,7 +339,7 @@ int force(Context &cx, PyObject *f, PyObject *w) {
     if (r != 0) return r < 0 ? -1 : 1;
     r = test(cx, kAtomic, f);
     if (r < 0) return -1;
-    if (r) return holds(cx, f, w);
+    if (r) return holds(cx, f, w, -1);
 
     return connective_clause(cx, connective(cx, f), f, w);
 }
@@ -319,11 +351,11 @@ int connective_clause(Context &cx, int kind, PyObject *f, PyObject *w) {
     case 0: {  // Not: no accessible world forces the operand
         Ref operand = member(cx, f, ast::slot::operand, g.str_operand);
         if (!operand) return -1;
-        std::vector<Ref> scratch;
-        const std::vector<Ref> *worlds = accessible(cx, w, scratch);
+        std::vector<Member> scratch;
+        const std::vector<Member> *worlds = accessible(cx, w, scratch);
         if (worlds == nullptr) return -1;
-        for (const Ref &u : *worlds) {
-            int s = step(cx, operand.get(), u.get());
+        for (const Member &m : *worlds) {
+            int s = step(cx, operand.get(), m.world.get(), m.hash);
             if (s != 0) return s < 0 ? -1 : 0;
         }
         return 1;
