@@ -233,7 +233,8 @@ class TestOverrides:
 
 # ---- agreement with the literal passes ---------------------------------------------
 
-POOL = [World(i, f"w{i}") for i in range(6)] + [World(0, "twin")]
+# Besides worlds, any hashable can stand in a model (the slower, generic paths).
+POOL = [World(i, f"w{i}") for i in range(6)] + [World(0, "twin"), 7, "s", (1, 2)]
 ATOMS = [PredicateApp(name, 0, ()) for name in "PQR"]
 world = st.sampled_from(POOL)
 operation = st.one_of(
@@ -258,6 +259,32 @@ def test_agrees_with_literal_passes(data, operations):
         getattr(model, name)(*args)
         getattr(literal, name)(*args)
         assert state(model) == state(literal), name
+
+
+@settings(max_examples=40, deadline=None)
+@given(st.lists(st.tuples(st.integers(0, 24), st.integers(0, 24)), max_size=40), st.lists(st.integers(0, 24), max_size=8))
+def test_agrees_on_larger_models(edges, marked):
+    # Enough worlds for wide fans (many unrelated successors) and long cycles.
+    worlds = [World(i, f"w{i}") for i in range(25)]
+    model, literal = KripkeModel(), Literal()
+    for i in marked:
+        for m in (model, literal):
+            m.add_valuation(worlds[i], ATOMS[i % 3])
+    for a, b in edges:
+        for m in (model, literal):
+            m.add_relation(worlds[a], worlds[b])
+    assert state(model) == state(literal)
+
+
+def test_wide_fan_and_unclosed_rows():
+    hub, leaves = World(100, "hub"), [World(i, f"l{i}") for i in range(12)]
+    m = KripkeModel([hub] + leaves, {hub: set(leaves), leaves[0]: {leaves[1]}, leaves[1]: {leaves[0]}},
+                    {hub: {p}, leaves[0]: {q}})
+    m._enforce_monotonicity()  # along the rows as they are, without closing them
+    assert all(p in m.valuations[leaf] for leaf in leaves) and q in m.valuations[leaves[1]]
+    assert q not in m.valuations[hub] and leaves[2] not in m.relations
+    m._compute_transitive_closure()
+    assert m.relations[hub] == {hub, *leaves} and m.relations[leaves[1]] == {leaves[0], leaves[1]}
 
 
 def test_long_chain_builds_quickly():
