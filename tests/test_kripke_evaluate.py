@@ -187,3 +187,22 @@ class TestOverriddenMethods:
 
         m = Blind(fork.worlds, fork.relations, fork.valuations)
         assert m.evaluate(Not(p), w0) and not fork.evaluate(Not(p), w0)
+
+
+def test_row_changed_during_evaluation_fails_cleanly():
+    m = KripkeModel()
+    worlds = [World(i, f"w{i}") for i in range(8)]
+    for w in worlds[1:]:
+        m.add_relation(worlds[0], w)
+
+    class Meddling(PredicateApp):
+        def __eq__(self, other):
+            # Grows the row being walked far enough to move its table.
+            m.relations[worlds[0]].update(World(i, "x") for i in range(100, 400))
+            return False
+
+        __hash__ = PredicateApp.__hash__
+
+    with pytest.raises(RuntimeError, match="changed size during iteration"):
+        m.evaluate(Implies(Meddling("M", 0, ()), p), worlds[0])
+    assert len(m.relations[worlds[0]]) == 308

@@ -24,21 +24,14 @@ constexpr Imported kPredicateNames[3] = {kIsFalsum, kIsVerum, kIsAtomic};
 constexpr Imported kClassNames[5] = {kNot, kAnd, kOr, kImplies, kIff};
 constexpr Kind kClassKinds[5] = {Kind::Not, Kind::And, Kind::Or, Kind::Implies, Kind::Iff};
 
-// What one call has read about a world: its valuation set and a snapshot of
-// acc(world). Kept only for plain worlds, whose hashing and comparison run
+// What one call has read about a world: its valuation set and its row. Kept only for plain worlds, whose hashing and comparison run
 // no Python code, while the model's own accessible_worlds is in use.
-// A world of acc(w), with the hash its row stored for it (-1: unknown).
-struct Member {
-    Ref world;
-    Py_hash_t hash;
-};
-
 struct WorldInfo {
     Ref world;
     Ref valuation;               // null: none
     bool valuation_read = false;
-    std::vector<Member> acc;
-    bool acc_read = false;
+    Ref row;                     // null: none
+    bool row_read = false;
 };
 
 class WorldCache {
@@ -197,50 +190,65 @@ Ref member(Context &cx, PyObject *f, int slot, PyObject *name) {
     return Ref::steal(PyObject_GetAttr(f, name));
 }
 
-// acc(world): a snapshot of its row, or the world alone.
-bool read_accessible(Context &cx, PyObject *world, std::vector<Member> &out) {
+// Calls visit(u, hash) for each u of acc(world) until it returns non-zero,
+// and returns that (0 when every world was visited). `hash` is the hash a
+// row stored for u, or -1.
+//
+// acc(world) is a copy of the row, so that nothing the visits do can change
+// it. When no overriding method or replaced name can run during the walk,
+// an exact set is instead read in place, entry by entry, without copying a
+// row that an early result may leave mostly unvisited. Taking a reference to
+// an entry runs no Python code, and the table and its size are re-read at
+// every step: should a node's own __eq__ change the row during the walk, the
+// call fails as the iteration of a changed set does, and never reads freed
+// memory.
+template <typename Visit>
+int for_each_accessible(Context &cx, PyObject *world, Visit &&visit) {
     Ref source;
     if (cx.own_accessible) {
-        Ref relations = Ref::borrow(as_model(cx.self)->relations);
-        Ref row = dict_get(relations.get(), world);
-        if (!row) {
-            if (PyErr_Occurred()) return false;
-            out.push_back(Member{Ref::borrow(world), -1});
-            return true;
+        WorldInfo *info = cx.worlds.find(world);
+        if (info != nullptr && info->row_read) {
+            source = Ref::borrow(info->row.get());
+        } else {
+            Ref relations = Ref::borrow(as_model(cx.self)->relations);
+            source = dict_get(relations.get(), world);
+            if (!source && PyErr_Occurred()) return -1;
+            if (info != nullptr) {
+                info->row = Ref::borrow(source.get());
+                info->row_read = true;
+            }
         }
-        source = PySet_CheckExact(row.get()) ? std::move(row) : Ref::steal(PySet_New(row.get()));
+        if (!source) return visit(world, static_cast<Py_hash_t>(-1));
+#ifndef Py_GIL_DISABLED
+        if (cx.exact_nodes && PyAnySet_CheckExact(source.get())) {
+            auto *set = reinterpret_cast<PySetObject *>(source.get());
+            const Py_ssize_t used = set->used;
+            for (Py_ssize_t i = 0;; ++i) {
+                if (set->used != used) {
+                    PyErr_SetString(PyExc_RuntimeError, "Set changed size during iteration");
+                    return -1;
+                }
+                if (i > set->mask) return 0;
+                const setentry &entry = set->table[i];
+                if (entry.key == nullptr || entry.hash == -1) continue;
+                Ref u = Ref::borrow(entry.key);
+                int r = visit(u.get(), entry.hash);
+                if (r != 0) return r;
+            }
+        }
+#endif
+        source = Ref::steal(PySet_New(source.get()));
     } else {
         source = Ref::steal(call_method(cx.self, kAccessibleWorlds, &world, 1));
     }
-    if (!source) return false;
-#ifndef Py_GIL_DISABLED
-    if (PyAnySet_CheckExact(source.get())) {
-        // Straight from the table, stored hashes included: taking references
-        // runs no Python code, so the table stays as it is.
-        auto *set = reinterpret_cast<PySetObject *>(source.get());
-        out.reserve(static_cast<size_t>(PySet_GET_SIZE(source.get())));
-        for (Py_ssize_t i = 0; i <= set->mask; ++i) {
-            const setentry &entry = set->table[i];
-            if (entry.key != nullptr && entry.hash != -1) out.push_back(Member{Ref::borrow(entry.key), entry.hash});
-        }
-        return true;
-    }
-#endif
+    if (!source) return -1;
     Ref it = Ref::steal(PyObject_GetIter(source.get()));
-    if (!it) return false;
-    while (Ref u = Ref::steal(PyIter_Next(it.get()))) out.push_back(Member{std::move(u), -1});
-    return !PyErr_Occurred();
-}
-
-// The worlds of acc(world): from the call's cache, or read into `scratch`.
-const std::vector<Member> *accessible(Context &cx, PyObject *world, std::vector<Member> &scratch) {
-    WorldInfo *info = cx.own_accessible ? cx.worlds.find(world) : nullptr;
-    if (info == nullptr) return read_accessible(cx, world, scratch) ? &scratch : nullptr;
-    if (!info->acc_read) {
-        if (!read_accessible(cx, world, info->acc)) return nullptr;
-        info->acc_read = true;
+    if (!it) return -1;
+    while (Ref u = Ref::steal(PyIter_Next(it.get()))) {
+        int r = visit(u.get(), static_cast<Py_hash_t>(-1));
+        if (r != 0) return r;
     }
-    return &info->acc;
+    return PyErr_Occurred() ? -1 : 0;
 }
 
 // Whether the atom is in the valuation set of w. Only worlds whose rows were
@@ -300,20 +308,13 @@ int step(Context &cx, PyObject *f, PyObject *w, Py_hash_t hash = -1) {
 
 // left -> right at every world accessible from w.
 int implication(Context &cx, PyObject *left, PyObject *right, PyObject *w) {
-    std::vector<Member> scratch;
-    const std::vector<Member> *worlds = accessible(cx, w, scratch);
-    if (worlds == nullptr) return -1;
-    for (const Member &m : *worlds) {
-        PyObject *u = m.world.get();
-        int l = step(cx, left, u, m.hash);
-        if (l <= 0) {
-            if (l < 0) return -1;
-            continue;
-        }
-        int r = step(cx, right, u, m.hash);
-        if (r <= 0) return r;
-    }
-    return 1;
+    int r = for_each_accessible(cx, w, [&](PyObject *u, Py_hash_t hash) {
+        int l = step(cx, left, u, hash);
+        if (l <= 0) return l;                // error, or nothing to show here
+        int rr = step(cx, right, u, hash);
+        return rr < 0 ? -1 : rr == 0 ? 2 : 0;  // 2: a counterexample
+    });
+    return r < 0 ? -1 : r == 2 ? 0 : 1;
 }
 
 // Implies(left=..., right=...) through the class the module now holds.
@@ -351,14 +352,11 @@ int connective_clause(Context &cx, int kind, PyObject *f, PyObject *w) {
     case 0: {  // Not: no accessible world forces the operand
         Ref operand = member(cx, f, ast::slot::operand, g.str_operand);
         if (!operand) return -1;
-        std::vector<Member> scratch;
-        const std::vector<Member> *worlds = accessible(cx, w, scratch);
-        if (worlds == nullptr) return -1;
-        for (const Member &m : *worlds) {
-            int s = step(cx, operand.get(), m.world.get(), m.hash);
-            if (s != 0) return s < 0 ? -1 : 0;
-        }
-        return 1;
+        int r = for_each_accessible(cx, w, [&](PyObject *u, Py_hash_t hash) {
+            int s = step(cx, operand.get(), u, hash);
+            return s < 0 ? -1 : s;  // 1: the operand is forced there
+        });
+        return r < 0 ? -1 : r == 0 ? 1 : 0;
     }
     case 1:    // And
     case 2: {  // Or
