@@ -24,8 +24,11 @@ constexpr Imported kPredicateNames[3] = {kIsFalsum, kIsVerum, kIsAtomic};
 constexpr Imported kClassNames[5] = {kNot, kAnd, kOr, kImplies, kIff};
 constexpr Kind kClassKinds[5] = {Kind::Not, Kind::And, Kind::Or, Kind::Implies, Kind::Iff};
 
-// What one call has read about a world: its valuation set and its row. Kept only for plain worlds, whose hashing and comparison run
-// no Python code, while the model's own accessible_worlds is in use.
+// What one call has read about a world: its valuation set and its row.
+// Kept only for plain worlds, whose hashing and comparison run no Python
+// code, and only while no overriding method or replaced name of the caller's
+// can run between two reads. Within one call the model is then read once per
+// world; nothing outlives the call.
 struct WorldInfo {
     Ref world;
     Ref valuation;               // null: none
@@ -65,6 +68,7 @@ public:
         auto *w = reinterpret_cast<WorldObject *>(o);
         return PyLong_CheckExact(w->id) && PyUnicode_CheckExact(w->name);
     }
+
 private:
     static size_t hash(PyObject *o) {
         uint64_t h = (reinterpret_cast<uintptr_t>(o) >> 4) * 0x9E3779B97F4A7C15ULL;
@@ -206,7 +210,7 @@ template <typename Visit>
 int for_each_accessible(Context &cx, PyObject *world, Visit &&visit) {
     Ref source;
     if (cx.own_accessible) {
-        WorldInfo *info = cx.worlds.find(world);
+        WorldInfo *info = cx.exact_nodes ? cx.worlds.find(world) : nullptr;
         if (info != nullptr && info->row_read) {
             source = Ref::borrow(info->row.get());
         } else {
@@ -254,7 +258,7 @@ int for_each_accessible(Context &cx, PyObject *world, Visit &&visit) {
 // Whether the atom is in the valuation set of w. Only worlds whose rows were
 // read get an entry: most atoms are looked up once per world.
 int holds(Context &cx, PyObject *atom, PyObject *w, Py_hash_t hash) {
-    WorldInfo *info = cx.worlds.peek(w);
+    WorldInfo *info = cx.exact_nodes ? cx.worlds.peek(w) : nullptr;
     Ref set;
     if (info != nullptr && info->valuation_read) {
         set = Ref::borrow(info->valuation.get());
