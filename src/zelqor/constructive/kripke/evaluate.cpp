@@ -51,16 +51,18 @@ public:
     // The entry of `w`, made on first use; null when `w` is not cacheable.
     WorldInfo *find(PyObject *w) {
         if (!is_plain(w)) return nullptr;
-        if (2 * (infos_.size() + 1) > slots_.size()) grow();
+        if (2 * (used_ + 1) > slots_.size()) grow();
         size_t mask = slots_.size() - 1;
         size_t i = hash(w) & mask;
         for (; slots_[i] != nullptr; i = (i + 1) & mask) {
             if (slots_[i]->world.get() == w) return slots_[i];
         }
-        infos_.push_back(std::make_unique<WorldInfo>());
-        infos_.back()->world = Ref::borrow(w);
-        slots_[i] = infos_.back().get();
-        return slots_[i];
+        if (used_ % kBlock == 0) blocks_.push_back(std::make_unique<WorldInfo[]>(kBlock));
+        WorldInfo *info = &blocks_.back()[used_ % kBlock];
+        ++used_;
+        info->world = Ref::borrow(w);
+        slots_[i] = info;
+        return info;
     }
 
     static bool is_plain(PyObject *o) {
@@ -85,7 +87,9 @@ private:
             slots_[i] = info;
         }
     }
-    std::vector<std::unique_ptr<WorldInfo>> infos_;   // stable addresses
+    static constexpr size_t kBlock = 32;
+    std::vector<std::unique_ptr<WorldInfo[]>> blocks_;   // stable addresses
+    size_t used_ = 0;
     std::vector<WorldInfo *> slots_;
 };
 
