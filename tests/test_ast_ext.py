@@ -5,6 +5,8 @@ import pytest
 
 from zelqor.core.ast import (
     And,
+    Exists,
+    Forall,
     Formula,
     FunctionApp,
     Not,
@@ -109,9 +111,14 @@ class TestQueries:
         assert formula_size(q) == 1 + formula_size(self.body)
         assert formula_size(cls(X, q)) == 2 + formula_size(self.body)
 
-    def test_free_and_bound_variables(self):
-        q = ForallPred(X, self.body)
-        assert x in free_variables(q) and y in free_variables(q)
-        assert X not in free_variables(q)
-        assert free_variables(ExistsFunc(F, PredicateApp("P", 1, (FunctionApp(F, 1, (x,)),)))) >= {x}
-        assert bound_variables(q) >= bound_variables(self.body)
+    def test_walks_see_through_second_order_quantifiers(self):
+        q = ForallPred(X, Exists(y, self.body))
+        assert free_variables(q) == {x}
+        assert bound_variables(Forall(x, q)) == {x, y}
+        term_body = PredicateApp("P", 1, (FunctionApp(F, 1, (x,)),))
+        assert free_variables(ExistsFunc(F, term_body)) == {x}
+
+    @pytest.mark.parametrize("query", [free_variables, bound_variables, formula_depth, formula_size])
+    def test_foreign_body_fails_in_walks(self, query):
+        with pytest.raises(InvalidFormulaError):
+            query(Not(ForallPred(X, 42)))

@@ -37,6 +37,7 @@ F = FunctionVariable("F", 2)
         (Q, "Q"),
         (Equality(x1, FunctionApp("f", 1, (x2,))), "x1 = f(x2)"),
         (Not(Not(P)), "¬¬P(x1)"),
+        (Not(Equality(x1, x2)), "¬(x1 = x2)"),
         (And(P, Q), "(P(x1) ∧ Q)"),
         (Or(P, Q), "(P(x1) ∨ Q)"),
         (Implies(P, Q), "(P(x1) → Q)"),

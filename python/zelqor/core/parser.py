@@ -6,7 +6,11 @@
 stack, so chains far deeper than the recursion limit print fine.
 """
 
+from typing import Union
+
 from zelqor.core.ast import (
+    Formula,
+    Term,
     And,
     Constant,
     Equality,
@@ -21,7 +25,11 @@ from zelqor.core.ast import (
     Variable,
 )
 from zelqor.core.exceptions import InvalidFormulaError
-from zelqor.sol.ast_ext import ExistsFunc, ExistsPred, ForallFunc, ForallPred
+
+# Second-order quantifiers are told by class name, as the tree's own queries
+# do, so that printing needs nothing from the second-order module.
+_FORALL_SECOND_ORDER = frozenset({"ForallPred", "ForallFunc"})
+_EXISTS_SECOND_ORDER = frozenset({"ExistsPred", "ExistsFunc"})
 
 __all__ = ["to_string"]
 
@@ -79,7 +87,7 @@ def _application(symbol, args, emit, push):
         push(args[0])
 
 
-def to_string(node):
+def to_string(node: Union[Term, Formula]) -> str:
     """Return the infix text of a formula or term."""
     out = []
     emit = out.append
@@ -93,7 +101,11 @@ def to_string(node):
         elif isinstance(node, PredicateApp):
             _application(node.pred, node.args, emit, push)
         elif isinstance(node, Not):
-            emit("¬")
+            if isinstance(node.operand, Equality):
+                emit("¬(")
+                push(_CLOSE)
+            else:
+                emit("¬")
             push(node.operand)
         elif isinstance(node, And):
             _binary(node, _AND, emit, push)
@@ -119,10 +131,10 @@ def to_string(node):
             emit(node.name)
         elif isinstance(node, FunctionApp):
             _application(node.func, node.args, emit, push)
-        elif isinstance(node, (ForallPred, ForallFunc)):
+        elif type(node).__name__ in _FORALL_SECOND_ORDER:
             emit(f"∀{node.variable.name}. ")
             push(node.body)
-        elif isinstance(node, (ExistsPred, ExistsFunc)):
+        elif type(node).__name__ in _EXISTS_SECOND_ORDER:
             emit(f"∃{node.variable.name}. ")
             push(node.body)
         else:

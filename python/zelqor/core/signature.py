@@ -1,5 +1,9 @@
 """Signatures: the sorted constant, function and predicate symbols of a language."""
 
+from __future__ import annotations
+
+from typing import Dict, Iterable, Tuple
+
 from zelqor.core.exceptions import SortError
 from zelqor.core.sorts import Sort
 
@@ -44,10 +48,10 @@ class Signature:
     different one it raises SortError.
     """
 
-    def __init__(self):
-        self.constants = {}
-        self.functions = {}
-        self.predicates = {}
+    def __init__(self) -> None:
+        self.constants: Dict[str, Sort] = {}
+        self.functions: Dict[str, Tuple[int, Tuple[Sort, ...], Sort]] = {}
+        self.predicates: Dict[str, Tuple[int, Tuple[Sort, ...]]] = {}
 
     @staticmethod
     def _declare(table, what, name, decl):
@@ -55,23 +59,23 @@ class Signature:
         if old != decl:
             raise SortError(f"{what} {name!r} already declared as {old!r}, not {decl!r}")
 
-    def register_constant(self, name, sort):
+    def register_constant(self, name: str, sort: Sort) -> None:
         _check_name(name, "constant")
         _check_sort(sort, f"sort of constant {name!r}")
         self._declare(self.constants, "constant", name, sort)
 
-    def register_function(self, name, arity, arg_sorts, return_sort):
+    def register_function(self, name: str, arity: int, arg_sorts: Iterable[Sort], return_sort: Sort) -> None:
         _check_name(name, "function")
         arg_sorts = _check_args(name, arity, arg_sorts)
         _check_sort(return_sort, f"return sort of {name!r}")
         self._declare(self.functions, "function", name, (arity, arg_sorts, return_sort))
 
-    def register_predicate(self, name, arity, arg_sorts):
+    def register_predicate(self, name: str, arity: int, arg_sorts: Iterable[Sort]) -> None:
         _check_name(name, "predicate")
         arg_sorts = _check_args(name, arity, arg_sorts)
         self._declare(self.predicates, "predicate", name, (arity, arg_sorts))
 
-    def __repr__(self):
+    def __repr__(self) -> str:
         constants = ", ".join(f"{n}: {s}" for n, s in self.constants.items())
         functions = ", ".join(f"{n}: {_sorts(a)} → {r}" for n, (_, a, r) in self.functions.items())
         predicates = ", ".join(f"{n}: {_sorts(a)}" for n, (_, a) in self.predicates.items())

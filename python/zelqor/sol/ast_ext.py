@@ -83,9 +83,6 @@ class ForallPred(Formula):
     def __post_init__(self):
         _check_bound(self, PredicateVariable)
 
-    def __reduce__(self):
-        return (type(self), (self.variable, self.body))
-
 
 @dataclass(frozen=True)
 class ExistsPred(Formula):
@@ -96,9 +93,6 @@ class ExistsPred(Formula):
 
     def __post_init__(self):
         _check_bound(self, PredicateVariable)
-
-    def __reduce__(self):
-        return (type(self), (self.variable, self.body))
 
 
 @dataclass(frozen=True)
@@ -111,9 +105,6 @@ class ForallFunc(Formula):
     def __post_init__(self):
         _check_bound(self, FunctionVariable)
 
-    def __reduce__(self):
-        return (type(self), (self.variable, self.body))
-
 
 @dataclass(frozen=True)
 class ExistsFunc(Formula):
@@ -124,6 +115,3 @@ class ExistsFunc(Formula):
 
     def __post_init__(self):
         _check_bound(self, FunctionVariable)
-
-    def __reduce__(self):
-        return (type(self), (self.variable, self.body))

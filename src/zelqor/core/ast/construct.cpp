@@ -28,26 +28,52 @@ static bool add_value_hash(TupleHasher &h, PyObject *o) {
     return true;
 }
 
+// A variable or constant over one of our interned sorts, with an exact int
+// id or str name and a VariableKind member, always hashes alike: its hash is
+// kept after the first computation. Other values are hashed on every call.
+static bool is_leaf_sort(PyObject *sort) {
+    for (PyTypeObject *t : g.leaf_sort_types) {
+        if (t != nullptr && Py_TYPE(sort) == t) return true;
+    }
+    return false;
+}
+
 Py_hash_t variable_hash(PyObject *self) {
+    Node *node = as_node(self);
+    if (node->hash != -1) return node->hash;
     TupleHasher h;
-    Py_hash_t kind = kind_member_hash(field(self, slot::var_kind));
-    if (!h.add_object(field(self, slot::sort)) || !h.add_object(field(self, slot::var_id)) || kind == -1) {
+    PyObject *kind = field(self, slot::var_kind);
+    Py_hash_t kind_hash = kind_member_hash(kind);
+    if (!h.add_object(field(self, slot::sort)) || !h.add_object(field(self, slot::var_id)) || kind_hash == -1) {
         return -1;
     }
-    h.add(kind);
-    return h.finish();
+    h.add(kind_hash);
+    Py_hash_t result = h.finish();
+    if (is_leaf_sort(field(self, slot::sort)) && PyLong_CheckExact(field(self, slot::var_id)) &&
+        kind_hash == kind_member_hash(kind) && (kind == g.kind_members[0] || kind == g.kind_members[1] ||
+                                                kind == g.kind_members[2])) {
+        node->hash = result;
+    }
+    return result;
 }
 
 Py_hash_t constant_hash(PyObject *self) {
+    Node *node = as_node(self);
+    if (node->hash != -1) return node->hash;
     TupleHasher h;
     if (!h.add_object(field(self, slot::sort)) || !h.add_object(field(self, slot::const_name))) return -1;
-    return h.finish();
+    Py_hash_t result = h.finish();
+    if (is_leaf_sort(field(self, slot::sort)) && PyUnicode_CheckExact(field(self, slot::const_name))) {
+        node->hash = result;
+    }
+    return result;
 }
 
 Py_hash_t child_hash(PyObject *o) {
     hashfunc f = Py_TYPE(o)->tp_hash;
     if (f == cached_hash) return as_node(o)->hash;
     if (f == variable_hash) return variable_hash(o);
+    if (f == constant_hash) return constant_hash(o);
     return PyObject_Hash(o);
 }
 

@@ -35,17 +35,21 @@ constexpr Py_ssize_t basic_size(int nfields) {
 
 // ---- construction: tp_new and the vectorcall of the exact classes ----------
 
-void defaults_for(int k, PyObject **out) {
-    const KindInfo &ki = info(k);
-    for (int p = 0; p < ki.nparams; ++p) {
-        const char *name = ki.param_names[p];
-        if (std::strcmp(name, "kind") == 0) {
-            out[p] = g.kind_members[0];
-        } else if (std::strcmp(name, "sort") == 0 || std::strcmp(name, "return_sort") == 0) {
-            out[p] = g.ind;
-        } else {
-            out[p] = nullptr;
+// Constructor signatures, filled once the defaults (Ind, INDIVIDUAL) are known.
+PyObject *signature_defaults[kKindCount][5];
+Signature signatures[kKindCount];
+
+void init_signatures() {
+    for (int k = 0; k < kKindCount; ++k) {
+        const KindInfo &ki = info(k);
+        for (int p = 0; p < ki.nparams; ++p) {
+            const char *name = ki.param_names[p];
+            PyObject *d = nullptr;
+            if (std::strcmp(name, "kind") == 0) d = g.kind_members[0];
+            if (std::strcmp(name, "sort") == 0 || std::strcmp(name, "return_sort") == 0) d = g.ind;
+            signature_defaults[k][p] = d;
         }
+        signatures[k] = Signature{ki.init_name, ki.nparams, ki.npositional, ki.param_names, signature_defaults[k]};
     }
 }
 
@@ -57,17 +61,10 @@ PyObject *construct_from_params(int k, PyTypeObject *type, PyObject *const *para
     return construct(k, type, values);
 }
 
-Signature signature_of(int k, PyObject **defaults) {
-    const KindInfo &ki = info(k);
-    defaults_for(k, defaults);
-    return Signature{ki.init_name, ki.nparams, ki.npositional, ki.param_names, defaults};
-}
-
 PyObject *node_new(PyTypeObject *type, PyObject *args, PyObject *kwargs) {
     int k = kind_of_type(type);
-    PyObject *defaults[5], *params[5];
-    Signature sig = signature_of(k, defaults);
-    if (!bind_tuple(sig, args, kwargs, params)) return nullptr;
+    PyObject *params[5];
+    if (!bind_tuple(signatures[k], args, kwargs, params)) return nullptr;
     return construct_from_params(k, type, params);
 }
 
@@ -92,9 +89,13 @@ template <int K>
 PyObject *node_vectorcall(PyObject *callable, PyObject *const *args, size_t nargsf, PyObject *kwnames) {
     PyTypeObject *type = reinterpret_cast<PyTypeObject *>(callable);
     if (type != g.types[K]) return call_type_generically(callable, args, nargsf, kwnames);
-    PyObject *defaults[5], *params[5];
-    Signature sig = signature_of(K, defaults);
-    if (!bind_vector(sig, args, PyVectorcall_NARGS(nargsf), kwnames, params)) return nullptr;
+    Py_ssize_t nargs = PyVectorcall_NARGS(nargsf);
+    // The common call: every parameter given by position, in storage order.
+    if (kwnames == nullptr && nargs == info(K).nparams && info(K).param_field[0] == 0 && !info(K).is_term) {
+        return construct(K, type, args);
+    }
+    PyObject *params[5];
+    if (!bind_vector(signatures[K], args, nargs, kwnames, params)) return nullptr;
     return construct_from_params(K, type, params);
 }
 
@@ -293,6 +294,7 @@ bool add_type(PyObject *module, const char *name, PyTypeObject *type) {
 }  // namespace
 
 bool create_node_types(PyObject *module) {
+    init_signatures();
     g.term = create_base(module, "zelqor.core.ast.Term", "Abstract Base Class for all term AST nodes.");
     if (g.term == nullptr) return false;
     g.formula = create_base(module, "zelqor.core.ast.Formula", "Abstract Base Class for all formula AST nodes.");

@@ -1,0 +1,6 @@
+from typing import Dict
+
+from zelqor.core.ast import Formula, Term, Variable
+
+def substitute_term(term: Term, mapping: Dict[Variable, Term]) -> Term: ...
+def substitute_formula(formula: Formula, mapping: Dict[Variable, Term]) -> Formula: ...

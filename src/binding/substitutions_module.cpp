@@ -1,0 +1,86 @@
+// Module `zelqor.core._substitutions`: the native substitution behind
+// `zelqor.core.substitutions`.
+#include "common/args.hpp"
+#include "common/module_init.hpp"
+#include "zelqor/core/substitutions/substitute.hpp"
+
+namespace zelqor::subst {
+namespace {
+
+template <PyObject *(*Impl)(PyObject *, PyObject *), const char *Name, const char *First>
+PyObject *binary_function(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
+    static const char *const names[] = {First, "mapping"};
+    static PyObject *const defaults[] = {nullptr, nullptr};
+    static const Signature sig{Name, 2, 2, names, defaults};
+    PyObject *bound[2];
+    if (nargs == 2 && kwnames == nullptr) {
+        bound[0] = args[0];
+        bound[1] = args[1];
+    } else if (!bind_vector(sig, args, nargs, kwnames, bound)) {
+        return nullptr;
+    }
+    if (!PyDict_Check(bound[1])) {
+        PyErr_Format(PyExc_TypeError, "Argument 'mapping' has incorrect type (expected dict, got %.200s)",
+                     Py_TYPE(bound[1])->tp_name);
+        return nullptr;
+    }
+    return Impl(bound[0], bound[1]);
+}
+
+constexpr char kTerm[] = "substitute_term";
+constexpr char kFormula[] = "substitute_formula";
+constexpr char kTermParam[] = "term";
+constexpr char kFormulaParam[] = "formula";
+
+#define ZQ_FASTCALL(f) reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(f))
+
+PyMethodDef functions[] = {
+    {kTerm, ZQ_FASTCALL((binary_function<substitute_term, kTerm, kTermParam>)), METH_FASTCALL | METH_KEYWORDS,
+     "substitute_term(term, mapping)\n--\n\n"
+     "Replace the variables that are keys of `mapping` by their terms, all at once.\n"
+     "Raises SortError when a replacement's sort differs from its variable's sort."},
+    {kFormula, ZQ_FASTCALL((binary_function<substitute_formula, kFormula, kFormulaParam>)),
+     METH_FASTCALL | METH_KEYWORDS,
+     "substitute_formula(formula, mapping)\n--\n\n"
+     "Replace the free occurrences of the keys of `mapping` by their terms, all at once, renaming bound\n"
+     "variables that would capture a variable of a replacement. Unchanged subtrees are shared.\n"
+     "Raises SortError when a replacement's sort differs from its variable's sort."},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+PyModuleDef module_def = {
+    PyModuleDef_HEAD_INIT, "zelqor.core._substitutions", "Native substitution of terms for variables.", -1,
+    functions, nullptr, nullptr, nullptr, nullptr,
+};
+
+PyObject *module_object = nullptr;
+
+bool init_context() {
+    Ref ast_module = Ref::steal(PyImport_ImportModule("zelqor.core.ast"));
+    if (!ast_module) return false;
+    ctx.api = ast::import_api();
+    ctx.sort_error = import_attr("zelqor.core.exceptions", "SortError");
+    ctx.invalid_formula_error = import_attr("zelqor.core.exceptions", "InvalidFormulaError");
+    const char *names[4] = {"ForallPred", "ExistsPred", "ForallFunc", "ExistsFunc"};
+    for (int i = 0; i < 4; ++i) {
+        ctx.second_order_names[i] = PyUnicode_InternFromString(names[i]);
+        if (ctx.second_order_names[i] == nullptr) return false;
+    }
+    ctx.str_sort = PyUnicode_InternFromString("sort");
+    ctx.str_id = PyUnicode_InternFromString("id");
+    ctx.str_body = PyUnicode_InternFromString("body");
+    ctx.str_variable = PyUnicode_InternFromString("variable");
+    return ctx.api && ctx.sort_error && ctx.invalid_formula_error && ctx.str_sort && ctx.str_id && ctx.str_body &&
+           ctx.str_variable;
+}
+
+}  // namespace
+}  // namespace zelqor::subst
+
+PyMODINIT_FUNC PyInit__substitutions(void) {
+    using namespace zelqor::subst;
+    if (module_object != nullptr) return zelqor::new_ref(module_object);
+    if (!init_context()) return nullptr;
+    module_object = PyModule_Create(&module_def);
+    return module_object != nullptr ? zelqor::new_ref(module_object) : nullptr;
+}

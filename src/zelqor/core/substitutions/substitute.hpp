@@ -1,0 +1,24 @@
+// Simultaneous, capture-avoiding, sort-checked substitution of terms for
+// variables in terms and formulas.
+#pragma once
+
+#include "zelqor/core/ast/api.hpp"
+
+namespace zelqor::subst {
+
+// Objects resolved at module load.
+struct Context {
+    const ast::Api *api = nullptr;
+    PyObject *sort_error = nullptr;          // zelqor.core.exceptions.SortError
+    PyObject *invalid_formula_error = nullptr;
+    PyObject *second_order_names[4] = {};
+    PyObject *str_sort = nullptr, *str_id = nullptr, *str_body = nullptr, *str_variable = nullptr;
+};
+
+extern Context ctx;
+
+// New reference, or null with an exception set. `mapping` is a dict.
+PyObject *substitute_term(PyObject *term, PyObject *mapping);
+PyObject *substitute_formula(PyObject *formula, PyObject *mapping);
+
+}  // namespace zelqor::subst
