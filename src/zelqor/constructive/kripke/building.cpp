@@ -4,6 +4,7 @@
 
 #include "common/args.hpp"
 #include "zelqor/constructive/kripke/closure.hpp"
+#include "zelqor/constructive/kripke/world.hpp"
 
 namespace zelqor::kripke {
 
@@ -77,7 +78,7 @@ int init_model(PyObject *self, PyObject *worlds, PyObject *relations, PyObject *
 PyObject *add_world(PyObject *self, PyObject *world) {
     ModelObject *m = as_model(self);
     Ref worlds = Ref::borrow(m->worlds);
-    int present = PySequence_Contains(worlds.get(), world);
+    int present = list_contains_world(worlds.get(), world);
     if (present < 0 || (!present && PyList_Append(worlds.get(), world) < 0)) return nullptr;
 
     Ref relations = Ref::borrow(m->relations);

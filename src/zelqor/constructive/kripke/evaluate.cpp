@@ -57,8 +57,14 @@ public:
         for (; slots_[i] != nullptr; i = (i + 1) & mask) {
             if (slots_[i]->world.get() == w) return slots_[i];
         }
-        if (used_ % kBlock == 0) blocks_.push_back(std::make_unique<WorldInfo[]>(kBlock));
-        WorldInfo *info = &blocks_.back()[used_ % kBlock];
+        if (free_ == 0) {
+            // Blocks double: a call that meets few worlds allocates little.
+            free_ = used_ < 4 ? 4 : used_;
+            blocks_.push_back(std::make_unique<WorldInfo[]>(free_));
+            next_ = blocks_.back().get();
+        }
+        WorldInfo *info = next_++;
+        --free_;
         ++used_;
         info->world = Ref::borrow(w);
         slots_[i] = info;
@@ -77,7 +83,7 @@ private:
         return static_cast<size_t>(h ^ (h >> 32));
     }
     void grow() {
-        std::vector<WorldInfo *> old(slots_.empty() ? 16 : slots_.size() * 2, nullptr);
+        std::vector<WorldInfo *> old(slots_.empty() ? 8 : slots_.size() * 2, nullptr);
         old.swap(slots_);
         size_t mask = slots_.size() - 1;
         for (WorldInfo *info : old) {
@@ -87,8 +93,9 @@ private:
             slots_[i] = info;
         }
     }
-    static constexpr size_t kBlock = 32;
     std::vector<std::unique_ptr<WorldInfo[]>> blocks_;   // stable addresses
+    WorldInfo *next_ = nullptr;
+    size_t free_ = 0;
     size_t used_ = 0;
     std::vector<WorldInfo *> slots_;
 };

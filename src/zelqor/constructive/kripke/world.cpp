@@ -213,7 +213,32 @@ PyType_Spec world_spec = {
     world_slots,
 };
 
+// id and name exact int and str: comparing two such worlds runs no Python code.
+bool is_plain(PyObject *o) {
+    return Py_IS_TYPE(o, g.world_type) && PyLong_CheckExact(as_world(o)->id) &&
+           PyUnicode_CheckExact(as_world(o)->name);
+}
+
 }  // namespace
+
+int list_contains_world(PyObject *list, PyObject *world) {
+    if (!is_plain(world)) return PySequence_Contains(list, world);
+    for (Py_ssize_t i = 0; i < PyList_GET_SIZE(list); ++i) {
+        PyObject *item = PyList_GET_ITEM(list, i);
+        if (item == world) return 1;
+        int r;
+        if (is_plain(item)) {
+            WorldObject *a = as_world(item), *b = as_world(world);
+            r = PyObject_RichCompareBool(a->id, b->id, Py_EQ);
+            if (r > 0) r = PyUnicode_Compare(a->name, b->name) == 0;
+        } else {
+            Ref held = Ref::borrow(item);  // a caller's __eq__ may change the list
+            r = PyObject_RichCompareBool(held.get(), world, Py_EQ);
+        }
+        if (r != 0) return r;
+    }
+    return 0;
+}
 
 bool create_world_type(PyObject *module) {
     PyObject *type = PyType_FromModuleAndSpec(module, &world_spec, nullptr);

@@ -23,4 +23,8 @@ inline PyObject *world_name(PyObject *w) {
 
 bool create_world_type(PyObject *module);
 
+// `world in worlds` for a list, as the list itself would answer it (same
+// comparisons, same order); two plain worlds are compared in place.
+int list_contains_world(PyObject *list, PyObject *world);
+
 }  // namespace zelqor::kripke
