@@ -26,6 +26,8 @@ namespace {
 bool number_worlds(PyObject *worlds, NodeTable &nodes, Vec<int> &order) {
     Ref snapshot = Ref::steal(PyList_GetSlice(worlds, 0, PY_SSIZE_T_MAX));
     if (!snapshot) return false;
+    nodes.reserve(static_cast<size_t>(PyList_GET_SIZE(snapshot.get())));
+    order.reserve(static_cast<size_t>(PyList_GET_SIZE(snapshot.get())));
     for (Py_ssize_t i = 0; i < PyList_GET_SIZE(snapshot.get()); ++i) {
         int before = nodes.size();
         int v = nodes.index(PyList_GET_ITEM(snapshot.get(), i));
@@ -92,6 +94,9 @@ struct Valuations {
     Vec<int> start, members;
 
     bool read_upto(PyObject *valuations, const NodeTable &nodes, int n) {
+        sets.reserve(static_cast<size_t>(n));
+        start.reserve(static_cast<size_t>(n) + 1);
+        members.reserve(2 * static_cast<size_t>(n));
         while (static_cast<int>(sets.size()) < n) {
             Ref set = lookup(valuations, nodes, static_cast<int>(sets.size()));
             if (!set && PyErr_Occurred()) return false;
@@ -116,6 +121,7 @@ bool propagate(PyObject *valuations_dict, const NodeTable &nodes, const Componen
     Digraph preds = Digraph::from_edges(comps.count, reversed, a);
     const size_t count = static_cast<size_t>(comps.count);
     Vec<int> final_start(count, 0, a), final_end(count, 0, a), finals(a);
+    finals.reserve(v0.members.size() + count);
     Marks marks(static_cast<size_t>(v0.formulas.size()), a);
     for (int c = comps.count - 1; c >= 0; --c) {
         marks.next();
@@ -136,6 +142,7 @@ bool propagate(PyObject *valuations_dict, const NodeTable &nodes, const Componen
 
     Vec<int> additions(a);
     Vec<Target> targets(a);
+    additions.reserve(visit.size());
     for (int v : visit) {
         marks.next();
         for (const int *f = v0.begin(v); f != v0.end(v); ++f) marks.set(*f);
@@ -169,6 +176,9 @@ bool close_rows(PyObject *self, ClosureRun &run) {
     Digraph &graph = run.graph;
     Arena *a = &run.arena;
     Vec<Ref> rows(a);
+    rows.reserve(run.order.size());
+    graph.start.reserve(run.order.size() + 1);
+    graph.targets.reserve(4 * run.order.size());
     for (int v = 0; v < nodes.size(); ++v) {
         Ref row = lookup(relations.get(), nodes, v);
         if (!row && PyErr_Occurred()) return false;
@@ -187,6 +197,7 @@ bool close_rows(PyObject *self, ClosureRun &run) {
     // What each world's row lacks.
     Vec<int> additions(a);
     Vec<Target> targets(a);
+    additions.reserve(run.order.size());
     Marks marks(static_cast<size_t>(nodes.size()), a);
     for (int w : run.order) {
         marks.next();

@@ -62,6 +62,15 @@ void NodeTable::insert_value(int index) {
     values_[i] = index;
 }
 
+void NodeTable::reserve(size_t n) {
+    objects_.reserve(n);
+    hashes_.reserve(n);
+    size_t size = 16;
+    while (size < 2 * n + 2) size *= 2;
+    if (pointers_.empty()) pointers_.assign(size, {nullptr, -1});
+    if (values_.empty()) values_.assign(size, -1);
+}
+
 // As a dict looks a key up: identity, else equal hash and the stored object == o.
 int NodeTable::index(PyObject *o) {
     int found = find_pointer(o);
@@ -150,9 +159,13 @@ Components strong_components(const Digraph &g, Arena *a) {
     const size_t n = static_cast<size_t>(g.n);
     Components c(a);
     c.of.assign(n, -1);
+    c.start.reserve(n + 1);
+    c.members.reserve(n);
     Vec<int> order(n, -1, a), low(n, 0, a);
     Vec<int> stack(a);                              // Tarjan's stack of open nodes
     Vec<std::pair<int, const int *>> calls(a);      // the depth-first walk: node, next edge
+    stack.reserve(n);
+    calls.reserve(n);
     int counter = 0;
     c.start.push_back(0);
     for (int root = 0; root < g.n; ++root) {
@@ -259,6 +272,8 @@ private:
 Reach reachability(const Digraph &g, const Components &c, Arena *a) {
     Reach r(a);
     r.start.reserve(static_cast<size_t>(c.count) + 1);
+    r.nodes.reserve(g.targets.size() + static_cast<size_t>(g.n));
+    r.kept.reserve(static_cast<size_t>(c.count));
     r.start.push_back(0);
     Marks marks(static_cast<size_t>(g.n), a);
     for (int comp = 0; comp < c.count; ++comp) {  // sinks first: successors are done

@@ -32,6 +32,8 @@ public:
     // The first object met with that number (borrowed; kept alive by the table).
     PyObject *object(int i) const { return objects_[static_cast<size_t>(i)].get(); }
     int size() const { return static_cast<int>(objects_.size()); }
+    // Room for about `n` objects, so that numbering them does not regrow.
+    void reserve(size_t n);
     // The hash computed when that object was numbered.
     Py_hash_t hash(int i) const { return hashes_[static_cast<size_t>(i)]; }
 
