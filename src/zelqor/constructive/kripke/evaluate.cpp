@@ -43,8 +43,8 @@ public:
     WorldInfo *peek(PyObject *w) const {
         if (slots_.empty()) return nullptr;
         size_t mask = slots_.size() - 1;
-        for (size_t i = hash(w) & mask; slots_[i] != nullptr; i = (i + 1) & mask) {
-            if (slots_[i]->world.get() == w) return slots_[i];
+        for (size_t i = hash(w) & mask; slots_[i].first != nullptr; i = (i + 1) & mask) {
+            if (slots_[i].first == w) return slots_[i].second;
         }
         return nullptr;
     }
@@ -54,8 +54,8 @@ public:
         if (2 * (used_ + 1) > slots_.size()) grow();
         size_t mask = slots_.size() - 1;
         size_t i = hash(w) & mask;
-        for (; slots_[i] != nullptr; i = (i + 1) & mask) {
-            if (slots_[i]->world.get() == w) return slots_[i];
+        for (; slots_[i].first != nullptr; i = (i + 1) & mask) {
+            if (slots_[i].first == w) return slots_[i].second;
         }
         if (free_ == 0) {
             // Blocks double: a call that meets few worlds allocates little.
@@ -67,7 +67,7 @@ public:
         --free_;
         ++used_;
         info->world = Ref::borrow(w);
-        slots_[i] = info;
+        slots_[i] = {w, info};
         return info;
     }
 
@@ -83,21 +83,22 @@ private:
         return static_cast<size_t>(h ^ (h >> 32));
     }
     void grow() {
-        std::vector<WorldInfo *> old(slots_.empty() ? 8 : slots_.size() * 2, nullptr);
+        std::vector<std::pair<PyObject *, WorldInfo *>> old(slots_.empty() ? 8 : slots_.size() * 2,
+                                                            {nullptr, nullptr});
         old.swap(slots_);
         size_t mask = slots_.size() - 1;
-        for (WorldInfo *info : old) {
-            if (info == nullptr) continue;
-            size_t i = hash(info->world.get()) & mask;
-            while (slots_[i] != nullptr) i = (i + 1) & mask;
-            slots_[i] = info;
+        for (const auto &slot : old) {
+            if (slot.first == nullptr) continue;
+            size_t i = hash(slot.first) & mask;
+            while (slots_[i].first != nullptr) i = (i + 1) & mask;
+            slots_[i] = slot;
         }
     }
     std::vector<std::unique_ptr<WorldInfo[]>> blocks_;   // stable addresses
     WorldInfo *next_ = nullptr;
     size_t free_ = 0;
     size_t used_ = 0;
-    std::vector<WorldInfo *> slots_;
+    std::vector<std::pair<PyObject *, WorldInfo *>> slots_;   // world (held by its entry) -> entry
 };
 
 struct Context {
