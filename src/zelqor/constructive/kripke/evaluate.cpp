@@ -1,0 +1,425 @@
+// Forcing: whether a world forces a formula.
+//
+// The names the clauses rely on (the three predicates of the constructive
+// module and the five connective classes) are module attributes, read once
+// per call of `evaluate`. While they still hold the objects imported at load,
+// the clauses run here without calling out; otherwise the attributes are
+// called as they are. Recursive steps go through `self.evaluate` whenever a
+// subclass or instance replaced it.
+#include "common/guard.hpp"
+#include "zelqor/constructive/kripke/model.hpp"
+#include "zelqor/constructive/kripke/world.hpp"
+
+#include <memory>
+#include <vector>
+
+namespace zelqor::kripke {
+
+namespace {
+
+using ast::Kind;
+
+enum Predicate : int { kFalsum, kVerum, kAtomic };
+constexpr Imported kPredicateNames[3] = {kIsFalsum, kIsVerum, kIsAtomic};
+constexpr Imported kClassNames[5] = {kNot, kAnd, kOr, kImplies, kIff};
+constexpr Kind kClassKinds[5] = {Kind::Not, Kind::And, Kind::Or, Kind::Implies, Kind::Iff};
+
+// What one call has read about a world: its valuation set and its row.
+// Kept only for plain worlds, whose hashing and comparison run no Python
+// code, and only while no overriding method or replaced name of the caller's
+// can run between two reads. Within one call the model is then read once per
+// world; nothing outlives the call.
+struct WorldInfo {
+    Ref world;
+    Ref valuation;               // null: none
+    bool valuation_read = false;
+    Ref row;                     // null: none
+    bool row_read = false;
+};
+
+class WorldCache {
+public:
+    // The entry of `w` if it has one.
+    WorldInfo *peek(PyObject *w) const {
+        if (slots_.empty()) return nullptr;
+        size_t mask = slots_.size() - 1;
+        for (size_t i = hash(w) & mask; slots_[i].first != nullptr; i = (i + 1) & mask) {
+            if (slots_[i].first == w) return slots_[i].second;
+        }
+        return nullptr;
+    }
+    // The entry of `w`, made on first use; null when `w` is not cacheable.
+    WorldInfo *find(PyObject *w) {
+        if (!is_plain(w)) return nullptr;
+        if (2 * (used_ + 1) > slots_.size()) grow();
+        size_t mask = slots_.size() - 1;
+        size_t i = hash(w) & mask;
+        for (; slots_[i].first != nullptr; i = (i + 1) & mask) {
+            if (slots_[i].first == w) return slots_[i].second;
+        }
+        if (free_ == 0) {
+            // Blocks double: a call that meets few worlds allocates little.
+            free_ = used_ < 4 ? 4 : used_;
+            blocks_.push_back(std::make_unique<WorldInfo[]>(free_));
+            next_ = blocks_.back().get();
+        }
+        WorldInfo *info = next_++;
+        --free_;
+        ++used_;
+        info->world = Ref::borrow(w);
+        slots_[i] = {w, info};
+        return info;
+    }
+
+    static bool is_plain(PyObject *o) {
+        if (!is_exact_world(o)) return false;
+        auto *w = reinterpret_cast<WorldObject *>(o);
+        return PyLong_CheckExact(w->id) && PyUnicode_CheckExact(w->name);
+    }
+
+private:
+    static size_t hash(PyObject *o) {
+        uint64_t h = (reinterpret_cast<uintptr_t>(o) >> 4) * 0x9E3779B97F4A7C15ULL;
+        return static_cast<size_t>(h ^ (h >> 32));
+    }
+    void grow() {
+        std::vector<std::pair<PyObject *, WorldInfo *>> old(slots_.empty() ? 8 : slots_.size() * 2,
+                                                            {nullptr, nullptr});
+        old.swap(slots_);
+        size_t mask = slots_.size() - 1;
+        for (const auto &slot : old) {
+            if (slot.first == nullptr) continue;
+            size_t i = hash(slot.first) & mask;
+            while (slots_[i].first != nullptr) i = (i + 1) & mask;
+            slots_[i] = slot;
+        }
+    }
+    std::vector<std::unique_ptr<WorldInfo[]>> blocks_;   // stable addresses
+    WorldInfo *next_ = nullptr;
+    size_t free_ = 0;
+    size_t used_ = 0;
+    std::vector<std::pair<PyObject *, WorldInfo *>> slots_;   // world (held by its entry) -> entry
+};
+
+struct Context {
+    WorldCache worlds;
+    PyObject *self = nullptr;
+    bool own_evaluate = true;
+    bool own_accessible = true;
+    bool own_classes = true;            // the five connectives are the syntax tree's
+    bool own_predicate[3] = {true, true, true};
+    Ref classes[5];
+    Ref predicates[3];
+    Ref falsum, verum, predicate_app;   // what the constructive module's predicates read
+    // Everything as imported, and the constants of the constructive module
+    // are plain nodes: then an atom is exactly a PredicateApp and a node of
+    // another of our classes is neither falsum, verum nor atomic.
+    bool exact_nodes = false;
+    bool all_own() const {
+        return own_evaluate && own_classes && own_predicate[0] && own_predicate[1] && own_predicate[2];
+    }
+};
+
+bool prepare(Context &cx, PyObject *self) {
+    cx.self = self;
+    int own = uses_own(self, kEvaluate);
+    if (own < 0) return false;
+    cx.own_evaluate = own;
+    own = uses_own(self, kAccessibleWorlds);
+    if (own < 0) return false;
+    cx.own_accessible = own;
+    for (int i = 0; i < 5; ++i) {
+        cx.classes[i] = module_global(kClassNames[i]);
+        if (!cx.classes[i]) return false;
+        cx.own_classes = cx.own_classes && cx.classes[i].get() == g.imported[kClassNames[i]];
+    }
+    PyObject *common_names[3] = {g.str_falsum, g.str_verum, g.str_predicate_app};
+    Ref *common_values[3] = {&cx.falsum, &cx.verum, &cx.predicate_app};
+    for (int i = 0; i < 3; ++i) {
+        cx.predicates[i] = module_global(kPredicateNames[i]);
+        if (!cx.predicates[i]) return false;
+        // The package's own predicate reads a global of its module at call time.
+        *common_values[i] = Ref::borrow(PyDict_GetItemWithError(g.common_globals, common_names[i]));
+        if (!*common_values[i] && PyErr_Occurred()) return false;
+        cx.own_predicate[i] = cx.predicates[i].get() == g.imported[kPredicateNames[i]] && *common_values[i];
+    }
+    PyTypeObject *atom = node_type(Kind::PredicateApp);
+    cx.exact_nodes = cx.all_own() && Py_IS_TYPE(cx.falsum.get(), atom) && Py_IS_TYPE(cx.verum.get(), atom) &&
+                     cx.predicate_app.get() == reinterpret_cast<PyObject *>(atom);
+    return true;
+}
+
+// `f == constant`, as the constructive module compares.
+int equals(PyObject *f, PyObject *constant) {
+    PyTypeObject *tf = Py_TYPE(f), *tc = Py_TYPE(constant);
+    richcmpfunc nodes = node_type(Kind::PredicateApp)->tp_richcompare;
+    // Two node classes that both compare as nodes: different classes never match.
+    if (tf != tc && tf->tp_richcompare == nodes && tc->tp_richcompare == nodes) return 0;
+    // Same node class: equal nodes have equal cached hashes.
+    if (tf == tc && tf == node_type(Kind::PredicateApp) && f != constant &&
+        ast::as_node(f)->hash != ast::as_node(constant)->hash) {
+        return 0;
+    }
+    Ref r = Ref::steal(PyObject_RichCompare(f, constant, Py_EQ));
+    return r ? PyObject_IsTrue(r.get()) : -1;
+}
+
+int instance_of(PyObject *o, PyObject *cls) {
+    if (Py_IS_TYPE(cls, &PyType_Type)) return PyObject_TypeCheck(o, reinterpret_cast<PyTypeObject *>(cls));
+    return PyObject_IsInstance(o, cls);
+}
+
+int test(Context &cx, Predicate p, PyObject *f) {
+    if (!cx.own_predicate[p]) {
+        Ref r = Ref::steal(PyObject_CallOneArg(cx.predicates[p].get(), f));
+        return r ? PyObject_IsTrue(r.get()) : -1;
+    }
+    switch (p) {
+    case kFalsum: return equals(f, cx.falsum.get());
+    case kVerum: return equals(f, cx.verum.get());
+    default: return instance_of(f, cx.predicate_app.get());
+    }
+}
+
+// Which connective clause applies: 0..4 for Not, And, Or, Implies, Iff; 5 none.
+int connective(Context &cx, PyObject *f) {
+    if (cx.own_classes) {
+        PyTypeObject *t = Py_TYPE(f);
+        for (int i = 0; i < 5; ++i) {
+            if (t == node_type(kClassKinds[i])) return i;
+        }
+        for (int i = 0; i < 5; ++i) {
+            if (PyObject_TypeCheck(f, node_type(kClassKinds[i]))) return i;
+        }
+        return 5;
+    }
+    for (int i = 0; i < 5; ++i) {
+        int r = instance_of(f, cx.classes[i].get());
+        if (r != 0) return r < 0 ? -1 : i;
+    }
+    return 5;
+}
+
+// A member of a connective: read in place from our own nodes, else by name.
+Ref member(Context &cx, PyObject *f, int slot, PyObject *name) {
+    if (cx.own_classes) return Ref::borrow(ast::field(f, slot));
+    return Ref::steal(PyObject_GetAttr(f, name));
+}
+
+// Calls visit(u, hash) for each u of acc(world) until it returns non-zero,
+// and returns that (0 when every world was visited). `hash` is the hash a
+// row stored for u, or -1.
+//
+// acc(world) is a copy of the row, so that nothing the visits do can change
+// it. When no overriding method or replaced name can run during the walk,
+// an exact set is instead read in place, entry by entry, without copying a
+// row that an early result may leave mostly unvisited. Taking a reference to
+// an entry runs no Python code, and the table and its size are re-read at
+// every step: should a node's own __eq__ change the row during the walk, the
+// call fails as the iteration of a changed set does, and never reads freed
+// memory.
+template <typename Visit>
+int for_each_accessible(Context &cx, PyObject *world, Visit &&visit) {
+    Ref source;
+    if (cx.own_accessible) {
+        WorldInfo *info = cx.exact_nodes ? cx.worlds.find(world) : nullptr;
+        if (info != nullptr && info->row_read) {
+            source = Ref::borrow(info->row.get());
+        } else {
+            Ref relations = Ref::borrow(as_model(cx.self)->relations);
+            source = dict_get(relations.get(), world);
+            if (!source && PyErr_Occurred()) return -1;
+            if (info != nullptr) {
+                info->row = Ref::borrow(source.get());
+                info->row_read = true;
+            }
+        }
+        if (!source) return visit(world, static_cast<Py_hash_t>(-1));
+#ifndef Py_GIL_DISABLED
+        if (cx.exact_nodes && PyAnySet_CheckExact(source.get())) {
+            auto *set = reinterpret_cast<PySetObject *>(source.get());
+            const Py_ssize_t used = set->used;
+            for (Py_ssize_t i = 0;; ++i) {
+                if (set->used != used) {
+                    PyErr_SetString(PyExc_RuntimeError, "Set changed size during iteration");
+                    return -1;
+                }
+                if (i > set->mask) return 0;
+                const setentry &entry = set->table[i];
+                if (entry.key == nullptr || entry.hash == -1) continue;
+                Ref u = Ref::borrow(entry.key);
+                int r = visit(u.get(), entry.hash);
+                if (r != 0) return r;
+            }
+        }
+#endif
+        source = Ref::steal(PySet_New(source.get()));
+    } else {
+        source = Ref::steal(call_method(cx.self, kAccessibleWorlds, &world, 1));
+    }
+    if (!source) return -1;
+    Ref it = Ref::steal(PyObject_GetIter(source.get()));
+    if (!it) return -1;
+    while (Ref u = Ref::steal(PyIter_Next(it.get()))) {
+        int r = visit(u.get(), static_cast<Py_hash_t>(-1));
+        if (r != 0) return r;
+    }
+    return PyErr_Occurred() ? -1 : 0;
+}
+
+// Whether the atom is in the valuation set of w. Only worlds whose rows were
+// read get an entry: most atoms are looked up once per world.
+int holds(Context &cx, PyObject *atom, PyObject *w, Py_hash_t hash) {
+    WorldInfo *info = cx.exact_nodes ? cx.worlds.peek(w) : nullptr;
+    Ref set;
+    if (info != nullptr && info->valuation_read) {
+        set = Ref::borrow(info->valuation.get());
+    } else {
+        Ref valuations = Ref::borrow(as_model(cx.self)->valuations);
+        // A plain world's stored hash is its hash.
+        set = hash != -1 && WorldCache::is_plain(w)
+                  ? Ref::borrow(_PyDict_GetItem_KnownHash(valuations.get(), w, hash))
+                  : dict_get(valuations.get(), w);
+        if (!set && PyErr_Occurred()) return -1;
+        if (info != nullptr) {
+            info->valuation = Ref::borrow(set.get());
+            info->valuation_read = true;
+        }
+    }
+    if (!set) return 0;
+    return PyAnySet_CheckExact(set.get()) ? PySet_Contains(set.get(), atom) : PySequence_Contains(set.get(), atom);
+}
+
+int force(Context &cx, PyObject *f, PyObject *w);
+
+int connective_clause(Context &cx, int kind, PyObject *f, PyObject *w);
+
+// Clauses 1 to 3 for an exact PredicateApp when the names are our own.
+int force_atom(Context &cx, PyObject *f, PyObject *w, Py_hash_t hash) {
+    for (PyObject *constant : {cx.falsum.get(), cx.verum.get()}) {
+        int r = f == constant ? 1 : ast::as_node(f)->hash != ast::as_node(constant)->hash ? 0 : equals(f, constant);
+        if (r != 0) return r < 0 ? -1 : constant == cx.falsum.get() ? 0 : 1;
+    }
+    return holds(cx, f, w, hash);
+}
+
+// A recursive step: here, or through the replaced `self.evaluate`.
+int step(Context &cx, PyObject *f, PyObject *w, Py_hash_t hash = -1) {
+    if (cx.exact_nodes) {
+        PyTypeObject *t = Py_TYPE(f);
+        if (t == node_type(Kind::PredicateApp)) return force_atom(cx, f, w, hash);
+        for (int i = 0; i < 5; ++i) {
+            if (t == node_type(kClassKinds[i])) {
+                RecursionGuard guard(" while evaluating a formula");
+                if (!guard.ok()) return -1;
+                return connective_clause(cx, i, f, w);
+            }
+        }
+    }
+    if (cx.own_evaluate) return force(cx, f, w);
+    PyObject *args[2] = {f, w};
+    Ref r = Ref::steal(call_method(cx.self, kEvaluate, args, 2));
+    return r ? PyObject_IsTrue(r.get()) : -1;
+}
+
+// left -> right at every world accessible from w.
+int implication(Context &cx, PyObject *left, PyObject *right, PyObject *w) {
+    int r = for_each_accessible(cx, w, [&](PyObject *u, Py_hash_t hash) {
+        int l = step(cx, left, u, hash);
+        if (l <= 0) return l;                // error, or nothing to show here
+        int rr = step(cx, right, u, hash);
+        return rr < 0 ? -1 : rr == 0 ? 2 : 0;  // 2: a counterexample
+    });
+    return r < 0 ? -1 : r == 2 ? 0 : 1;
+}
+
+// Implies(left=..., right=...) through the class the module now holds.
+Ref make_implies(Context &cx, PyObject *left, PyObject *right) {
+    if (cx.own_classes) {
+        PyObject *fields[2] = {left, right};
+        return Ref::steal(g.api->make(Kind::Implies, fields));
+    }
+    Ref names = Ref::steal(PyTuple_Pack(2, g.str_left, g.str_right));
+    if (!names) return Ref();
+    PyObject *args[2] = {left, right};
+    return Ref::steal(PyObject_Vectorcall(cx.classes[3].get(), args, 0, names.get()));
+}
+
+int force(Context &cx, PyObject *f, PyObject *w) {
+    RecursionGuard guard(" while evaluating a formula");
+    if (!guard.ok()) return -1;
+    Ref hold = Ref::borrow(f);  // a caller's predicate may drop the last other reference
+
+    int r = test(cx, kFalsum, f);
+    if (r != 0) return r < 0 ? -1 : 0;
+    r = test(cx, kVerum, f);
+    if (r != 0) return r < 0 ? -1 : 1;
+    r = test(cx, kAtomic, f);
+    if (r < 0) return -1;
+    if (r) return holds(cx, f, w, -1);
+
+    return connective_clause(cx, connective(cx, f), f, w);
+}
+
+// Clauses 4 to 9, `kind` from connective().
+int connective_clause(Context &cx, int kind, PyObject *f, PyObject *w) {
+    switch (kind) {
+    case -1: return -1;
+    case 0: {  // Not: no accessible world forces the operand
+        Ref operand = member(cx, f, ast::slot::operand, g.str_operand);
+        if (!operand) return -1;
+        int r = for_each_accessible(cx, w, [&](PyObject *u, Py_hash_t hash) {
+            int s = step(cx, operand.get(), u, hash);
+            return s < 0 ? -1 : s;  // 1: the operand is forced there
+        });
+        return r < 0 ? -1 : r == 0 ? 1 : 0;
+    }
+    case 1:    // And
+    case 2: {  // Or
+        bool is_and = kind == 1;
+        Ref left = member(cx, f, ast::slot::left, g.str_left);
+        if (!left) return -1;
+        int l = step(cx, left.get(), w);
+        if (l < 0 || l == (is_and ? 0 : 1)) return l;
+        Ref right = member(cx, f, ast::slot::right, g.str_right);
+        if (!right) return -1;
+        return step(cx, right.get(), w);
+    }
+    case 3: {  // Implies
+        Ref left = member(cx, f, ast::slot::left, g.str_left);
+        Ref right = left ? member(cx, f, ast::slot::right, g.str_right) : Ref();
+        if (!right) return -1;
+        return implication(cx, left.get(), right.get(), w);
+    }
+    case 4: {  // Iff: both implications
+        Ref left = member(cx, f, ast::slot::left, g.str_left);
+        Ref right = left ? member(cx, f, ast::slot::right, g.str_right) : Ref();
+        if (!right) return -1;
+        if (cx.all_own()) {
+            // Our own Implies nodes would be evaluated by the Implies clause
+            // alone, so the two nodes need not be built.
+            int l = implication(cx, left.get(), right.get(), w);
+            return l <= 0 ? l : implication(cx, right.get(), left.get(), w);
+        }
+        Ref left_imp = make_implies(cx, left.get(), right.get());
+        if (!left_imp) return -1;
+        Ref right_imp = make_implies(cx, right.get(), left.get());
+        if (!right_imp) return -1;
+        int l = step(cx, left_imp.get(), w);
+        return l <= 0 ? l : step(cx, right_imp.get(), w);
+    }
+    default: return 0;
+    }
+}
+
+}  // namespace
+
+PyObject *evaluate(PyObject *self, PyObject *formula, PyObject *world) {
+    Context cx;
+    if (!prepare(cx, self)) return nullptr;
+    int r = force(cx, formula, world);  // the top level always runs here
+    if (r < 0) return nullptr;
+    return PyBool_FromLong(r);
+}
+
+}  // namespace zelqor::kripke
