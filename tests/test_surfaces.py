@@ -32,7 +32,12 @@ SURFACES = {
         "standardize_variables", "skolemize", "drop_universals", "distribute_cnf", "formula_to_clauses", "to_cnf",
         "negate_and_clausify",
     },
+    "zelqor.constructive.kripke": {
+        "dataclass", "List", "Optional", "Dict", "Any", "Set", "Formula", "PredicateApp", "Not", "And", "Or",
+        "Implies", "Iff", "to_string", "FALSUM", "VERUM", "World", "KripkeModel",
+    },
 }
+EXPORTS = {"zelqor.constructive.kripke": ["World", "KripkeModel"]}
 
 
 def public_names(module):
@@ -43,7 +48,7 @@ def public_names(module):
 def test_public_names(name):
     module = importlib.import_module(name)
     assert public_names(module) == SURFACES[name]
-    assert not hasattr(module, "__all__")
+    assert getattr(module, "__all__", None) == EXPORTS.get(name)
 
 
 def test_imported_names_are_the_originals():
@@ -55,10 +60,19 @@ def test_imported_names_are_the_originals():
     assert ast.Optional is typing.Optional
 
 
-def test_wildcard_import_binds_every_public_name():
+@pytest.mark.parametrize("name", sorted(SURFACES))
+def test_wildcard_import(name):
     namespace = {}
-    exec("from zelqor.core.ast import *", namespace)
-    assert set(namespace) - {"__builtins__"} == SURFACES["zelqor.core.ast"]
+    exec(f"from {name} import *", namespace)
+    assert set(namespace) - {"__builtins__"} == set(EXPORTS.get(name, SURFACES[name]))
+
+
+def test_kripke_keeps_the_formula_printer_and_the_outside_predicates():
+    from zelqor.constructive import common, kripke
+    from zelqor.core import parser
+
+    assert kripke.to_string is parser.to_string and kripke.to_string is not kripke.KripkeModel.to_string
+    assert kripke._is_atomic is common._is_atomic and kripke.FALSUM is common.FALSUM
 
 
 BLOCKER = textwrap.dedent("""
@@ -104,6 +118,20 @@ def test_missing_prover_support_fails_only_the_clausifier(blocked):
         name: "ImportError" if name == "zelqor.prover.clausifier" else "ok" for name in SURFACES}
 
 
+@pytest.mark.parametrize("blocked", ["zelqor.constructive.common", "zelqor.core.parser"])
+def test_missing_constructive_support_fails_only_kripke(blocked):
+    assert import_with_blocked(blocked, sorted(SURFACES)) == {
+        name: "ImportError" if name == "zelqor.constructive.kripke" else "ok" for name in SURFACES}
+
+
 def test_missing_second_order_module_fails_only_the_visitors():
     assert import_with_blocked("zelqor.sol.ast_ext", sorted(SURFACES) + ["zelqor.core.parser"]) == {
         name: "ImportError" if name == "zelqor.core.visitors" else "ok" for name in [*SURFACES, "zelqor.core.parser"]}
+
+
+@pytest.mark.parametrize("name", sorted(SURFACES))
+def test_no_module_loads_the_visitors_clausifier_or_kripke(name):
+    leaves = {"zelqor.core.visitors", "zelqor.prover.clausifier", "zelqor.constructive.kripke"} - {name}
+    code = f"import sys, {name}; print(sorted(m for m in sys.modules if m in {sorted(leaves)!r}))"
+    done = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, timeout=60)
+    assert done.returncode == 0 and done.stdout.strip() == "[]", done.stdout + done.stderr

@@ -50,7 +50,7 @@ PyObject *model_new(PyTypeObject *type, PyObject *, PyObject *) {
 
 const char *const kInitNames[] = {"worlds", "relations", "valuations"};
 PyObject *const kInitDefaults[] = {Py_None, Py_None, Py_None};
-const Signature kInitSignature{"KripkeModel.__init__", 3, 3, kInitNames, kInitDefaults};
+const Signature kInitSignature{"KripkeModel.__init__", 3, 3, kInitNames, kInitDefaults, true};
 
 int model_init(PyObject *self, PyObject *args, PyObject *kwargs) {
     PyObject *params[3];
@@ -187,7 +187,7 @@ template <PyObject *(*Impl)(PyObject *, PyObject *), const char *Name, const cha
 PyObject *method1(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
     static const char *const names[] = {P0};
     static PyObject *const defaults[] = {nullptr};
-    static const Signature sig{Name, 1, 1, names, defaults};
+    static const Signature sig{Name, 1, 1, names, defaults, true};
     PyObject *p[1];
     if (!bind_args<1>(sig, args, nargs, kwnames, p)) return nullptr;
     return guarded([&] { return Impl(self, p[0]); });
@@ -197,7 +197,7 @@ template <PyObject *(*Impl)(PyObject *, PyObject *, PyObject *), const char *Nam
 PyObject *method2(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
     static const char *const names[] = {P0, P1};
     static PyObject *const defaults[] = {nullptr, nullptr};
-    static const Signature sig{Name, 2, 2, names, defaults};
+    static const Signature sig{Name, 2, 2, names, defaults, true};
     PyObject *p[2];
     if (!bind_args<2>(sig, args, nargs, kwnames, p)) return nullptr;
     return guarded([&] { return Impl(self, p[0], p[1]); });
@@ -266,28 +266,28 @@ PyObject *model_str(PyObject *self) {
 
 PyMethodDef model_methods[] = {
     {"add_world", ZQ_FASTCALL((method1<add_world, kAddWorldName, kWorld>)), METH_FASTCALL | METH_KEYWORDS,
-     "add_world(world)\n--\n\nAdd a world (once), related to itself, with an empty valuation if it has none."},
+     "add_world($self, world)\n--\n\nAdd a world (once), related to itself, with an empty valuation if it has none."},
     {"add_relation", ZQ_FASTCALL((method2<add_relation, kAddRelationName, kSource, kTarget>)),
      METH_FASTCALL | METH_KEYWORDS,
-     "add_relation(source, target)\n--\n\nRecord source <= target, then close the relation and propagate "
+     "add_relation($self, source, target)\n--\n\nRecord source <= target, then close the relation and propagate "
      "the valuation over the whole model."},
     {"add_valuation", ZQ_FASTCALL((method2<add_valuation, kAddValuationName, kWorld, kFormula>)),
      METH_FASTCALL | METH_KEYWORDS,
-     "add_valuation(world, formula)\n--\n\nMake a formula true at a world and at every world accessible "
+     "add_valuation($self, world, formula)\n--\n\nMake a formula true at a world and at every world accessible "
      "from it."},
     {"is_accessible", ZQ_FASTCALL((method2<is_accessible, kIsAccessibleName, kSource, kTarget>)),
      METH_FASTCALL | METH_KEYWORDS,
-     "is_accessible(source, target)\n--\n\nWhether target is in the row of source."},
+     "is_accessible($self, source, target)\n--\n\nWhether target is in the row of source."},
     {"accessible_worlds", ZQ_FASTCALL((method1<accessible_worlds, kAccessibleWorldsName, kWorld>)),
      METH_FASTCALL | METH_KEYWORDS,
-     "accessible_worlds(world)\n--\n\nA new set of the worlds accessible from a world ({world} if it has "
+     "accessible_worlds($self, world)\n--\n\nA new set of the worlds accessible from a world ({world} if it has "
      "no row)."},
     {"_compute_transitive_closure", method0<compute_transitive_closure>, METH_NOARGS,
      "Make every row of a world in `worlds` reflexive and transitively closed."},
     {"_enforce_monotonicity", method0<enforce_monotonicity>, METH_NOARGS,
      "Make the valuation persistent along the rows of the worlds in `worlds`."},
     {"evaluate", ZQ_FASTCALL((method2<evaluate, kEvaluateName, kFormula, kWorld>)), METH_FASTCALL | METH_KEYWORDS,
-     "evaluate(formula, world)\n--\n\nWhether the world forces the formula (intuitionistic forcing)."},
+     "evaluate($self, formula, world)\n--\n\nWhether the world forces the formula (intuitionistic forcing)."},
     {"to_dict", method0<to_dict>, METH_NOARGS,
      "The model as a dictionary of names and formula texts: worlds, relations, valuations."},
     {"to_string", method0<to_string>, METH_NOARGS, "A readable multi-line description of the model."},

@@ -27,7 +27,7 @@ WorldObject *as_world(PyObject *o) { return reinterpret_cast<WorldObject *>(o); 
 
 const char *const kParamNames[] = {"id", "name"};
 PyObject *const kNoDefaults[] = {nullptr, nullptr};
-const Signature kSignature{"World.__init__", 2, 2, kParamNames, kNoDefaults};
+const Signature kSignature{"World.__init__", 2, 2, kParamNames, kNoDefaults, true};
 
 PyObject *make_world(PyTypeObject *type, PyObject *id, PyObject *name) {
     PyObject *self = type->tp_alloc(type, 0);
