@@ -2,6 +2,7 @@
 // `zelqor.core.substitutions`.
 #include "common/args.hpp"
 #include "common/module_init.hpp"
+#include "zelqor/core/substitutions/api.hpp"
 #include "zelqor/core/substitutions/substitute.hpp"
 
 namespace zelqor::subst {
@@ -54,6 +55,7 @@ PyModuleDef module_def = {
 };
 
 PyObject *module_object = nullptr;
+const Api api{kApiVersion, substitute_formula_presorted};
 
 bool init_context() {
     Ref ast_module = Ref::steal(PyImport_ImportModule("zelqor.core.ast"));
@@ -81,6 +83,10 @@ PyMODINIT_FUNC PyInit__substitutions(void) {
     using namespace zelqor::subst;
     if (module_object != nullptr) return zelqor::new_ref(module_object);
     if (!init_context()) return nullptr;
-    module_object = PyModule_Create(&module_def);
-    return module_object != nullptr ? zelqor::new_ref(module_object) : nullptr;
+    zelqor::Ref module = zelqor::Ref::steal(PyModule_Create(&module_def));
+    if (!module) return nullptr;
+    zelqor::Ref capsule = zelqor::Ref::steal(PyCapsule_New(const_cast<Api *>(&api), kCapsuleName, nullptr));
+    if (!capsule || PyModule_AddObjectRef(module.get(), "_C_API", capsule.get()) < 0) return nullptr;
+    module_object = module.release();
+    return zelqor::new_ref(module_object);
 }

@@ -330,6 +330,10 @@ PyObject *substitute_term(PyObject *term, PyObject *mapping) {
 
 PyObject *substitute_formula(PyObject *formula, PyObject *mapping) {
     if (!check_mapping(mapping)) return nullptr;
+    return substitute_formula_presorted(formula, mapping);
+}
+
+PyObject *substitute_formula_presorted(PyObject *formula, PyObject *mapping) {
     if (PyDict_GET_SIZE(mapping) == 0) return new_ref(formula);
     return Substitution(mapping).formula(formula);
 }

@@ -20,5 +20,7 @@ extern Context ctx;
 // New reference, or null with an exception set. `mapping` is a dict.
 PyObject *substitute_term(PyObject *term, PyObject *mapping);
 PyObject *substitute_formula(PyObject *formula, PyObject *mapping);
+// The same walk without checking the mapping's sorts (see api.hpp).
+PyObject *substitute_formula_presorted(PyObject *formula, PyObject *mapping);
 
 }  // namespace zelqor::subst

@@ -16,7 +16,6 @@
 #include "zelqor/prover/clausifier/fused.hpp"
 
 #include "common/guard.hpp"
-#include "zelqor/prover/clausifier/atom_substitution.hpp"
 #include "zelqor/prover/clausifier/small_vector.hpp"
 #include "zelqor/prover/clausifier/values.hpp"
 
@@ -314,9 +313,8 @@ private:
         if (!scope_ || PyDict_GET_SIZE(scope_.get()) == 0) {
             image = Ref::borrow(f);
         } else {
-            bool handled = true;
-            image = Ref::steal(rename_in_atom(f, scope_.get(), handled));
-            if (!handled) image = Ref::steal(c_.substitute(f, scope_.get()));
+            // Fresh variables and Skolem terms keep the sorts of what they replace.
+            image = Ref::steal(g.subst_api->substitute_formula_presorted(f, scope_.get()));
             if (!image) return false;
         }
         PyObject *sign = positive ? Py_True : Py_False;

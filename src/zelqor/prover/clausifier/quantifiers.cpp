@@ -1,7 +1,6 @@
 // Standardization of bound variables, Skolemization, dropping of universals
 // and the module's counters.
 #include "common/guard.hpp"
-#include "zelqor/prover/clausifier/atom_substitution.hpp"
 #include "zelqor/prover/clausifier/steps.hpp"
 
 #include <climits>
@@ -121,13 +120,9 @@ public:
 private:
     PyObject *atom(PyObject *f) {
         if (PyDict_GET_SIZE(env_) == 0) return new_ref(f);
-        if (c_.own_subst && not_variables_ == 0 && c_.pure &&
-            (Py_TYPE(f) == g.api->types[static_cast<int>(Kind::PredicateApp)] ||
-             Py_TYPE(f) == g.api->types[static_cast<int>(Kind::Equality)])) {
-            bool handled = true;
-            PyObject *result = rename_in_atom(f, env_, handled);
-            if (handled) return result;
-        }
+        // The package's own substitution, minus its sort check: a renaming to
+        // fresh variables of the same sorts always passes it.
+        if (c_.own_subst && not_variables_ == 0 && c_.pure) return g.subst_api->substitute_formula_presorted(f, env_);
         return c_.substitute(f, env_);
     }
 

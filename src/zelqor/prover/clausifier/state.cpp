@@ -200,6 +200,8 @@ bool init_state(PyObject *module) {
     g.dict = PyModule_GetDict(module);
     g.api = ast::import_api();
     if (g.api == nullptr) return false;
+    g.subst_api = subst::import_api();
+    if (g.subst_api == nullptr) return false;
     const char *node_names[ast::kKindCount] = {"Variable", "Constant", "FunctionApp", "PredicateApp",
                                                "Equality", "Not",      "And",         "Or",
                                                "Implies",  "Iff",      "Forall",      "Exists"};

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "zelqor/core/ast/api.hpp"
+#include "zelqor/core/substitutions/api.hpp"
 
 #include <initializer_list>
 
@@ -29,6 +30,7 @@ struct State {
     PyObject *module = nullptr;  // strong: the module lives until exit
     PyObject *dict = nullptr;    // borrowed from `module`
     const ast::Api *api = nullptr;
+    const subst::Api *subst_api = nullptr;  // the native substitute_formula
 
     // Imported objects as they were at load, compared with the module
     // attributes on every call to pick the native path.
