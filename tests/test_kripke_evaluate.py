@@ -7,7 +7,7 @@ from hypothesis import given, settings, strategies as st
 import zelqor.constructive.kripke as kripke
 from zelqor.constructive.common import FALSUM, VERUM, _is_atomic, _is_falsum, _is_verum
 from zelqor.constructive.kripke import KripkeModel, World
-from zelqor.core.ast import And, Equality, Exists, Forall, Iff, Implies, Not, Or, PredicateApp, Variable
+from zelqor.core.ast import And, Equality, Forall, Iff, Implies, Not, Or, PredicateApp, Variable
 
 w0, w1, w2 = (World(i, f"w{i}") for i in range(3))
 p, q, r = (PredicateApp(n, 0, ()) for n in "PQR")

@@ -1,13 +1,13 @@
 """Every operation of the Kripke module, error paths and overridden names
 included, run many times: allocated blocks must not grow."""
 
-import gc
 import pickle
-import sys
 
 import zelqor.constructive.kripke as kripke
 from zelqor.constructive.kripke import KripkeModel, World
 from zelqor.core.ast import And, Forall, Iff, Implies, Not, Or, PredicateApp, Variable
+
+from leakcheck import assert_steady, expect
 
 worlds = [World(i, f"w{i}") for i in range(12)]
 p, q = PredicateApp("P", 0, ()), PredicateApp("Q", 0, ())
@@ -22,12 +22,6 @@ class Overriding(KripkeModel):
         return super().evaluate(formula, world)
 
 
-def expect(error, fn, *args):
-    try:
-        fn(*args)
-    except error:
-        return
-    raise AssertionError(f"{fn} did not raise {error}")
 
 
 def kripke_operations():
@@ -61,20 +55,5 @@ def kripke_operations():
         kripke._is_atomic = saved
 
 
-def test_no_growth():
-    """A leak grows the heap in every batch (each round allocates hundreds of
-    blocks); caches and allocator noise settle down."""
-
-    def blocks():
-        gc.collect()
-        return sys.getallocatedblocks()
-
-    for _ in range(300):
-        kripke_operations()
-    growth = []
-    for _ in range(6):
-        before = blocks()
-        for _ in range(100):
-            kripke_operations()
-        growth.append(blocks() - before)
-    assert min(growth) < 10, f"blocks left behind per batch of 100 rounds: {growth}"
+def test_kripke_operations_leak_nothing():
+    assert_steady("test_kripke_refleaks", "kripke_operations")
