@@ -4,14 +4,7 @@
 
 #include "common/args.hpp"
 
-#if PY_VERSION_HEX < 0x030C0000
-#include <structmember.h>
-#define ZQ_T_PYSSIZET T_PYSSIZET
-#define ZQ_READONLY READONLY
-#else
-#define ZQ_T_PYSSIZET Py_T_PYSSIZET
-#define ZQ_READONLY Py_READONLY
-#endif
+#include "common/members.hpp"
 
 #include <cstddef>
 #include <new>

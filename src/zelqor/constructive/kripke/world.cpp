@@ -3,17 +3,8 @@
 
 #include "common/args.hpp"
 #include "common/hashing.hpp"
+#include "common/members.hpp"
 
-#if PY_VERSION_HEX < 0x030C0000
-#include <structmember.h>
-#define ZQ_T_OBJECT_EX T_OBJECT_EX
-#define ZQ_T_PYSSIZET T_PYSSIZET
-#define ZQ_READONLY READONLY
-#else
-#define ZQ_T_OBJECT_EX Py_T_OBJECT_EX
-#define ZQ_T_PYSSIZET Py_T_PYSSIZET
-#define ZQ_READONLY Py_READONLY
-#endif
 
 #include <cstddef>
 

@@ -1,7 +1,7 @@
 #include "zelqor/core/visitors/classes.hpp"
 
 #include "zelqor/core/visitors/dispatch.hpp"
-#include "zelqor/core/visitors/members.hpp"
+#include "common/members.hpp"
 
 namespace zelqor::visitors {
 

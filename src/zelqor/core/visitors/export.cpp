@@ -6,7 +6,7 @@
 #include "common/guard.hpp"
 #include "zelqor/core/visitors/dispatch.hpp"
 #include "zelqor/core/visitors/fields.hpp"
-#include "zelqor/core/visitors/members.hpp"
+#include "common/members.hpp"
 #include "zelqor/core/visitors/writer.hpp"
 
 #include <cstddef>

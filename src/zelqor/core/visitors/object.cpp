@@ -5,7 +5,7 @@
 
 #include <cstddef>
 
-#include "zelqor/core/visitors/members.hpp"
+#include "common/members.hpp"
 
 namespace zelqor::visitors {
 

@@ -7,9 +7,11 @@
 #include <structmember.h>
 #define ZQ_T_OBJECT_EX T_OBJECT_EX
 #define ZQ_T_PYSSIZET T_PYSSIZET
+#define ZQ_T_BOOL T_BOOL
 #define ZQ_READONLY READONLY
 #else
 #define ZQ_T_OBJECT_EX Py_T_OBJECT_EX
 #define ZQ_T_PYSSIZET Py_T_PYSSIZET
+#define ZQ_T_BOOL Py_T_BOOL
 #define ZQ_READONLY Py_READONLY
 #endif
