@@ -35,8 +35,6 @@ constexpr char kCanonicalize[] = "canonicalize_bound_variables";
 constexpr char kNode[] = "node";
 constexpr char kFormula[] = "formula";
 
-#define ZQ_FASTCALL(f) reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(f))
-
 PyMethodDef module_functions[] = {
     {kFreeVariables, ZQ_FASTCALL((unary_function<free_variables, kFreeVariables, kNode>)),
      METH_FASTCALL | METH_KEYWORDS,

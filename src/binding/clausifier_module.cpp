@@ -61,7 +61,6 @@ constexpr char kToClausesName[] = "formula_to_clauses";
 constexpr char kToCnfName[] = "to_cnf";
 constexpr char kNegateName[] = "negate_and_clausify";
 
-#define ZQ_FASTCALL(f) reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(f))
 #define ZQ_UNARY(impl, name) ZQ_FASTCALL((unary_function<impl, name>)), METH_FASTCALL | METH_KEYWORDS
 #define ZQ_WITH_SIGNATURE(impl, name) ZQ_FASTCALL((with_signature<impl, name>)), METH_FASTCALL | METH_KEYWORDS
 

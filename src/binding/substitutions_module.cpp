@@ -33,8 +33,6 @@ constexpr char kFormula[] = "substitute_formula";
 constexpr char kTermParam[] = "term";
 constexpr char kFormulaParam[] = "formula";
 
-#define ZQ_FASTCALL(f) reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(f))
-
 PyMethodDef functions[] = {
     {kTerm, ZQ_FASTCALL((binary_function<substitute_term, kTerm, kTermParam>)), METH_FASTCALL | METH_KEYWORDS,
      "substitute_term(term, mapping)\n--\n\n"

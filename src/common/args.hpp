@@ -7,6 +7,9 @@
 #include <array>
 #include <cstring>
 
+// A METH_FASTCALL function stored in PyMethodDef's PyCFunction slot.
+#define ZQ_FASTCALL(f) reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(f))
+
 namespace zelqor {
 
 // repr(type(obj)), e.g. "<class 'int'>": the type display of messages.

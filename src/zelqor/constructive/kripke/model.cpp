@@ -164,8 +164,6 @@ bool bind_args(const Signature &sig, PyObject *const *args, Py_ssize_t nargs, Py
     return bind_vector(sig, args, nargs, kwnames, out);
 }
 
-#define ZQ_FASTCALL(f) reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(f))
-
 // Exceptions of the C++ library (memory) become MemoryError at the boundary.
 template <typename F>
 PyObject *guarded(F &&f) {
