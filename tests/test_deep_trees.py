@@ -51,9 +51,30 @@ def test_million_deep_chain_never_crashes():
     assert "hash=ok" in done.stdout and "eq=ok" in done.stdout and "ne=ok" in done.stdout
 
 
-def test_wide_argument_tuple():
-    from zelqor.core.ast import PredicateApp, Variable, formula_size, free_variables
+def test_wide_argument_tuple_through_every_walk():
+    from zelqor.constructive.kripke import KripkeModel, World
+    from zelqor.core.ast import (
+        Forall, FunctionApp, Not, PredicateApp, Variable, canonicalize_bound_variables, formula_size, free_variables,
+    )
+    from zelqor.core.substitutions import substitute_formula
+    from zelqor.core.visitors import (
+        ASTTransformer, ExportVisitor, FreeVariableCollector, SizeVisitor, SubstitutionTransformer,
+    )
+    from zelqor.prover.clausifier import to_cnf
 
-    args = tuple(Variable(i) for i in range(100_000))
-    atom = PredicateApp("P", len(args), args)
-    assert len(free_variables(atom)) == 100_000 and formula_size(atom) == 100_001
+    n = 100_000
+    args = tuple(Variable(i) for i in range(n))
+    atom = PredicateApp("P", n, args)
+    assert len(free_variables(atom)) == n and formula_size(atom) == n + 1
+    assert SizeVisitor().visit(atom) == n + 1 and len(FreeVariableCollector().visit(atom)) == n
+    assert ASTTransformer().visit(atom) is atom
+    assert ExportVisitor("prefix").visit(atom).count(" v") == n
+    f = Forall(Variable(0), Not(PredicateApp("Q", 1, (FunctionApp("f", n, args),))))
+    assert canonicalize_bound_variables(f) == f  # x0 is bound, x1... are free: 0 is the first id left
+    g = FunctionApp("g", 0, ())
+    assert substitute_formula(atom, {Variable(7): g}).args[7] is g
+    assert SubstitutionTransformer({Variable(7): g}).visit(atom).args[7] is g
+    assert len(to_cnf(f)) == 1
+    model = KripkeModel()
+    model.add_valuation(World(0, "w0"), atom)
+    assert model.evaluate(atom, World(0, "w0"))

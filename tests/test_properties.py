@@ -3,7 +3,7 @@
 import copy
 import pickle
 
-from hypothesis import given, settings
+from hypothesis import assume, given, settings
 from hypothesis import strategies as st
 
 from zelqor.core.ast import (
@@ -72,3 +72,86 @@ def test_alpha_variants_canonicalize_alike(f, offset):
 
     variant = rename(f)
     assert canonicalize_bound_variables(variant) == canonicalize_bound_variables(f)
+
+
+# ---- visitors ---------------------------------------------------------------------------
+
+from itertools import product  # noqa: E402
+
+from zelqor.constructive.kripke import KripkeModel, World  # noqa: E402
+from zelqor.core.ast import And, Iff, Implies, Not, Or, PredicateApp  # noqa: E402
+from zelqor.core.visitors import ASTTransformer  # noqa: E402
+from zelqor.prover.clausifier import to_cnf  # noqa: E402
+
+from strategies import propositional  # noqa: E402
+
+
+class KeepAtoms(ASTTransformer):
+    def visit_predicate_app(self, node):
+        return node
+
+
+@given(formulas)
+def test_identity_transformers_return_the_input(f):
+    # Visitors refuse classes derived from node classes; the text form names every class.
+    assume("Sub" not in repr(f))
+    assert ASTTransformer().visit(f) is f
+    assert KeepAtoms().visit(f) is f
+
+
+# ---- clausifier -------------------------------------------------------------------------
+
+def truth(f, valuation):
+    if isinstance(f, PredicateApp):
+        return valuation[f]
+    if isinstance(f, Not):
+        return not truth(f.operand, valuation)
+    left, right = truth(f.left, valuation), truth(f.right, valuation)
+    if isinstance(f, And):
+        return left and right
+    if isinstance(f, Or):
+        return left or right
+    if isinstance(f, Implies):
+        return (not left) or right
+    assert isinstance(f, Iff)
+    return left == right
+
+
+def atoms_of(f):
+    if isinstance(f, PredicateApp):
+        return {f}
+    if isinstance(f, Not):
+        return atoms_of(f.operand)
+    return atoms_of(f.left) | atoms_of(f.right)
+
+
+@given(propositional)
+def test_cnf_of_a_proposition_is_equivalent_and_has_no_tautology(f):
+    clauses = to_cnf(f)
+    assert not any(clause.is_tautology for clause in clauses)
+    atoms = sorted(atoms_of(f), key=repr)
+    for values in product([False, True], repeat=len(atoms)):
+        valuation = dict(zip(atoms, values))
+        cnf_value = all(any(valuation[lit.atom] == lit.positive for lit in clause.literals) for clause in clauses)
+        assert cnf_value == truth(f, valuation)
+
+
+# ---- Kripke models ------------------------------------------------------------------------
+
+WORLDS = [World(i, f"w{i}") for i in range(5)]
+edges = st.lists(st.tuples(st.integers(0, 4), st.integers(0, 4)), max_size=8)
+facts = st.lists(st.tuples(st.integers(0, 4), st.sampled_from([PredicateApp(n, 0, ()) for n in "ABC"])), max_size=6)
+
+
+@given(edges, facts, propositional)
+def test_forcing_is_persistent(relation, valuation, f):
+    model = KripkeModel()
+    for w in WORLDS:
+        model.add_world(w)
+    for a, b in relation:
+        model.add_relation(WORLDS[a], WORLDS[b])
+    for w, atom in valuation:
+        model.add_valuation(WORLDS[w], atom)
+    for w in WORLDS:
+        if model.evaluate(f, w):
+            assert all(model.evaluate(f, v) for v in model.accessible_worlds(w))
