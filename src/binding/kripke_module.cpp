@@ -31,7 +31,8 @@ PyObject *create_module() {
               import_names(m, "zelqor.core.ast", {"Formula", "PredicateApp", "Not", "And", "Or", "Implies", "Iff"}) &&
               import_names(m, "zelqor.core.parser", {"to_string"}) &&
               import_names(m, "zelqor.constructive.common", {"FALSUM", "VERUM", "_is_falsum", "_is_verum", "_is_atomic"}) &&
-              init_state(m) && create_world_type(m) && create_model_type(m) && set_exports(m);
+              init_state(m) && create_world_type(m) && create_model_type(m) && set_exports(m) &&
+              watch_namespaces(m);
     if (!ok) return nullptr;
     g.module = new_ref(m);
     return module.release();

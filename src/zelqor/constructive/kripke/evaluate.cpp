@@ -2,10 +2,12 @@
 //
 // The names the clauses rely on (the three predicates of the constructive
 // module and the five connective classes) are module attributes, read once
-// per call of `evaluate`. While they still hold the objects imported at load,
-// the clauses run here without calling out; otherwise the attributes are
-// called as they are. Recursive steps go through `self.evaluate` whenever a
+// per call of `evaluate` (or not at all while neither namespace changed since
+// a call found them all to be our own). While they still hold the objects
+// imported at load, the clauses run here without calling out; otherwise the
+// attributes are called as they are. Recursive steps go through `self.evaluate` whenever a
 // subclass or instance replaced it.
+#include "common/dict_watch.hpp"
 #include "common/guard.hpp"
 #include "zelqor/constructive/kripke/model.hpp"
 #include "zelqor/constructive/kripke/world.hpp"
@@ -120,14 +122,20 @@ struct Context {
     }
 };
 
-bool prepare(Context &cx, PyObject *self) {
-    cx.self = self;
-    int own = uses_own(self, kEvaluate);
-    if (own < 0) return false;
-    cx.own_evaluate = own;
-    own = uses_own(self, kAccessibleWorlds);
-    if (own < 0) return false;
-    cx.own_accessible = own;
+// The kripke module's namespace and the constructive module's, watched since
+// the last call that found every name the clauses rely on to be our own.
+struct NamespacesTag;
+using Namespaces = DictWatch<NamespacesTag, 2>;
+
+// What that call read from the constructive module. Borrowed: while neither
+// namespace changed, it still holds these objects.
+struct OwnNames {
+    PyObject *falsum = nullptr, *verum = nullptr, *predicate_app = nullptr;
+    bool exact_nodes = false;
+} own_names;
+
+// Reads every name the clauses rely on, as the module's code would.
+bool read_names(Context &cx) {
     for (int i = 0; i < 5; ++i) {
         cx.classes[i] = module_global(kClassNames[i]);
         if (!cx.classes[i]) return false;
@@ -146,6 +154,45 @@ bool prepare(Context &cx, PyObject *self) {
     PyTypeObject *atom = node_type(Kind::PredicateApp);
     cx.exact_nodes = cx.all_own() && Py_IS_TYPE(cx.falsum.get(), atom) && Py_IS_TYPE(cx.verum.get(), atom) &&
                      cx.predicate_app.get() == reinterpret_cast<PyObject *>(atom);
+    return true;
+}
+
+bool own_names_only(const Context &cx) {
+    return cx.own_classes && cx.own_predicate[0] && cx.own_predicate[1] && cx.own_predicate[2];
+}
+
+// The names as the last full read found them, when nothing changed since.
+void reuse_names(Context &cx) {
+    for (int i = 0; i < 5; ++i) cx.classes[i] = Ref::borrow(g.imported[kClassNames[i]]);
+    for (int i = 0; i < 3; ++i) cx.predicates[i] = Ref::borrow(g.imported[kPredicateNames[i]]);
+    cx.falsum = Ref::borrow(own_names.falsum);
+    cx.verum = Ref::borrow(own_names.verum);
+    cx.predicate_app = Ref::borrow(own_names.predicate_app);
+    cx.exact_nodes = cx.own_evaluate && own_names.exact_nodes;
+}
+
+bool prepare(Context &cx, PyObject *self) {
+    cx.self = self;
+    int own = uses_own(self, kEvaluate);
+    if (own < 0) return false;
+    cx.own_evaluate = own;
+    own = uses_own(self, kAccessibleWorlds);
+    if (own < 0) return false;
+    cx.own_accessible = own;
+    if (Namespaces::unchanged()) {
+        reuse_names(cx);
+        return true;
+    }
+    if (!read_names(cx)) return false;
+    if (own_names_only(cx)) {
+        PyTypeObject *atom = node_type(Kind::PredicateApp);
+        own_names = {cx.falsum.get(), cx.verum.get(), cx.predicate_app.get(),
+                     Py_IS_TYPE(cx.falsum.get(), atom) && Py_IS_TYPE(cx.verum.get(), atom) &&
+                         cx.predicate_app.get() == reinterpret_cast<PyObject *>(atom)};
+        Namespaces::remember();
+    } else {
+        Namespaces::forget();
+    }
     return true;
 }
 
@@ -413,6 +460,11 @@ int connective_clause(Context &cx, int kind, PyObject *f, PyObject *w) {
 }
 
 }  // namespace
+
+bool watch_namespaces(PyObject *module) {
+    PyObject *const dicts[2] = {PyModule_GetDict(module), g.common_globals};
+    return Namespaces::watch(dicts);
+}
 
 PyObject *evaluate(PyObject *self, PyObject *formula, PyObject *world) {
     Context cx;

@@ -31,6 +31,9 @@ PyObject *accessible_worlds(PyObject *self, PyObject *world);
 PyObject *compute_transitive_closure(PyObject *self);
 PyObject *enforce_monotonicity(PyObject *self);
 PyObject *evaluate(PyObject *self, PyObject *formula, PyObject *world);
+// Lets `evaluate` skip re-reading the names it relies on while neither the
+// module's namespace nor the constructive module's changes.
+bool watch_namespaces(PyObject *module);
 PyObject *to_dict(PyObject *self);
 PyObject *to_string(PyObject *self);
 

@@ -1,6 +1,7 @@
 #include "zelqor/prover/clausifier/state.hpp"
 
 #include "common/args.hpp"
+#include "common/dict_watch.hpp"
 #include "common/module_init.hpp"
 #include "zelqor/prover/clausifier/steps.hpp"
 
@@ -29,48 +30,20 @@ bool snapshot(Ref &slot, PyObject *name, PyObject *original) {
     return slot.get() == original;
 }
 
-// Whether the module dictionary may have changed since the last snapshot
-// that found every attribute to be the module's own. Python 3.12 and later
-// tell through a dictionary watcher; 3.11 through the dictionary's version.
-bool snapshot_valid = false;
-#if PY_VERSION_HEX >= 0x030C0000
-bool dict_changed = true;
-
-int on_dict_event(PyDict_WatchEvent, PyObject *, PyObject *, PyObject *) {
-    dict_changed = true;
-    return 0;
-}
-
-bool unchanged_since_snapshot() { return snapshot_valid && !dict_changed; }
-void remember_snapshot() {
-    dict_changed = false;
-    snapshot_valid = true;
-}
-#else
-uint64_t snapshot_version = 0;
-
-bool unchanged_since_snapshot() {
-    return snapshot_valid && reinterpret_cast<PyDictObject *>(g.dict)->ma_version_tag == snapshot_version;
-}
-void remember_snapshot() {
-    snapshot_version = reinterpret_cast<PyDictObject *>(g.dict)->ma_version_tag;
-    snapshot_valid = true;
-}
-#endif
+// The module dictionary, watched since the last snapshot that found every
+// attribute to be the module's own.
+struct ModuleDictTag;
+using ModuleDict = DictWatch<ModuleDictTag, 1>;
 
 }  // namespace
 
 bool watch_module_dict() {
-#if PY_VERSION_HEX >= 0x030C0000
-    int id = PyDict_AddWatcher(on_dict_event);
-    return id >= 0 && PyDict_Watch(id, g.dict) == 0;
-#else
-    return true;
-#endif
+    PyObject *const dicts[1] = {g.dict};
+    return ModuleDict::watch(dicts);
 }
 
 bool Ctx::load() {
-    if (unchanged_since_snapshot()) {
+    if (ModuleDict::unchanged()) {
         // Every attribute is still ours: the native path reads none of them.
         pure = own_subst = true;
         return true;
@@ -88,9 +61,9 @@ bool Ctx::load() {
     pure = same;
     if (PyErr_Occurred()) return false;
     if (pure && own_subst) {
-        remember_snapshot();
+        ModuleDict::remember();
     } else {
-        snapshot_valid = false;
+        ModuleDict::forget();
     }
     return true;
 }
