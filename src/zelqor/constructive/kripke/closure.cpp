@@ -37,19 +37,10 @@ bool number_worlds(PyObject *worlds, NodeTable &nodes, Vec<int> &order) {
     return true;
 }
 
-// A world whose hashing and comparison cannot run Python code.
-bool is_plain_world(PyObject *o) {
-    if (!is_exact_world(o)) return false;
-    auto *w = reinterpret_cast<WorldObject *>(o);
-    return PyLong_CheckExact(w->id) && PyUnicode_CheckExact(w->name);
-}
-
-// dict.get(node) for a numbered node. A plain world hashes the same every
-// time, so the hash computed when it was numbered serves again.
+// dict.get(node) for a numbered node, with the hash computed when it was
+// numbered.
 Ref lookup(PyObject *dict, const NodeTable &nodes, int v) {
-    PyObject *key = nodes.object(v);
-    if (is_plain_world(key)) return Ref::borrow(_PyDict_GetItem_KnownHash(dict, key, nodes.hash(v)));
-    return dict_get(dict, key);
+    return world_entry(dict, nodes.object(v), nodes.hash(v));
 }
 
 // Where additions go: the existing container (null: create one on writing)

@@ -52,13 +52,13 @@ public:
     }
     // The entry of `w`, made on first use; null when `w` is not cacheable.
     WorldInfo *find(PyObject *w) {
-        if (!is_plain(w)) return nullptr;
+        // Only plain worlds get an entry: one found needs no further check.
+        if (WorldInfo *info = peek(w)) return info;
+        if (!is_plain_world(w)) return nullptr;
         if (2 * (used_ + 1) > slots_.size()) grow();
         size_t mask = slots_.size() - 1;
         size_t i = hash(w) & mask;
-        for (; slots_[i].first != nullptr; i = (i + 1) & mask) {
-            if (slots_[i].first == w) return slots_[i].second;
-        }
+        while (slots_[i].first != nullptr) i = (i + 1) & mask;
         if (free_ == 0) {
             // Blocks double: a call that meets few worlds allocates little.
             free_ = used_ < 4 ? 4 : used_;
@@ -71,12 +71,6 @@ public:
         info->world = Ref::borrow(w);
         slots_[i] = {w, info};
         return info;
-    }
-
-    static bool is_plain(PyObject *o) {
-        if (!is_exact_world(o)) return false;
-        auto *w = reinterpret_cast<WorldObject *>(o);
-        return PyLong_CheckExact(w->id) && PyUnicode_CheckExact(w->name);
     }
 
 private:
@@ -255,7 +249,7 @@ Ref member(Context &cx, PyObject *f, int slot, PyObject *name) {
 
 // Calls visit(u, hash) for each u of acc(world) until it returns non-zero,
 // and returns that (0 when every world was visited). `hash` is the hash a
-// row stored for u, or -1.
+// row stored for u, or -1; `world_hash` the same for `world`.
 //
 // acc(world) is a copy of the row, so that nothing the visits do can change
 // it. When no overriding method or replaced name can run during the walk,
@@ -266,7 +260,7 @@ Ref member(Context &cx, PyObject *f, int slot, PyObject *name) {
 // call fails as the iteration of a changed set does, and never reads freed
 // memory.
 template <typename Visit>
-int for_each_accessible(Context &cx, PyObject *world, Visit &&visit) {
+int for_each_accessible(Context &cx, PyObject *world, Py_hash_t world_hash, Visit &&visit) {
     Ref source;
     if (cx.own_accessible) {
         WorldInfo *info = cx.exact_nodes ? cx.worlds.find(world) : nullptr;
@@ -274,14 +268,14 @@ int for_each_accessible(Context &cx, PyObject *world, Visit &&visit) {
             source = Ref::borrow(info->row.get());
         } else {
             Ref relations = Ref::borrow(as_model(cx.self)->relations);
-            source = dict_get(relations.get(), world);
+            source = world_entry(relations.get(), world, world_hash);
             if (!source && PyErr_Occurred()) return -1;
             if (info != nullptr) {
                 info->row = Ref::borrow(source.get());
                 info->row_read = true;
             }
         }
-        if (!source) return visit(world, static_cast<Py_hash_t>(-1));
+        if (!source) return visit(world, world_hash);
 #ifndef Py_GIL_DISABLED
         if (cx.exact_nodes && PyAnySet_CheckExact(source.get())) {
             auto *set = reinterpret_cast<PySetObject *>(source.get());
@@ -314,52 +308,66 @@ int for_each_accessible(Context &cx, PyObject *world, Visit &&visit) {
     return PyErr_Occurred() ? -1 : 0;
 }
 
-// Whether the atom is in the valuation set of w. Only worlds whose rows were
-// read get an entry: most atoms are looked up once per world.
-int holds(Context &cx, PyObject *atom, PyObject *w, Py_hash_t hash) {
-    WorldInfo *info = cx.exact_nodes ? cx.worlds.peek(w) : nullptr;
-    Ref set;
-    if (info != nullptr && info->valuation_read) {
-        set = Ref::borrow(info->valuation.get());
-    } else {
-        Ref valuations = Ref::borrow(as_model(cx.self)->valuations);
-        // A plain world's stored hash is its hash.
-        set = hash != -1 && WorldCache::is_plain(w)
-                  ? Ref::borrow(_PyDict_GetItem_KnownHash(valuations.get(), w, hash))
-                  : dict_get(valuations.get(), w);
-        if (!set && PyErr_Occurred()) return -1;
-        if (info != nullptr) {
-            info->valuation = Ref::borrow(set.get());
-            info->valuation_read = true;
+// A world an atom is evaluated at, with what was read of it so far.
+struct Site {
+    Site(PyObject *w, Py_hash_t h) : world(w), hash(h) {}
+    PyObject *world;
+    Py_hash_t hash;  // the hash a row stored for the world, or -1
+    Ref valuation;   // null: none
+    bool valuation_read = false;
+};
+
+// Whether the atom is in the valuation set of the site's world. Only worlds
+// whose rows were read get an entry in the call's cache: most atoms are
+// looked up once per world. A site keeps what it read, like an entry, for a
+// second atom at the same world.
+int holds(Context &cx, PyObject *atom, Site &at) {
+    if (!at.valuation_read) {
+        WorldInfo *info = cx.exact_nodes ? cx.worlds.peek(at.world) : nullptr;
+        if (info != nullptr && info->valuation_read) {
+            at.valuation = Ref::borrow(info->valuation.get());
+        } else {
+            Ref valuations = Ref::borrow(as_model(cx.self)->valuations);
+            at.valuation = world_entry(valuations.get(), at.world, at.hash);
+            if (!at.valuation && PyErr_Occurred()) return -1;
+            if (info != nullptr) {
+                info->valuation = Ref::borrow(at.valuation.get());
+                info->valuation_read = true;
+            }
         }
+        // Kept under the same rule as an entry of the call's cache; else read again.
+        at.valuation_read = cx.exact_nodes && (info != nullptr || is_plain_world(at.world));
     }
-    if (!set) return 0;
-    return PyAnySet_CheckExact(set.get()) ? PySet_Contains(set.get(), atom) : PySequence_Contains(set.get(), atom);
+    PyObject *set = at.valuation.get();
+    if (set == nullptr) return 0;
+    return PyAnySet_CheckExact(set) ? PySet_Contains(set, atom) : PySequence_Contains(set, atom);
 }
 
 int force(Context &cx, PyObject *f, PyObject *w);
 
-int connective_clause(Context &cx, int kind, PyObject *f, PyObject *w);
+int connective_clause(Context &cx, int kind, PyObject *f, PyObject *w, Py_hash_t hash);
 
 // Clauses 1 to 3 for an exact PredicateApp when the names are our own.
-int force_atom(Context &cx, PyObject *f, PyObject *w, Py_hash_t hash) {
+int force_atom(Context &cx, PyObject *f, Site &at) {
     for (PyObject *constant : {cx.falsum.get(), cx.verum.get()}) {
         int r = f == constant ? 1 : ast::as_node(f)->hash != ast::as_node(constant)->hash ? 0 : equals(f, constant);
         if (r != 0) return r < 0 ? -1 : constant == cx.falsum.get() ? 0 : 1;
     }
-    return holds(cx, f, w, hash);
+    return holds(cx, f, at);
 }
 
 // A recursive step: here, or through the replaced `self.evaluate`.
-int step(Context &cx, PyObject *f, PyObject *w, Py_hash_t hash = -1) {
+int step(Context &cx, PyObject *f, Site &at) {
+    PyObject *w = at.world;
+    Py_hash_t hash = at.hash;
     if (cx.exact_nodes) {
         PyTypeObject *t = Py_TYPE(f);
-        if (t == node_type(Kind::PredicateApp)) return force_atom(cx, f, w, hash);
+        if (t == node_type(Kind::PredicateApp)) return force_atom(cx, f, at);
         for (int i = 0; i < 5; ++i) {
             if (t == node_type(kClassKinds[i])) {
                 RecursionGuard guard(" while evaluating a formula");
                 if (!guard.ok()) return -1;
-                return connective_clause(cx, i, f, w);
+                return connective_clause(cx, i, f, w, hash);
             }
         }
     }
@@ -369,12 +377,19 @@ int step(Context &cx, PyObject *f, PyObject *w, Py_hash_t hash = -1) {
     return r ? PyObject_IsTrue(r.get()) : -1;
 }
 
+// `hash`: the hash a row stored for w, or -1.
+int step(Context &cx, PyObject *f, PyObject *w, Py_hash_t hash = -1) {
+    Site at{w, hash};
+    return step(cx, f, at);
+}
+
 // left -> right at every world accessible from w.
-int implication(Context &cx, PyObject *left, PyObject *right, PyObject *w) {
-    int r = for_each_accessible(cx, w, [&](PyObject *u, Py_hash_t hash) {
-        int l = step(cx, left, u, hash);
+int implication(Context &cx, PyObject *left, PyObject *right, PyObject *w, Py_hash_t w_hash) {
+    int r = for_each_accessible(cx, w, w_hash, [&](PyObject *u, Py_hash_t hash) {
+        Site at{u, hash};  // both sides read the valuation of u once
+        int l = step(cx, left, at);
         if (l <= 0) return l;                // error, or nothing to show here
-        int rr = step(cx, right, u, hash);
+        int rr = step(cx, right, at);
         return rr < 0 ? -1 : rr == 0 ? 2 : 0;  // 2: a counterexample
     });
     return r < 0 ? -1 : r == 2 ? 0 : 1;
@@ -403,20 +418,23 @@ int force(Context &cx, PyObject *f, PyObject *w) {
     if (r != 0) return r < 0 ? -1 : 1;
     r = test(cx, kAtomic, f);
     if (r < 0) return -1;
-    if (r) return holds(cx, f, w, -1);
+    if (r) {
+        Site at{w, -1};
+        return holds(cx, f, at);
+    }
 
-    return connective_clause(cx, connective(cx, f), f, w);
+    return connective_clause(cx, connective(cx, f), f, w, -1);
 }
 
-// Clauses 4 to 9, `kind` from connective().
-int connective_clause(Context &cx, int kind, PyObject *f, PyObject *w) {
+// Clauses 4 to 9, `kind` from connective(); `hash` as for step().
+int connective_clause(Context &cx, int kind, PyObject *f, PyObject *w, Py_hash_t hash) {
     switch (kind) {
     case -1: return -1;
     case 0: {  // Not: no accessible world forces the operand
         Ref operand = member(cx, f, ast::slot::operand, g.str_operand);
         if (!operand) return -1;
-        int r = for_each_accessible(cx, w, [&](PyObject *u, Py_hash_t hash) {
-            int s = step(cx, operand.get(), u, hash);
+        int r = for_each_accessible(cx, w, hash, [&](PyObject *u, Py_hash_t u_hash) {
+            int s = step(cx, operand.get(), u, u_hash);
             return s < 0 ? -1 : s;  // 1: the operand is forced there
         });
         return r < 0 ? -1 : r == 0 ? 1 : 0;
@@ -426,17 +444,17 @@ int connective_clause(Context &cx, int kind, PyObject *f, PyObject *w) {
         bool is_and = kind == 1;
         Ref left = member(cx, f, ast::slot::left, g.str_left);
         if (!left) return -1;
-        int l = step(cx, left.get(), w);
+        int l = step(cx, left.get(), w, hash);
         if (l < 0 || l == (is_and ? 0 : 1)) return l;
         Ref right = member(cx, f, ast::slot::right, g.str_right);
         if (!right) return -1;
-        return step(cx, right.get(), w);
+        return step(cx, right.get(), w, hash);
     }
     case 3: {  // Implies
         Ref left = member(cx, f, ast::slot::left, g.str_left);
         Ref right = left ? member(cx, f, ast::slot::right, g.str_right) : Ref();
         if (!right) return -1;
-        return implication(cx, left.get(), right.get(), w);
+        return implication(cx, left.get(), right.get(), w, hash);
     }
     case 4: {  // Iff: both implications
         Ref left = member(cx, f, ast::slot::left, g.str_left);
@@ -445,15 +463,15 @@ int connective_clause(Context &cx, int kind, PyObject *f, PyObject *w) {
         if (cx.all_own()) {
             // Our own Implies nodes would be evaluated by the Implies clause
             // alone, so the two nodes need not be built.
-            int l = implication(cx, left.get(), right.get(), w);
-            return l <= 0 ? l : implication(cx, right.get(), left.get(), w);
+            int l = implication(cx, left.get(), right.get(), w, hash);
+            return l <= 0 ? l : implication(cx, right.get(), left.get(), w, hash);
         }
         Ref left_imp = make_implies(cx, left.get(), right.get());
         if (!left_imp) return -1;
         Ref right_imp = make_implies(cx, right.get(), left.get());
         if (!right_imp) return -1;
-        int l = step(cx, left_imp.get(), w);
-        return l <= 0 ? l : step(cx, right_imp.get(), w);
+        int l = step(cx, left_imp.get(), w, hash);
+        return l <= 0 ? l : step(cx, right_imp.get(), w, hash);
     }
     default: return 0;
     }

@@ -204,21 +204,15 @@ PyType_Spec world_spec = {
     world_slots,
 };
 
-// id and name exact int and str: comparing two such worlds runs no Python code.
-bool is_plain(PyObject *o) {
-    return Py_IS_TYPE(o, g.world_type) && PyLong_CheckExact(as_world(o)->id) &&
-           PyUnicode_CheckExact(as_world(o)->name);
-}
-
 }  // namespace
 
 int list_contains_world(PyObject *list, PyObject *world) {
-    if (!is_plain(world)) return PySequence_Contains(list, world);
+    if (!is_plain_world(world)) return PySequence_Contains(list, world);
     for (Py_ssize_t i = 0; i < PyList_GET_SIZE(list); ++i) {
         PyObject *item = PyList_GET_ITEM(list, i);
         if (item == world) return 1;
         int r;
-        if (is_plain(item)) {
+        if (is_plain_world(item)) {
             WorldObject *a = as_world(item), *b = as_world(world);
             r = PyObject_RichCompareBool(a->id, b->id, Py_EQ);
             if (r > 0) r = PyUnicode_Compare(a->name, b->name) == 0;

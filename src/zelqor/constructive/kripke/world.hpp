@@ -14,6 +14,23 @@ struct WorldObject {
 
 inline bool is_exact_world(PyObject *o) noexcept { return Py_TYPE(o) == g.world_type; }
 
+// A World whose id and name are an exact int and str: hashing it or comparing
+// two such worlds runs no Python code, and its hash never changes.
+inline bool is_plain_world(PyObject *o) noexcept {
+    if (!is_exact_world(o)) return false;
+    auto *w = reinterpret_cast<WorldObject *>(o);
+    return PyLong_CheckExact(w->id) && PyUnicode_CheckExact(w->name);
+}
+
+// dict.get(key) as a new reference (null, error set or not, when absent),
+// where `hash` is a hash once computed for `key`, or -1. A plain world hashes
+// the same every time, so that hash serves again; anything else is hashed
+// anew, as the dict would.
+inline Ref world_entry(PyObject *dict, PyObject *key, Py_hash_t hash) {
+    if (hash != -1 && is_plain_world(key)) return Ref::borrow(_PyDict_GetItem_KnownHash(dict, key, hash));
+    return Ref::borrow(PyDict_GetItemWithError(dict, key));
+}
+
 // The `name` a model renders for a world: the field of a World, or the
 // attribute `name` of anything else a caller put into `worlds`. New reference.
 inline PyObject *world_name(PyObject *w) {
