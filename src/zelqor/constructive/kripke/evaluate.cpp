@@ -12,6 +12,7 @@
 #include "zelqor/constructive/kripke/model.hpp"
 #include "zelqor/constructive/kripke/world.hpp"
 
+#include <array>
 #include <memory>
 #include <vector>
 
@@ -41,11 +42,13 @@ struct WorldInfo {
 
 class WorldCache {
 public:
+    WorldCache() { small_slots_.fill({nullptr, nullptr}); }
+    WorldCache(const WorldCache &) = delete;
+    WorldCache &operator=(const WorldCache &) = delete;
+
     // The entry of `w` if it has one.
     WorldInfo *peek(PyObject *w) const {
-        if (slots_.empty()) return nullptr;
-        size_t mask = slots_.size() - 1;
-        for (size_t i = hash(w) & mask; slots_[i].first != nullptr; i = (i + 1) & mask) {
+        for (size_t i = hash(w) & mask_; slots_[i].first != nullptr; i = (i + 1) & mask_) {
             if (slots_[i].first == w) return slots_[i].second;
         }
         return nullptr;
@@ -55,13 +58,12 @@ public:
         // Only plain worlds get an entry: one found needs no further check.
         if (WorldInfo *info = peek(w)) return info;
         if (!is_plain_world(w)) return nullptr;
-        if (2 * (used_ + 1) > slots_.size()) grow();
-        size_t mask = slots_.size() - 1;
-        size_t i = hash(w) & mask;
-        while (slots_[i].first != nullptr) i = (i + 1) & mask;
+        if (2 * (used_ + 1) > mask_ + 1) grow();
+        size_t i = hash(w) & mask_;
+        while (slots_[i].first != nullptr) i = (i + 1) & mask_;
         if (free_ == 0) {
             // Blocks double: a call that meets few worlds allocates little.
-            free_ = used_ < 4 ? 4 : used_;
+            free_ = used_;
             blocks_.push_back(std::make_unique<WorldInfo[]>(free_));
             next_ = blocks_.back().get();
         }
@@ -74,27 +76,36 @@ public:
     }
 
 private:
+    using Slot = std::pair<PyObject *, WorldInfo *>;   // world (held by its entry) -> entry
+    // What a call that meets few worlds needs, without allocating.
+    static constexpr size_t kSmall = 8;
+
     static size_t hash(PyObject *o) {
         uint64_t h = (reinterpret_cast<uintptr_t>(o) >> 4) * 0x9E3779B97F4A7C15ULL;
         return static_cast<size_t>(h ^ (h >> 32));
     }
     void grow() {
-        std::vector<std::pair<PyObject *, WorldInfo *>> old(slots_.empty() ? 8 : slots_.size() * 2,
-                                                            {nullptr, nullptr});
-        old.swap(slots_);
-        size_t mask = slots_.size() - 1;
-        for (const auto &slot : old) {
-            if (slot.first == nullptr) continue;
-            size_t i = hash(slot.first) & mask;
-            while (slots_[i].first != nullptr) i = (i + 1) & mask;
-            slots_[i] = slot;
+        std::vector<Slot> bigger(2 * (mask_ + 1), {nullptr, nullptr});
+        size_t mask = bigger.size() - 1;
+        for (size_t k = 0; k <= mask_; ++k) {
+            if (slots_[k].first == nullptr) continue;
+            size_t i = hash(slots_[k].first) & mask;
+            while (bigger[i].first != nullptr) i = (i + 1) & mask;
+            bigger[i] = slots_[k];
         }
+        big_slots_.swap(bigger);
+        slots_ = big_slots_.data();
+        mask_ = mask;
     }
+    WorldInfo small_block_[kSmall / 2];
     std::vector<std::unique_ptr<WorldInfo[]>> blocks_;   // stable addresses
-    WorldInfo *next_ = nullptr;
-    size_t free_ = 0;
+    WorldInfo *next_ = small_block_;
+    size_t free_ = kSmall / 2;
     size_t used_ = 0;
-    std::vector<std::pair<PyObject *, WorldInfo *>> slots_;   // world (held by its entry) -> entry
+    std::array<Slot, kSmall> small_slots_;
+    std::vector<Slot> big_slots_;
+    Slot *slots_ = small_slots_.data();
+    size_t mask_ = kSmall - 1;
 };
 
 struct Context {
