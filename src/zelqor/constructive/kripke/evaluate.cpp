@@ -5,8 +5,8 @@
 // per call of `evaluate` (or not at all while neither namespace changed since
 // a call found them all to be our own). While they still hold the objects
 // imported at load, the clauses run here without calling out; otherwise the
-// attributes are called as they are. Recursive steps go through `self.evaluate` whenever a
-// subclass or instance replaced it.
+// attributes are called as they are. Recursive steps go through
+// `self.evaluate` whenever a subclass or instance replaced it.
 #include "common/dict_watch.hpp"
 #include "common/guard.hpp"
 #include "zelqor/constructive/kripke/model.hpp"
@@ -139,6 +139,13 @@ struct OwnNames {
     bool exact_nodes = false;
 } own_names;
 
+// The constants are plain nodes and the atom class is ours.
+bool plain_constants(const Context &cx) {
+    PyTypeObject *atom = node_type(Kind::PredicateApp);
+    return Py_IS_TYPE(cx.falsum.get(), atom) && Py_IS_TYPE(cx.verum.get(), atom) &&
+           cx.predicate_app.get() == reinterpret_cast<PyObject *>(atom);
+}
+
 // Reads every name the clauses rely on, as the module's code would.
 bool read_names(Context &cx) {
     for (int i = 0; i < 5; ++i) {
@@ -156,12 +163,11 @@ bool read_names(Context &cx) {
         if (!*common_values[i] && PyErr_Occurred()) return false;
         cx.own_predicate[i] = cx.predicates[i].get() == g.imported[kPredicateNames[i]] && *common_values[i];
     }
-    PyTypeObject *atom = node_type(Kind::PredicateApp);
-    cx.exact_nodes = cx.all_own() && Py_IS_TYPE(cx.falsum.get(), atom) && Py_IS_TYPE(cx.verum.get(), atom) &&
-                     cx.predicate_app.get() == reinterpret_cast<PyObject *>(atom);
+    cx.exact_nodes = cx.all_own() && plain_constants(cx);
     return true;
 }
 
+// Every name read is the module's own (whatever `self` overrides).
 bool own_names_only(const Context &cx) {
     return cx.own_classes && cx.own_predicate[0] && cx.own_predicate[1] && cx.own_predicate[2];
 }
@@ -190,10 +196,7 @@ bool prepare(Context &cx, PyObject *self) {
     }
     if (!read_names(cx)) return false;
     if (own_names_only(cx)) {
-        PyTypeObject *atom = node_type(Kind::PredicateApp);
-        own_names = {cx.falsum.get(), cx.verum.get(), cx.predicate_app.get(),
-                     Py_IS_TYPE(cx.falsum.get(), atom) && Py_IS_TYPE(cx.verum.get(), atom) &&
-                         cx.predicate_app.get() == reinterpret_cast<PyObject *>(atom)};
+        own_names = {cx.falsum.get(), cx.verum.get(), cx.predicate_app.get(), plain_constants(cx)};
         Namespaces::remember();
     } else {
         Namespaces::forget();
