@@ -397,13 +397,32 @@ int step(Context &cx, PyObject *f, PyObject *w, Py_hash_t hash = -1) {
     return step(cx, f, at);
 }
 
+// How step() forces `f` at any world, when `f` is an exact atom that can be
+// told from the two constants without calling a comparison: 0 (falsum),
+// 1 (verum) or 2 (by the valuation). -1: through step() every time.
+int atom_rule(const Context &cx, PyObject *f) {
+    if (!cx.exact_nodes || !Py_IS_TYPE(f, node_type(Kind::PredicateApp))) return -1;
+    for (PyObject *constant : {cx.falsum.get(), cx.verum.get()}) {
+        if (f == constant) return constant == cx.falsum.get() ? 0 : 1;
+        if (ast::as_node(f)->hash == ast::as_node(constant)->hash) return -1;
+    }
+    return 2;
+}
+
+// step() for an operand whose atom_rule() was found once for a whole row.
+int step_by_rule(Context &cx, PyObject *f, int rule, Site &at) {
+    if (rule < 0) return step(cx, f, at);
+    return rule == 2 ? holds(cx, f, at) : rule;
+}
+
 // left -> right at every world accessible from w.
 int implication(Context &cx, PyObject *left, PyObject *right, PyObject *w, Py_hash_t w_hash) {
+    const int left_rule = atom_rule(cx, left), right_rule = atom_rule(cx, right);
     int r = for_each_accessible(cx, w, w_hash, [&](PyObject *u, Py_hash_t hash) {
         Site at{u, hash};  // both sides read the valuation of u once
-        int l = step(cx, left, at);
+        int l = step_by_rule(cx, left, left_rule, at);
         if (l <= 0) return l;                // error, or nothing to show here
-        int rr = step(cx, right, at);
+        int rr = step_by_rule(cx, right, right_rule, at);
         return rr < 0 ? -1 : rr == 0 ? 2 : 0;  // 2: a counterexample
     });
     return r < 0 ? -1 : r == 2 ? 0 : 1;
