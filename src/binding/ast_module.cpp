@@ -81,7 +81,6 @@ bool init_enum(PyObject *module) {
         g.kind_hashes[i] = PyObject_Hash(g.kind_members[i]);
         if (g.kind_hashes[i] == -1) return false;
     }
-    g.variable_kind = new_ref(kind.get());
     return PyModule_AddObjectRef(module, "VariableKind", kind.get()) == 0;
 }
 

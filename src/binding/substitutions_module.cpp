@@ -67,10 +67,9 @@ bool init_context() {
         if (ctx.second_order_names[i] == nullptr) return false;
     }
     ctx.str_sort = PyUnicode_InternFromString("sort");
-    ctx.str_id = PyUnicode_InternFromString("id");
     ctx.str_body = PyUnicode_InternFromString("body");
     ctx.str_variable = PyUnicode_InternFromString("variable");
-    return ctx.api && ctx.sort_error && ctx.invalid_formula_error && ctx.str_sort && ctx.str_id && ctx.str_body &&
+    return ctx.api && ctx.sort_error && ctx.invalid_formula_error && ctx.str_sort && ctx.str_body &&
            ctx.str_variable;
 }
 

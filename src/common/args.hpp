@@ -150,4 +150,23 @@ inline bool bind_tuple(const Signature &sig, PyObject *args, PyObject *kwargs, P
     return detail::finish_binding(sig, out);
 }
 
+// The ordinary type call (tp_new, then tp_init) for vector arguments: what a
+// class's own vectorcall falls back to when called for a subclass, so that
+// the subclass's __new__ and __init__ run.
+inline PyObject *call_type_generically(PyObject *callable, PyObject *const *args, size_t nargsf, PyObject *kwnames) {
+    Py_ssize_t nargs = PyVectorcall_NARGS(nargsf);
+    Ref tuple = Ref::steal(PyTuple_New(nargs));
+    if (!tuple) return nullptr;
+    for (Py_ssize_t i = 0; i < nargs; ++i) PyTuple_SET_ITEM(tuple.get(), i, new_ref(args[i]));
+    Ref kwargs;
+    if (kwnames != nullptr && PyTuple_GET_SIZE(kwnames) > 0) {
+        kwargs = Ref::steal(PyDict_New());
+        if (!kwargs) return nullptr;
+        for (Py_ssize_t i = 0; i < PyTuple_GET_SIZE(kwnames); ++i) {
+            if (PyDict_SetItem(kwargs.get(), PyTuple_GET_ITEM(kwnames, i), args[nargs + i]) < 0) return nullptr;
+        }
+    }
+    return PyType_Type.tp_call(callable, tuple.get(), kwargs.get());
+}
+
 }  // namespace zelqor

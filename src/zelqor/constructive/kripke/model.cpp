@@ -55,20 +55,7 @@ int model_init(PyObject *self, PyObject *args, PyObject *kwargs) {
 PyObject *model_vectorcall(PyObject *callable, PyObject *const *args, size_t nargsf, PyObject *kwnames) {
     auto *type = reinterpret_cast<PyTypeObject *>(callable);
     Py_ssize_t nargs = PyVectorcall_NARGS(nargsf);
-    if (type != g.model_type) {
-        Ref tuple = Ref::steal(PyTuple_New(nargs));
-        if (!tuple) return nullptr;
-        for (Py_ssize_t i = 0; i < nargs; ++i) PyTuple_SET_ITEM(tuple.get(), i, new_ref(args[i]));
-        Ref kwargs;
-        if (kwnames != nullptr && PyTuple_GET_SIZE(kwnames) > 0) {
-            kwargs = Ref::steal(PyDict_New());
-            if (!kwargs) return nullptr;
-            for (Py_ssize_t i = 0; i < PyTuple_GET_SIZE(kwnames); ++i) {
-                if (PyDict_SetItem(kwargs.get(), PyTuple_GET_ITEM(kwnames, i), args[nargs + i]) < 0) return nullptr;
-            }
-        }
-        return PyType_Type.tp_call(callable, tuple.get(), kwargs.get());
-    }
+    if (type != g.model_type) return call_type_generically(callable, args, nargsf, kwnames);
     PyObject *params[3];
     if (!bind_vector(kInitSignature, args, nargs, kwnames, params)) return nullptr;
     Ref self = Ref::steal(model_new(type, nullptr, nullptr));

@@ -37,21 +37,7 @@ PyObject *world_new(PyTypeObject *type, PyObject *args, PyObject *kwargs) {
 PyObject *world_vectorcall(PyObject *callable, PyObject *const *args, size_t nargsf, PyObject *kwnames) {
     auto *type = reinterpret_cast<PyTypeObject *>(callable);
     Py_ssize_t nargs = PyVectorcall_NARGS(nargsf);
-    if (type != g.world_type) {
-        // A subclass: the ordinary type call, so that its own __new__/__init__ run.
-        Ref tuple = Ref::steal(PyTuple_New(nargs));
-        if (!tuple) return nullptr;
-        for (Py_ssize_t i = 0; i < nargs; ++i) PyTuple_SET_ITEM(tuple.get(), i, new_ref(args[i]));
-        Ref kwargs;
-        if (kwnames != nullptr && PyTuple_GET_SIZE(kwnames) > 0) {
-            kwargs = Ref::steal(PyDict_New());
-            if (!kwargs) return nullptr;
-            for (Py_ssize_t i = 0; i < PyTuple_GET_SIZE(kwnames); ++i) {
-                if (PyDict_SetItem(kwargs.get(), PyTuple_GET_ITEM(kwnames, i), args[nargs + i]) < 0) return nullptr;
-            }
-        }
-        return PyType_Type.tp_call(callable, tuple.get(), kwargs.get());
-    }
+    if (type != g.world_type) return call_type_generically(callable, args, nargsf, kwnames);
     PyObject *params[2];
     if (nargs == 2 && kwnames == nullptr) return make_world(type, args[0], args[1]);
     if (!bind_vector(kSignature, args, nargs, kwnames, params)) return nullptr;

@@ -14,7 +14,6 @@ struct State {
     PyTypeObject *term = nullptr;
     PyTypeObject *formula = nullptr;
     PyTypeObject *types[kKindCount] = {};
-    PyObject *variable_kind = nullptr;              // the enum class
     PyObject *kind_members[3] = {};                 // INDIVIDUAL, PREDICATE, FUNCTION
     Py_hash_t kind_hashes[3] = {};
     PyObject *ind = nullptr;                        // default sort

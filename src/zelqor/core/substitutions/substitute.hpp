@@ -12,7 +12,7 @@ struct Context {
     PyObject *sort_error = nullptr;          // zelqor.core.exceptions.SortError
     PyObject *invalid_formula_error = nullptr;
     PyObject *second_order_names[4] = {};
-    PyObject *str_sort = nullptr, *str_id = nullptr, *str_body = nullptr, *str_variable = nullptr;
+    PyObject *str_sort = nullptr, *str_body = nullptr, *str_variable = nullptr;
 };
 
 extern Context ctx;
