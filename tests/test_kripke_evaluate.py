@@ -206,3 +206,89 @@ def test_row_changed_during_evaluation_fails_cleanly():
     with pytest.raises(RuntimeError, match="changed size during iteration"):
         m.evaluate(Implies(Meddling("M", 0, ()), p), worlds[0])
     assert len(m.relations[worlds[0]]) == 308
+
+
+def test_large_models_and_formulas_agree_with_plain_recursion():
+    # Rows walked many times over in one call, nested walks of the same row,
+    # and formulas on both sides of the size up to which a call flattens them.
+    import random
+
+    rng = random.Random(5)
+    worlds = [World(i, f"w{i}") for i in range(40)]
+    m = KripkeModel()
+    for i in range(1, 40):
+        m.add_relation(worlds[rng.randrange(i)], worlds[i])
+    for _ in range(6):
+        m.add_relation(worlds[rng.randrange(40)], worlds[rng.randrange(40)])
+    for _ in range(12):
+        m.add_valuation(worlds[rng.randrange(40)], rng.choice([p, q, r]))
+
+    def nested(depth):
+        if depth == 0:
+            return rng.choice([p, q, r, FALSUM, VERUM])
+        op = rng.choice([Not, Implies, Implies, Iff, And, Or])
+        return op(nested(depth - 1)) if op is Not else op(nested(depth - 1), nested(depth - 1))
+
+    fs = [nested(d) for d in (3, 4, 5, 5, 6, 6)]
+    big = p
+    for atom in [q, r] * 20:  # some 250 nodes
+        big = Or(And(big, Not(atom)), Implies(atom, p))
+    fs.append(big)
+    for f in fs:
+        for w in worlds[:12]:
+            assert m.evaluate(f, w) == reference(m, f, w)
+
+
+def test_evaluate_reentered_from_a_comparison():
+    # A node's own __eq__ runs while worlds are being read, and evaluates
+    # again over the same worlds; both calls give the plain results, and
+    # nothing is left behind for later calls.
+    worlds = [World(i, f"w{i}") for i in range(6)]
+    m = KripkeModel()
+    for a, b in zip(worlds, worlds[1:]):
+        m.add_relation(a, b)
+    m.add_valuation(worlds[3], p)
+    seen = []
+
+    class Peeking(PredicateApp):
+        def __eq__(self, other):
+            seen.append(m.evaluate(Not(Not(p)), worlds[0]))
+            return PredicateApp.__eq__(self, other)
+
+        __hash__ = PredicateApp.__hash__
+
+    f = Not(Not(Implies(Peeking("M", 0, ()), p)))
+    expected = reference(m, f, worlds[0])
+    seen.clear()
+    assert m.evaluate(f, worlds[0]) == expected
+    assert seen and all(seen)
+
+    class Failing(PredicateApp):
+        def __eq__(self, other):
+            raise ValueError("boom")
+
+        __hash__ = PredicateApp.__hash__
+
+    with pytest.raises(ValueError, match="boom"):
+        m.evaluate(Not(Not(Implies(Failing("M", 0, ()), p))), worlds[0])
+    g = Implies(Not(Implies(p, q)), Not(Not(p)))
+    assert [m.evaluate(g, w) for w in worlds] == [reference(m, g, w) for w in worlds]
+
+
+def test_row_changed_during_a_repeated_walk_fails_cleanly():
+    # The same row walked three times, nested: the change comes from the
+    # innermost walk.
+    w = World(0, "w0")
+    m = KripkeModel()
+    m.add_world(w)
+
+    class Meddling(PredicateApp):
+        def __eq__(self, other):
+            m.relations[w].update(World(i, "x") for i in range(100, 400))
+            return False
+
+        __hash__ = PredicateApp.__hash__
+
+    with pytest.raises(RuntimeError, match="changed size during iteration"):
+        m.evaluate(Not(Not(Implies(Meddling("M", 0, ()), p))), w)
+    assert m.evaluate(Not(Not(Implies(p, p))), w)

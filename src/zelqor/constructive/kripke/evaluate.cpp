@@ -10,11 +10,9 @@
 #include "common/dict_watch.hpp"
 #include "common/guard.hpp"
 #include "zelqor/constructive/kripke/model.hpp"
-#include "zelqor/constructive/kripke/world.hpp"
+#include "zelqor/constructive/kripke/world_cache.hpp"
 
-#include <array>
-#include <memory>
-#include <vector>
+#include <utility>
 
 namespace zelqor::kripke {
 
@@ -26,87 +24,6 @@ enum Predicate : int { kFalsum, kVerum, kAtomic };
 constexpr Imported kPredicateNames[3] = {kIsFalsum, kIsVerum, kIsAtomic};
 constexpr Imported kClassNames[5] = {kNot, kAnd, kOr, kImplies, kIff};
 constexpr Kind kClassKinds[5] = {Kind::Not, Kind::And, Kind::Or, Kind::Implies, Kind::Iff};
-
-// What one call has read about a world: its valuation set and its row.
-// Kept only for plain worlds, whose hashing and comparison run no Python
-// code, and only while no overriding method or replaced name of the caller's
-// can run between two reads. Within one call the model is then read once per
-// world; nothing outlives the call.
-struct WorldInfo {
-    Ref world;
-    Ref valuation;               // null: none
-    bool valuation_read = false;
-    Ref row;                     // null: none
-    bool row_read = false;
-};
-
-class WorldCache {
-public:
-    WorldCache() { small_slots_.fill({nullptr, nullptr}); }
-    WorldCache(const WorldCache &) = delete;
-    WorldCache &operator=(const WorldCache &) = delete;
-
-    // The entry of `w` if it has one.
-    WorldInfo *peek(PyObject *w) const {
-        for (size_t i = hash(w) & mask_; slots_[i].first != nullptr; i = (i + 1) & mask_) {
-            if (slots_[i].first == w) return slots_[i].second;
-        }
-        return nullptr;
-    }
-    // The entry of `w`, made on first use; null when `w` is not cacheable.
-    WorldInfo *find(PyObject *w) {
-        // Only plain worlds get an entry: one found needs no further check.
-        if (WorldInfo *info = peek(w)) return info;
-        if (!is_plain_world(w)) return nullptr;
-        if (2 * (used_ + 1) > mask_ + 1) grow();
-        size_t i = hash(w) & mask_;
-        while (slots_[i].first != nullptr) i = (i + 1) & mask_;
-        if (free_ == 0) {
-            // Blocks double: a call that meets few worlds allocates little.
-            free_ = used_;
-            blocks_.push_back(std::make_unique<WorldInfo[]>(free_));
-            next_ = blocks_.back().get();
-        }
-        WorldInfo *info = next_++;
-        --free_;
-        ++used_;
-        info->world = Ref::borrow(w);
-        slots_[i] = {w, info};
-        return info;
-    }
-
-private:
-    using Slot = std::pair<PyObject *, WorldInfo *>;   // world (held by its entry) -> entry
-    // What a call that meets few worlds needs, without allocating.
-    static constexpr size_t kSmall = 8;
-
-    static size_t hash(PyObject *o) {
-        uint64_t h = (reinterpret_cast<uintptr_t>(o) >> 4) * 0x9E3779B97F4A7C15ULL;
-        return static_cast<size_t>(h ^ (h >> 32));
-    }
-    void grow() {
-        std::vector<Slot> bigger(2 * (mask_ + 1), {nullptr, nullptr});
-        size_t mask = bigger.size() - 1;
-        for (size_t k = 0; k <= mask_; ++k) {
-            if (slots_[k].first == nullptr) continue;
-            size_t i = hash(slots_[k].first) & mask;
-            while (bigger[i].first != nullptr) i = (i + 1) & mask;
-            bigger[i] = slots_[k];
-        }
-        big_slots_.swap(bigger);
-        slots_ = big_slots_.data();
-        mask_ = mask;
-    }
-    WorldInfo small_block_[kSmall / 2];
-    std::vector<std::unique_ptr<WorldInfo[]>> blocks_;   // stable addresses
-    WorldInfo *next_ = small_block_;
-    size_t free_ = kSmall / 2;
-    size_t used_ = 0;
-    std::array<Slot, kSmall> small_slots_;
-    std::vector<Slot> big_slots_;
-    Slot *slots_ = small_slots_.data();
-    size_t mask_ = kSmall - 1;
-};
 
 struct Context {
     WorldCache worlds;
@@ -261,105 +178,170 @@ Ref member(Context &cx, PyObject *f, int slot, PyObject *name) {
     return Ref::steal(PyObject_GetAttr(f, name));
 }
 
-// Calls visit(u, hash) for each u of acc(world) until it returns non-zero,
-// and returns that (0 when every world was visited). `hash` is the hash a
-// row stored for u, or -1; `world_hash` the same for `world`.
+// A world a formula is evaluated at, with what was read of it so far.
+struct Site {
+    Site(PyObject *w, Py_hash_t h, WorldInfo *i = nullptr) : world(w), hash(h), info(i) {}
+    PyObject *world;
+    Py_hash_t hash;     // the hash a row stored for the world, or -1
+    WorldInfo *info;    // the world's entry in the call's cache, if known
+    PyObject *valuation = nullptr;  // null: none; held by `held` or by the entry
+    Ref held;
+    bool valuation_read = false;
+};
+
+#ifndef Py_GIL_DISABLED
+bool set_changed(const PySetObject *set, const setentry *table, Py_ssize_t mask, Py_ssize_t used) {
+    if (set->table == table && set->mask == mask && set->used == used) return false;
+    PyErr_SetString(PyExc_RuntimeError, "Set changed size during iteration");
+    return true;
+}
+
+// Walks an exact set in place from slot `from`. Taking a reference to an
+// entry runs no Python code; only a visit can, so the table is checked after
+// each: should a node's own __eq__ change the row during the walk, the call
+// fails as the iteration of a changed set does, and never reads freed memory.
+template <typename Visit>
+int walk_in_place(PySetObject *set, Py_ssize_t from, Visit &visit) {
+    const setentry *table = set->table;
+    const Py_ssize_t mask = set->mask, used = set->used;
+    for (Py_ssize_t i = from; i <= mask; ++i) {
+        const setentry &entry = table[i];
+        if (entry.key == nullptr || entry.hash == -1) continue;
+        Ref u = Ref::borrow(entry.key);
+        int r = visit(u.get(), entry.hash, nullptr);
+        if (r != 0) return r;
+        if (set_changed(set, table, mask, used)) return -1;
+    }
+    return 0;
+}
+
+// Walks the row of `info`, the exact set `set`, from its list (see
+// WorldInfo), listing further worlds as the walk reaches them. A walk of the
+// same row nested in this one (a world sees itself) shares the list.
+template <typename Visit>
+int walk_listed(Context &cx, WorldInfo *info, PySetObject *set, Visit &visit) {
+    WorldCache &cache = cx.worlds;
+    uint32_t chunk = WorldCache::kNoChunk;
+    int offset = WorldCache::kChunk;
+    for (uint32_t k = 0;; ++k) {
+        if (k == info->count) {
+            int r = cache.extend(info, set);
+            if (r <= 0) return r;
+            if (r == 2) return walk_in_place(set, info->resume, visit);
+        }
+        if (offset == WorldCache::kChunk) {
+            chunk = chunk == WorldCache::kNoChunk ? info->head : cache.next_chunk(chunk);
+            offset = 0;
+        }
+        WorldInfo *u = cache.item(chunk, offset++);
+        int r = visit(u->world, u->hash, u);
+        if (r != 0) return r;
+    }
+}
+#endif
+
+// Calls visit(u, hash, entry) for each u of acc(world) until it returns
+// non-zero, and returns that (0 when every world was visited). `hash` is the
+// hash a row stored for u, or -1; `entry` u's entry in the call's cache, or
+// null.
 //
 // acc(world) is a copy of the row, so that nothing the visits do can change
 // it. When no overriding method or replaced name can run during the walk,
-// an exact set is instead read in place, entry by entry, without copying a
-// row that an early result may leave mostly unvisited. Taking a reference to
-// an entry runs no Python code, and the table and its size are re-read at
-// every step: should a node's own __eq__ change the row during the walk, the
-// call fails as the iteration of a changed set does, and never reads freed
-// memory.
+// an exact set is instead read in place (the first walk of a row in a call)
+// or from its list (later walks), without copying a row that an early result
+// may leave mostly unvisited.
 template <typename Visit>
-int for_each_accessible(Context &cx, PyObject *world, Py_hash_t world_hash, Visit &&visit) {
+int for_each_accessible(Context &cx, Site &at, Visit &&visit) {
     Ref source;
     if (cx.own_accessible) {
-        WorldInfo *info = cx.exact_nodes ? cx.worlds.find(world) : nullptr;
+        WorldInfo *info = at.info;
+        if (info == nullptr && cx.exact_nodes) info = at.info = cx.worlds.find_walked(at.world);
         if (info != nullptr && info->row_read) {
-            source = Ref::borrow(info->row.get());
+            source = Ref::borrow(info->row);
         } else {
             Ref relations = Ref::borrow(as_model(cx.self)->relations);
-            source = world_entry(relations.get(), world, world_hash);
+            source = world_entry(relations.get(), at.world, at.hash);
             if (!source && PyErr_Occurred()) return -1;
             if (info != nullptr) {
-                info->row = Ref::borrow(source.get());
+                info->row = Py_XNewRef(source.get());
                 info->row_read = true;
             }
         }
-        if (!source) return visit(world, world_hash);
+        if (!source) return visit(at.world, at.hash, info);
 #ifndef Py_GIL_DISABLED
         if (cx.exact_nodes && PyAnySet_CheckExact(source.get())) {
             auto *set = reinterpret_cast<PySetObject *>(source.get());
-            const Py_ssize_t used = set->used;
-            for (Py_ssize_t i = 0;; ++i) {
-                if (set->used != used) {
-                    PyErr_SetString(PyExc_RuntimeError, "Set changed size during iteration");
-                    return -1;
-                }
-                if (i > set->mask) return 0;
-                const setentry &entry = set->table[i];
-                if (entry.key == nullptr || entry.hash == -1) continue;
-                Ref u = Ref::borrow(entry.key);
-                int r = visit(u.get(), entry.hash);
-                if (r != 0) return r;
-            }
+            if (info == nullptr) return walk_in_place(set, 0, visit);
+            if (info->walked) return walk_listed(cx, info, set, visit);
+            info->walked = true;
+            return walk_in_place(set, 0, visit);
         }
 #endif
         source = Ref::steal(PySet_New(source.get()));
     } else {
-        source = Ref::steal(call_method(cx.self, kAccessibleWorlds, &world, 1));
+        source = Ref::steal(call_method(cx.self, kAccessibleWorlds, &at.world, 1));
     }
     if (!source) return -1;
     Ref it = Ref::steal(PyObject_GetIter(source.get()));
     if (!it) return -1;
     while (Ref u = Ref::steal(PyIter_Next(it.get()))) {
-        int r = visit(u.get(), static_cast<Py_hash_t>(-1));
+        int r = visit(u.get(), static_cast<Py_hash_t>(-1), nullptr);
         if (r != 0) return r;
     }
     return PyErr_Occurred() ? -1 : 0;
 }
 
-// A world an atom is evaluated at, with what was read of it so far.
-struct Site {
-    Site(PyObject *w, Py_hash_t h) : world(w), hash(h) {}
-    PyObject *world;
-    Py_hash_t hash;  // the hash a row stored for the world, or -1
-    Ref valuation;   // null: none
-    bool valuation_read = false;
-};
-
-// Whether the atom is in the valuation set of the site's world. Only worlds
-// whose rows were read get an entry in the call's cache: most atoms are
-// looked up once per world. A site keeps what it read, like an entry, for a
-// second atom at the same world.
+// Whether the atom is in the valuation set of the site's world. Worlds get
+// an entry in the call's cache only once their rows are read or listed: most
+// atoms at other worlds are looked up once per world. A site keeps what it
+// read, like an entry, for a second atom at the same world.
 int holds(Context &cx, PyObject *atom, Site &at) {
     if (!at.valuation_read) {
-        WorldInfo *info = cx.exact_nodes ? cx.worlds.peek(at.world) : nullptr;
+        WorldInfo *info = at.info;
         if (info != nullptr && info->valuation_read) {
-            at.valuation = Ref::borrow(info->valuation.get());
+            at.valuation = info->valuation;  // held by the entry for the call
         } else {
             Ref valuations = Ref::borrow(as_model(cx.self)->valuations);
-            at.valuation = world_entry(valuations.get(), at.world, at.hash);
-            if (!at.valuation && PyErr_Occurred()) return -1;
+            Ref found = world_entry(valuations.get(), at.world, at.hash);
+            if (!found && PyErr_Occurred()) return -1;
             if (info != nullptr) {
-                info->valuation = Ref::borrow(at.valuation.get());
+                info->valuation = found.release();
                 info->valuation_read = true;
+                at.valuation = info->valuation;
+            } else {
+                at.held = std::move(found);
+                at.valuation = at.held.get();
             }
         }
         // Kept under the same rule as an entry of the call's cache; else read again.
         at.valuation_read = cx.exact_nodes && (info != nullptr || is_plain_world(at.world));
     }
-    PyObject *set = at.valuation.get();
+    PyObject *set = at.valuation;
     if (set == nullptr) return 0;
-    return PyAnySet_CheckExact(set) ? PySet_Contains(set, atom) : PySequence_Contains(set, atom);
+    if (!PyAnySet_CheckExact(set)) return PySequence_Contains(set, atom);
+#ifndef Py_GIL_DISABLED
+    // A valuation set is mostly a small table, scanned here whole: only an
+    // element with the atom's hash can equal it, and the atom itself needs no
+    // comparison. Our own atom's hash is the one kept in the node.
+    auto *table = reinterpret_cast<PySetObject *>(set);
+    if (table->mask < 8 && Py_IS_TYPE(atom, node_type(Kind::PredicateApp))) {
+        const Py_hash_t hash = ast::as_node(atom)->hash;
+        bool other = false;
+        for (Py_ssize_t i = 0; i <= table->mask; ++i) {
+            const setentry &entry = table->table[i];
+            if (entry.key == nullptr || entry.hash != hash) continue;
+            if (entry.key == atom) return 1;
+            other = true;
+        }
+        if (!other) return 0;
+    }
+#endif
+    return PySet_Contains(set, atom);
 }
 
 int force(Context &cx, PyObject *f, PyObject *w);
 
-int connective_clause(Context &cx, int kind, PyObject *f, PyObject *w, Py_hash_t hash);
+int connective_clause(Context &cx, int kind, PyObject *f, Site &at);
 
 // Clauses 1 to 3 for an exact PredicateApp when the names are our own.
 int force_atom(Context &cx, PyObject *f, Site &at) {
@@ -372,8 +354,6 @@ int force_atom(Context &cx, PyObject *f, Site &at) {
 
 // A recursive step: here, or through the replaced `self.evaluate`.
 int step(Context &cx, PyObject *f, Site &at) {
-    PyObject *w = at.world;
-    Py_hash_t hash = at.hash;
     if (cx.exact_nodes) {
         PyTypeObject *t = Py_TYPE(f);
         if (t == node_type(Kind::PredicateApp)) return force_atom(cx, f, at);
@@ -381,19 +361,19 @@ int step(Context &cx, PyObject *f, Site &at) {
             if (t == node_type(kClassKinds[i])) {
                 RecursionGuard guard(" while evaluating a formula");
                 if (!guard.ok()) return -1;
-                return connective_clause(cx, i, f, w, hash);
+                return connective_clause(cx, i, f, at);
             }
         }
     }
-    if (cx.own_evaluate) return force(cx, f, w);
-    PyObject *args[2] = {f, w};
+    if (cx.own_evaluate) return force(cx, f, at.world);
+    PyObject *args[2] = {f, at.world};
     Ref r = Ref::steal(call_method(cx.self, kEvaluate, args, 2));
     return r ? PyObject_IsTrue(r.get()) : -1;
 }
 
-// `hash`: the hash a row stored for w, or -1.
-int step(Context &cx, PyObject *f, PyObject *w, Py_hash_t hash = -1) {
-    Site at{w, hash};
+// A step at a world a row showed: `hash` and `info` as for_each_accessible() gives them.
+int step(Context &cx, PyObject *f, PyObject *w, Py_hash_t hash, WorldInfo *info) {
+    Site at{w, hash, info};
     return step(cx, f, at);
 }
 
@@ -415,14 +395,14 @@ int step_by_rule(Context &cx, PyObject *f, int rule, Site &at) {
     return rule == 2 ? holds(cx, f, at) : rule;
 }
 
-// left -> right at every world accessible from w.
-int implication(Context &cx, PyObject *left, PyObject *right, PyObject *w, Py_hash_t w_hash) {
+// left -> right at every world accessible from the site's.
+int implication(Context &cx, PyObject *left, PyObject *right, Site &at) {
     const int left_rule = atom_rule(cx, left), right_rule = atom_rule(cx, right);
-    int r = for_each_accessible(cx, w, w_hash, [&](PyObject *u, Py_hash_t hash) {
-        Site at{u, hash};  // both sides read the valuation of u once
-        int l = step_by_rule(cx, left, left_rule, at);
+    int r = for_each_accessible(cx, at, [&](PyObject *u, Py_hash_t hash, WorldInfo *info) {
+        Site there{u, hash, info};  // both sides read the valuation of u once
+        int l = step_by_rule(cx, left, left_rule, there);
         if (l <= 0) return l;                // error, or nothing to show here
-        int rr = step_by_rule(cx, right, right_rule, at);
+        int rr = step_by_rule(cx, right, right_rule, there);
         return rr < 0 ? -1 : rr == 0 ? 2 : 0;  // 2: a counterexample
     });
     return r < 0 ? -1 : r == 2 ? 0 : 1;
@@ -451,23 +431,20 @@ int force(Context &cx, PyObject *f, PyObject *w) {
     if (r != 0) return r < 0 ? -1 : 1;
     r = test(cx, kAtomic, f);
     if (r < 0) return -1;
-    if (r) {
-        Site at{w, -1};
-        return holds(cx, f, at);
-    }
-
-    return connective_clause(cx, connective(cx, f), f, w, -1);
+    Site at{w, -1};
+    if (r) return holds(cx, f, at);
+    return connective_clause(cx, connective(cx, f), f, at);
 }
 
-// Clauses 4 to 9, `kind` from connective(); `hash` as for step().
-int connective_clause(Context &cx, int kind, PyObject *f, PyObject *w, Py_hash_t hash) {
+// Clauses 4 to 9, `kind` from connective().
+int connective_clause(Context &cx, int kind, PyObject *f, Site &at) {
     switch (kind) {
     case -1: return -1;
     case 0: {  // Not: no accessible world forces the operand
         Ref operand = member(cx, f, ast::slot::operand, g.str_operand);
         if (!operand) return -1;
-        int r = for_each_accessible(cx, w, hash, [&](PyObject *u, Py_hash_t u_hash) {
-            int s = step(cx, operand.get(), u, u_hash);
+        int r = for_each_accessible(cx, at, [&](PyObject *u, Py_hash_t hash, WorldInfo *info) {
+            int s = step(cx, operand.get(), u, hash, info);
             return s < 0 ? -1 : s;  // 1: the operand is forced there
         });
         return r < 0 ? -1 : r == 0 ? 1 : 0;
@@ -477,17 +454,17 @@ int connective_clause(Context &cx, int kind, PyObject *f, PyObject *w, Py_hash_t
         bool is_and = kind == 1;
         Ref left = member(cx, f, ast::slot::left, g.str_left);
         if (!left) return -1;
-        int l = step(cx, left.get(), w, hash);
+        int l = step(cx, left.get(), at.world, at.hash, at.info);
         if (l < 0 || l == (is_and ? 0 : 1)) return l;
         Ref right = member(cx, f, ast::slot::right, g.str_right);
         if (!right) return -1;
-        return step(cx, right.get(), w, hash);
+        return step(cx, right.get(), at.world, at.hash, at.info);
     }
     case 3: {  // Implies
         Ref left = member(cx, f, ast::slot::left, g.str_left);
         Ref right = left ? member(cx, f, ast::slot::right, g.str_right) : Ref();
         if (!right) return -1;
-        return implication(cx, left.get(), right.get(), w, hash);
+        return implication(cx, left.get(), right.get(), at);
     }
     case 4: {  // Iff: both implications
         Ref left = member(cx, f, ast::slot::left, g.str_left);
@@ -496,17 +473,128 @@ int connective_clause(Context &cx, int kind, PyObject *f, PyObject *w, Py_hash_t
         if (cx.all_own()) {
             // Our own Implies nodes would be evaluated by the Implies clause
             // alone, so the two nodes need not be built.
-            int l = implication(cx, left.get(), right.get(), w, hash);
-            return l <= 0 ? l : implication(cx, right.get(), left.get(), w, hash);
+            int l = implication(cx, left.get(), right.get(), at);
+            return l <= 0 ? l : implication(cx, right.get(), left.get(), at);
         }
         Ref left_imp = make_implies(cx, left.get(), right.get());
         if (!left_imp) return -1;
         Ref right_imp = make_implies(cx, right.get(), left.get());
         if (!right_imp) return -1;
-        int l = step(cx, left_imp.get(), w, hash);
-        return l <= 0 ? l : step(cx, right_imp.get(), w, hash);
+        int l = step(cx, left_imp.get(), at.world, at.hash, at.info);
+        return l <= 0 ? l : step(cx, right_imp.get(), at.world, at.hash, at.info);
     }
     default: return 0;
+    }
+}
+
+// ---- small formulas of our own classes ------------------------------------------------
+//
+// When every name is our own and rows are read here, a formula of at most
+// kPlanSize nodes is first flattened into a plan: each node's clause is
+// decided once per call from its class (and, for an atom, how it compares
+// with the two constants), instead of at every world the node is met at.
+// Nodes that are not of our exact classes keep their place as kStep and go
+// through step(). The plan borrows the nodes: the formula holds them, and
+// nodes never change.
+
+constexpr int kPlanSize = 64;
+
+
+struct Op {
+    enum Code : uint8_t { kFalse, kTrue, kAtom, kStep, kNot, kAnd, kOr, kImplies, kIff } code;
+    int32_t left, right;  // operands' places in the plan (kNot: left)
+    PyObject *node;
+};
+
+class Plan {
+public:
+    // The place of `f`'s op, -1 when the formula has more than kPlanSize nodes.
+    int add(const Context &cx, PyObject *f) {
+        if (size_ == kPlanSize) return -1;
+        const int at = size_++;
+        Op &op = ops_[at];
+        op.node = f;
+        op.left = op.right = -1;
+        PyTypeObject *t = Py_TYPE(f);
+        if (t == node_type(Kind::PredicateApp)) {
+            int rule = atom_rule(cx, f);
+            op.code = rule == 0 ? Op::kFalse : rule == 1 ? Op::kTrue : rule == 2 ? Op::kAtom : Op::kStep;
+            return at;
+        }
+        static constexpr Op::Code kCodes[5] = {Op::kNot, Op::kAnd, Op::kOr, Op::kImplies, Op::kIff};
+        op.code = Op::kStep;
+        for (int i = 0; i < 5; ++i) {
+            if (t != node_type(kClassKinds[i])) continue;
+            op.code = kCodes[i];
+            // A depth of at most kPlanSize: no recursion guard needed here.
+            if (i == 0) {
+                int operand = add(cx, ast::field(f, ast::slot::operand));
+                if (operand < 0) return -1;
+                ops_[at].left = operand;
+            } else {
+                int left = add(cx, ast::field(f, ast::slot::left));
+                if (left < 0) return -1;
+                int right = add(cx, ast::field(f, ast::slot::right));
+                if (right < 0) return -1;
+                ops_[at].left = left;
+                ops_[at].right = right;
+            }
+            break;
+        }
+        return at;
+    }
+    const Op &operator[](int i) const { return ops_[i]; }
+
+private:
+    Op ops_[kPlanSize];
+    int size_ = 0;
+};
+
+int run(Context &cx, const Plan &plan, int i, Site &at);
+
+// left -> right at every world accessible from the site's, by the plan.
+int run_implication(Context &cx, const Plan &plan, int left, int right, Site &at) {
+    int r = for_each_accessible(cx, at, [&](PyObject *u, Py_hash_t hash, WorldInfo *info) {
+        Site there{u, hash, info};  // both sides read the valuation of u once
+        int l = run(cx, plan, left, there);
+        if (l <= 0) return l;
+        int rr = run(cx, plan, right, there);
+        return rr < 0 ? -1 : rr == 0 ? 2 : 0;  // 2: a counterexample
+    });
+    return r < 0 ? -1 : r == 2 ? 0 : 1;
+}
+
+// The clauses for the plan's op `i` at the site's world.
+int run(Context &cx, const Plan &plan, int i, Site &at) {
+    const Op &op = plan[i];
+    switch (op.code) {
+    case Op::kFalse: return 0;
+    case Op::kTrue: return 1;
+    case Op::kAtom: return holds(cx, op.node, at);
+    case Op::kStep: return step(cx, op.node, at);
+    default: break;
+    }
+    RecursionGuard guard(" while evaluating a formula");
+    if (!guard.ok()) return -1;
+    switch (op.code) {
+    case Op::kNot: {
+        int r = for_each_accessible(cx, at, [&](PyObject *u, Py_hash_t hash, WorldInfo *info) {
+            Site there{u, hash, info};
+            return run(cx, plan, op.left, there);  // 1: the operand is forced there
+        });
+        return r < 0 ? -1 : r == 0 ? 1 : 0;
+    }
+    case Op::kAnd:
+    case Op::kOr: {
+        int l = run(cx, plan, op.left, at);
+        if (l < 0 || l == (op.code == Op::kAnd ? 0 : 1)) return l;
+        return run(cx, plan, op.right, at);
+    }
+    case Op::kImplies: return run_implication(cx, plan, op.left, op.right, at);
+    default: {  // Iff: both implications, as the Implies clause would run them
+        int l = run_implication(cx, plan, op.left, op.right, at);
+        return l <= 0 ? l : run_implication(cx, plan, op.right, op.left, at);
+    }
     }
 }
 
@@ -520,7 +608,15 @@ bool watch_namespaces(PyObject *module) {
 PyObject *evaluate(PyObject *self, PyObject *formula, PyObject *world) {
     Context cx;
     if (!prepare(cx, self)) return nullptr;
-    int r = force(cx, formula, world);  // the top level always runs here
+    int r;
+    Plan plan;
+    int root = cx.exact_nodes && cx.own_accessible ? plan.add(cx, formula) : -1;
+    if (root >= 0) {
+        Site at{world, -1};
+        r = run(cx, plan, root, at);
+    } else {
+        r = force(cx, formula, world);  // the top level always runs here
+    }
     if (r < 0) return nullptr;
     return PyBool_FromLong(r);
 }

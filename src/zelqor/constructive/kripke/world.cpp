@@ -25,6 +25,8 @@ PyObject *make_world(PyTypeObject *type, PyObject *id, PyObject *name) {
     if (self == nullptr) return nullptr;
     as_world(self)->id = new_ref(id);
     as_world(self)->name = new_ref(name);
+    // Neither field can change later, so whether they are plain is known now.
+    if (PyLong_CheckExact(id) && PyUnicode_CheckExact(name)) as_world(self)->mark = kPlainWorld;
     return self;
 }
 
@@ -64,6 +66,7 @@ int world_traverse(PyObject *self, visitproc visit, void *arg) {
 }
 
 int world_clear(PyObject *self) {
+    as_world(self)->mark &= ~kPlainWorld;
     Py_CLEAR(as_world(self)->id);
     Py_CLEAR(as_world(self)->name);
     return 0;

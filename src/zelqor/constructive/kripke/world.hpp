@@ -10,16 +10,21 @@ struct WorldObject {
     PyObject *id;
     PyObject *name;
     PyObject *weakrefs;
+    // Bit 0 (kPlainWorld): id and name are an exact int and str, fixed at
+    // construction. The other bits: the mark of the evaluation reading this
+    // world at the moment (see world_cache.hpp), zero outside one. Python
+    // code never sees this field.
+    uintptr_t mark;
 };
+
+constexpr uintptr_t kPlainWorld = 1;
 
 inline bool is_exact_world(PyObject *o) noexcept { return Py_TYPE(o) == g.world_type; }
 
 // A World whose id and name are an exact int and str: hashing it or comparing
 // two such worlds runs no Python code, and its hash never changes.
 inline bool is_plain_world(PyObject *o) noexcept {
-    if (!is_exact_world(o)) return false;
-    auto *w = reinterpret_cast<WorldObject *>(o);
-    return PyLong_CheckExact(w->id) && PyUnicode_CheckExact(w->name);
+    return is_exact_world(o) && (reinterpret_cast<WorldObject *>(o)->mark & kPlainWorld) != 0;
 }
 
 // dict.get(key) as a new reference (null, error set or not, when absent),
