@@ -180,13 +180,9 @@ Ref member(Context &cx, PyObject *f, int slot, PyObject *name) {
 
 // A world a formula is evaluated at, with what was read of it so far.
 struct Site {
-    Site(PyObject *w, Py_hash_t h, WorldInfo *i = nullptr) : world(w), hash(h), info(i) {}
     PyObject *world;
     Py_hash_t hash;     // the hash a row stored for the world, or -1
     WorldInfo *info;    // the world's entry in the call's cache, if known
-    PyObject *valuation = nullptr;  // null: none; held by `held` or by the entry
-    Ref held;
-    bool valuation_read = false;
 };
 
 #ifndef Py_GIL_DISABLED
@@ -291,52 +287,54 @@ int for_each_accessible(Context &cx, Site &at, Visit &&visit) {
     return PyErr_Occurred() ? -1 : 0;
 }
 
-// Whether the atom is in the valuation set of the site's world. Worlds get
-// an entry in the call's cache only once their rows are read or listed: most
-// atoms at other worlds are looked up once per world. A site keeps what it
-// read, like an entry, for a second atom at the same world.
+// `atom in valuation`, where `valuation` is borrowed: the check holds a
+// reference only where a comparison may run Python code.
+int contains(PyObject *valuation, PyObject *atom) {
+    Ref held = Ref::borrow(valuation);
+    if (!PyAnySet_CheckExact(valuation)) return PySequence_Contains(valuation, atom);
+    return PySet_Contains(valuation, atom);
+}
+
+// Whether the atom is in the valuation set of the site's world. An entry of
+// the call's cache keeps the set it read; elsewhere, as for most worlds an
+// atom is looked up at, the set is read for this one check and not held.
 int holds(Context &cx, PyObject *atom, Site &at) {
-    if (!at.valuation_read) {
-        WorldInfo *info = at.info;
-        if (info != nullptr && info->valuation_read) {
-            at.valuation = info->valuation;  // held by the entry for the call
-        } else {
-            Ref valuations = Ref::borrow(as_model(cx.self)->valuations);
-            Ref found = world_entry(valuations.get(), at.world, at.hash);
-            if (!found && PyErr_Occurred()) return -1;
-            if (info != nullptr) {
-                info->valuation = found.release();
-                info->valuation_read = true;
-                at.valuation = info->valuation;
-            } else {
-                at.held = std::move(found);
-                at.valuation = at.held.get();
-            }
+    PyObject *valuation;
+    WorldInfo *info = at.info;
+    if (info != nullptr && info->valuation_read) {
+        valuation = info->valuation;
+    } else {
+        Ref valuations = Ref::borrow(as_model(cx.self)->valuations);
+        valuation = world_entry_borrowed(valuations.get(), at.world, at.hash);
+        if (valuation == nullptr && PyErr_Occurred()) return -1;
+        if (info != nullptr) {
+            info->valuation = Py_XNewRef(valuation);
+            info->valuation_read = true;
         }
-        // Kept under the same rule as an entry of the call's cache; else read again.
-        at.valuation_read = cx.exact_nodes && (info != nullptr || is_plain_world(at.world));
     }
-    PyObject *set = at.valuation;
-    if (set == nullptr) return 0;
-    if (!PyAnySet_CheckExact(set)) return PySequence_Contains(set, atom);
+    if (valuation == nullptr) return 0;
 #ifndef Py_GIL_DISABLED
-    // A valuation set is mostly a small table, scanned here whole: only an
-    // element with the atom's hash can equal it, and the atom itself needs no
-    // comparison. Our own atom's hash is the one kept in the node.
-    auto *table = reinterpret_cast<PySetObject *>(set);
-    if (table->mask < 8 && Py_IS_TYPE(atom, node_type(Kind::PredicateApp))) {
-        const Py_hash_t hash = ast::as_node(atom)->hash;
-        bool other = false;
-        for (Py_ssize_t i = 0; i <= table->mask; ++i) {
-            const setentry &entry = table->table[i];
-            if (entry.key == nullptr || entry.hash != hash) continue;
-            if (entry.key == atom) return 1;
-            other = true;
+    // Nothing ran since the set was read. A valuation set is mostly a small
+    // table, scanned here whole: only an element with the atom's hash can
+    // equal it, and the atom itself needs no comparison. Our own atom's hash
+    // is the one kept in the node.
+    if (PyAnySet_CheckExact(valuation)) {
+        auto *set = reinterpret_cast<PySetObject *>(valuation);
+        if (set->used == 0) return 0;
+        if (set->mask < 8 && Py_IS_TYPE(atom, node_type(Kind::PredicateApp))) {
+            const Py_hash_t hash = ast::as_node(atom)->hash;
+            bool other = false;
+            for (Py_ssize_t i = 0; i <= set->mask; ++i) {
+                const setentry &entry = set->table[i];
+                if (entry.key == nullptr || entry.hash != hash) continue;
+                if (entry.key == atom) return 1;
+                other = true;
+            }
+            if (!other) return 0;
         }
-        if (!other) return 0;
     }
 #endif
-    return PySet_Contains(set, atom);
+    return contains(valuation, atom);
 }
 
 int force(Context &cx, PyObject *f, PyObject *w);
@@ -399,7 +397,7 @@ int step_by_rule(Context &cx, PyObject *f, int rule, Site &at) {
 int implication(Context &cx, PyObject *left, PyObject *right, Site &at) {
     const int left_rule = atom_rule(cx, left), right_rule = atom_rule(cx, right);
     int r = for_each_accessible(cx, at, [&](PyObject *u, Py_hash_t hash, WorldInfo *info) {
-        Site there{u, hash, info};  // both sides read the valuation of u once
+        Site there{u, hash, info};
         int l = step_by_rule(cx, left, left_rule, there);
         if (l <= 0) return l;                // error, or nothing to show here
         int rr = step_by_rule(cx, right, right_rule, there);
@@ -431,7 +429,7 @@ int force(Context &cx, PyObject *f, PyObject *w) {
     if (r != 0) return r < 0 ? -1 : 1;
     r = test(cx, kAtomic, f);
     if (r < 0) return -1;
-    Site at{w, -1};
+    Site at{w, -1, nullptr};
     if (r) return holds(cx, f, at);
     return connective_clause(cx, connective(cx, f), f, at);
 }
@@ -554,11 +552,12 @@ int run(Context &cx, const Plan &plan, int i, Site &at);
 
 // left -> right at every world accessible from the site's, by the plan.
 int run_implication(Context &cx, const Plan &plan, int left, int right, Site &at) {
+    const bool left_atom = plan[left].code == Op::kAtom, right_atom = plan[right].code == Op::kAtom;
     int r = for_each_accessible(cx, at, [&](PyObject *u, Py_hash_t hash, WorldInfo *info) {
-        Site there{u, hash, info};  // both sides read the valuation of u once
-        int l = run(cx, plan, left, there);
+        Site there{u, hash, info};
+        int l = left_atom ? holds(cx, plan[left].node, there) : run(cx, plan, left, there);
         if (l <= 0) return l;
-        int rr = run(cx, plan, right, there);
+        int rr = right_atom ? holds(cx, plan[right].node, there) : run(cx, plan, right, there);
         return rr < 0 ? -1 : rr == 0 ? 2 : 0;  // 2: a counterexample
     });
     return r < 0 ? -1 : r == 2 ? 0 : 1;
@@ -612,7 +611,7 @@ PyObject *evaluate(PyObject *self, PyObject *formula, PyObject *world) {
     Plan plan;
     int root = cx.exact_nodes && cx.own_accessible ? plan.add(cx, formula) : -1;
     if (root >= 0) {
-        Site at{world, -1};
+        Site at{world, -1, nullptr};
         r = run(cx, plan, root, at);
     } else {
         r = force(cx, formula, world);  // the top level always runs here

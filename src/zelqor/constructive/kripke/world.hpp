@@ -31,9 +31,12 @@ inline bool is_plain_world(PyObject *o) noexcept {
 // where `hash` is a hash once computed for `key`, or -1. A plain world hashes
 // the same every time, so that hash serves again; anything else is hashed
 // anew, as the dict would.
+inline PyObject *world_entry_borrowed(PyObject *dict, PyObject *key, Py_hash_t hash) {
+    if (hash != -1 && is_plain_world(key)) return _PyDict_GetItem_KnownHash(dict, key, hash);
+    return PyDict_GetItemWithError(dict, key);
+}
 inline Ref world_entry(PyObject *dict, PyObject *key, Py_hash_t hash) {
-    if (hash != -1 && is_plain_world(key)) return Ref::borrow(_PyDict_GetItem_KnownHash(dict, key, hash));
-    return Ref::borrow(PyDict_GetItemWithError(dict, key));
+    return Ref::borrow(world_entry_borrowed(dict, key, hash));
 }
 
 // The `name` a model renders for a world: the field of a World, or the
