@@ -14,6 +14,7 @@
 // nothing were kept.
 #pragma once
 
+#include "common/small_vector.hpp"
 #include "zelqor/constructive/kripke/world.hpp"
 
 #include <algorithm>
@@ -118,7 +119,7 @@ public:
 
 private:
     // What a call that meets few worlds needs, without allocating.
-    static constexpr size_t kSmall = 4;
+    static constexpr size_t kSmall = 16;
 
     WorldInfo *lookup(PyObject *w, bool walking) {
 #ifdef Py_GIL_DISABLED
@@ -181,8 +182,8 @@ private:
     WorldInfo *next_ = small_block();
     size_t free_ = kSmall;
     size_t entries_ = 0;
-    std::vector<PyObject *> marked_;   // every world this cache marked, held
-    std::vector<Chunk> chunks_;
+    SmallVector<PyObject *, 64> marked_;   // every world this cache marked, held
+    SmallVector<Chunk, 16> chunks_;
     // The mark of a world walked once, which has no entry yet. Never read:
     // only its address is compared.
     WorldInfo walked_once_{};
