@@ -24,7 +24,7 @@
 
 namespace zelqor::kripke {
 
-struct WorldInfo {
+struct alignas(64) WorldInfo {
     const void *owner;           // the WorldCache that made it
     PyObject *world;             // held by the cache's list of marked worlds
     PyObject *valuation;         // owned; null: none
@@ -34,15 +34,14 @@ struct WorldInfo {
     // worlds' entries, in table order: a visit then needs no lookup of its
     // world. The list grows only as far as the walks go, since an early
     // result leaves most of a row unvisited. `resume` is the first slot of
-    // the row's table not yet listed; `table` and `used` what the table was
-    // when the list was begun.
+    // the row's table not yet listed, and `used` the row's size when the list
+    // was begun (a change of size is caught as the set's own iterator would).
     uint32_t head, tail, count;  // the list: chunks of WorldCache
-    Py_ssize_t resume;
-    const setentry *table;
-    Py_ssize_t used;
-    bool walked;                 // the row was walked once in place
-    bool valuation_read, row_read, complete, unlistable;
+    uint32_t resume, used;
+    bool walked : 1;             // the row was walked once in place
+    bool valuation_read : 1, row_read : 1, complete : 1, unlistable : 1, listing : 1;
 };
+static_assert(sizeof(WorldInfo) == 64, "one cache line per world");
 
 class WorldCache {
 public:
@@ -80,15 +79,15 @@ public:
     // Runs no Python code.
     int extend(WorldInfo *info, const PySetObject *set) {
         if (info->complete) return 0;
-        if (info->count == 0 && info->resume == 0 && info->table == nullptr) {
-            info->table = set->table;
-            info->used = set->used;
-        } else if (set->table != info->table || set->used != info->used) {
+        if (!info->listing) {
+            info->listing = true;
+            info->used = static_cast<uint32_t>(set->used);
+        } else if (static_cast<uint32_t>(set->used) != info->used) {
             PyErr_SetString(PyExc_RuntimeError, "Set changed size during iteration");
             return -1;
         }
         if (info->unlistable) return 2;
-        Py_ssize_t i = info->resume;
+        Py_ssize_t i = info->resume;  // the table may have moved: read it anew
         while (i <= set->mask && (set->table[i].key == nullptr || set->table[i].hash == -1)) ++i;
         if (i > set->mask) {
             info->complete = true;
@@ -97,7 +96,7 @@ public:
         WorldInfo *member = find(set->table[i].key);
         if (member == nullptr) {
             info->unlistable = true;
-            info->resume = i;
+            info->resume = static_cast<uint32_t>(i);
             return 2;
         }
         member->hash = set->table[i].hash;
@@ -110,7 +109,7 @@ public:
         }
         chunks_[info->tail].item[info->count % kChunk] = member;
         ++info->count;
-        info->resume = i + 1;
+        info->resume = static_cast<uint32_t>(i + 1);
         return 1;
     }
     // Chunks grow while a list is walked: read them by index.
@@ -168,8 +167,8 @@ private:
         WorldInfo *info = next_++;
         --free_;
         ++entries_;
-        *info = WorldInfo{this, w, nullptr, nullptr, -1, kNoChunk, kNoChunk, 0, 0, nullptr, 0,
-                          walked, false, false, false, false};
+        *info = WorldInfo{this, w, nullptr, nullptr, -1, kNoChunk, kNoChunk, 0, 0, 0,
+                          walked, false, false, false, false, false};
         return info;
     }
 
