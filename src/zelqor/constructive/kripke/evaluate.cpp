@@ -178,7 +178,7 @@ Ref member(Context &cx, PyObject *f, int slot, PyObject *name) {
     return Ref::steal(PyObject_GetAttr(f, name));
 }
 
-// A world a formula is evaluated at, with what was read of it so far.
+// A world a formula is evaluated at, as the row that led there showed it.
 struct Site {
     PyObject *world;
     Py_hash_t hash;     // the hash a row stored for the world, or -1
