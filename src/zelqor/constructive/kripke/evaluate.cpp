@@ -500,19 +500,27 @@ constexpr int kPlanSize = 64;
 
 struct Op {
     enum Code : uint8_t { kFalse, kTrue, kAtom, kStep, kNot, kAnd, kOr, kImplies, kIff } code;
+    bool guarded;         // enters the recursion guard (see Plan::add)
     int32_t left, right;  // operands' places in the plan (kNot: left)
     PyObject *node;
 };
 
 class Plan {
 public:
-    // The place of `f`'s op, -1 when the formula has more than kPlanSize nodes.
-    int add(const Context &cx, PyObject *f) {
+    // The place of `f`'s op, -1 when the formula has more than kPlanSize
+    // nodes. `depth`: the connectives above `f`.
+    //
+    // A connective's clause recurses through a few small frames of ours, and
+    // a plan is at most kPlanSize deep: entering the interpreter's recursion
+    // guard at every kGuardEvery-th level keeps the stack between two checks
+    // small while sparing most of their cost.
+    int add(const Context &cx, PyObject *f, int depth = 0) {
         if (size_ == kPlanSize) return -1;
         const int at = size_++;
         Op &op = ops_[at];
         op.node = f;
         op.left = op.right = -1;
+        op.guarded = depth % kGuardEvery == 0;
         PyTypeObject *t = Py_TYPE(f);
         if (t == node_type(Kind::PredicateApp)) {
             int rule = atom_rule(cx, f);
@@ -526,13 +534,13 @@ public:
             op.code = kCodes[i];
             // A depth of at most kPlanSize: no recursion guard needed here.
             if (i == 0) {
-                int operand = add(cx, ast::field(f, ast::slot::operand));
+                int operand = add(cx, ast::field(f, ast::slot::operand), depth + 1);
                 if (operand < 0) return -1;
                 ops_[at].left = operand;
             } else {
-                int left = add(cx, ast::field(f, ast::slot::left));
+                int left = add(cx, ast::field(f, ast::slot::left), depth + 1);
                 if (left < 0) return -1;
-                int right = add(cx, ast::field(f, ast::slot::right));
+                int right = add(cx, ast::field(f, ast::slot::right), depth + 1);
                 if (right < 0) return -1;
                 ops_[at].left = left;
                 ops_[at].right = right;
@@ -544,6 +552,7 @@ public:
     const Op &operator[](int i) const { return ops_[i]; }
 
 private:
+    static constexpr int kGuardEvery = 4;
     Op ops_[kPlanSize];
     int size_ = 0;
 };
@@ -573,7 +582,7 @@ int run(Context &cx, const Plan &plan, int i, Site &at) {
     case Op::kStep: return step(cx, op.node, at);
     default: break;
     }
-    RecursionGuard guard(" while evaluating a formula");
+    RecursionGuard guard(" while evaluating a formula", op.guarded);
     if (!guard.ok()) return -1;
     switch (op.code) {
     case Op::kNot: {
