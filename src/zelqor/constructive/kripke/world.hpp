@@ -27,14 +27,15 @@ inline bool is_plain_world(PyObject *o) noexcept {
     return is_exact_world(o) && (reinterpret_cast<WorldObject *>(o)->mark & kPlainWorld) != 0;
 }
 
-// dict.get(key) as a new reference (null, error set or not, when absent),
-// where `hash` is a hash once computed for `key`, or -1. A plain world hashes
-// the same every time, so that hash serves again; anything else is hashed
-// anew, as the dict would.
+// dict.get(key), borrowed (null, error set or not, when absent), where
+// `hash` is a hash once computed for `key`, or -1. A plain world hashes the
+// same every time, so that hash serves again; anything else is hashed anew,
+// as the dict would.
 inline PyObject *world_entry_borrowed(PyObject *dict, PyObject *key, Py_hash_t hash) {
     if (hash != -1 && is_plain_world(key)) return _PyDict_GetItem_KnownHash(dict, key, hash);
     return PyDict_GetItemWithError(dict, key);
 }
+// The same, as a new reference.
 inline Ref world_entry(PyObject *dict, PyObject *key, Py_hash_t hash) {
     return Ref::borrow(world_entry_borrowed(dict, key, hash));
 }
