@@ -12,8 +12,6 @@
 #include "zelqor/constructive/kripke/model.hpp"
 #include "zelqor/constructive/kripke/world_cache.hpp"
 
-#include <utility>
-
 namespace zelqor::kripke {
 
 namespace {

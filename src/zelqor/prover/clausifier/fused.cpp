@@ -16,7 +16,7 @@
 #include "zelqor/prover/clausifier/fused.hpp"
 
 #include "common/guard.hpp"
-#include "zelqor/prover/clausifier/small_vector.hpp"
+#include "common/small_vector.hpp"
 #include "zelqor/prover/clausifier/values.hpp"
 
 #include <climits>
@@ -134,15 +134,6 @@ Cnf product(const Cnf &left, const Cnf &right) {
         }
     }
     return out;
-}
-
-bool register_symbol(PyObject *signature, PyObject *method, std::initializer_list<PyObject *> args) {
-    Ref bound = Ref::steal(PyObject_GetAttr(signature, method));
-    Ref result = bound ? Ref::steal(PyObject_Vectorcall(bound.get(), args.begin(), args.size(), nullptr)) : Ref();
-    if (result) return true;
-    if (!PyErr_ExceptionMatches(PyExc_Exception)) return false;
-    PyErr_Clear();
-    return true;
 }
 
 class Clausifier {

@@ -175,16 +175,6 @@ private:
 
 // ---- skolemize ---------------------------------------------------------------------
 
-// Calls signature.<method>(*args), discarding any ordinary exception.
-bool register_symbol(PyObject *signature, PyObject *method, std::initializer_list<PyObject *> args) {
-    Ref bound = Ref::steal(PyObject_GetAttr(signature, method));
-    Ref result = bound ? Ref::steal(PyObject_Vectorcall(bound.get(), args.begin(), args.size(), nullptr)) : Ref();
-    if (result) return true;
-    if (!PyErr_ExceptionMatches(PyExc_Exception)) return false;
-    PyErr_Clear();
-    return true;
-}
-
 class Skolemizer {
 public:
     Skolemizer(const Ctx &c, PyObject *signature) : c_(c), signature_(signature) {}

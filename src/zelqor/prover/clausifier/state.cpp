@@ -220,4 +220,13 @@ bool init_state(PyObject *module) {
            g.frozen_instance_error && g.free_variables && g.bound_variables && g.substitute_formula;
 }
 
+bool register_symbol(PyObject *signature, PyObject *method, std::initializer_list<PyObject *> args) {
+    Ref bound = Ref::steal(PyObject_GetAttr(signature, method));
+    Ref result = bound ? Ref::steal(PyObject_Vectorcall(bound.get(), args.begin(), args.size(), nullptr)) : Ref();
+    if (result) return true;
+    if (!PyErr_ExceptionMatches(PyExc_Exception)) return false;
+    PyErr_Clear();
+    return true;
+}
+
 }  // namespace zelqor::clausifier

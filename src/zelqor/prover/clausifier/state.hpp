@@ -104,5 +104,8 @@ struct Ctx {
 
 // `next(<module attribute name>)`, as the interpreter's next() would.
 PyObject *draw(PyObject *counter_name);
+// Calls signature.<method>(*args), discarding any ordinary exception; false
+// with the exception set for anything else (KeyboardInterrupt, say).
+bool register_symbol(PyObject *signature, PyObject *method, std::initializer_list<PyObject *> args);
 
 }  // namespace zelqor::clausifier

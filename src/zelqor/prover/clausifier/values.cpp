@@ -8,7 +8,7 @@
 #include "common/args.hpp"
 #include "common/compat.hpp"
 #include "common/hashing.hpp"
-#include "zelqor/prover/clausifier/small_vector.hpp"
+#include "common/small_vector.hpp"
 
 #include <cstddef>
 #include <vector>
