@@ -1,0 +1,64 @@
+// How much C stack the current thread has left. The interpreter's own depth
+// count (3.11 to 3.13) knows nothing of the C stack: with a high recursion
+// limit, or in a thread started with a small `threading.stack_size`, a deep
+// walk would overflow long before the count trips. Every recursive walk
+// therefore also compares its stack pointer with the thread's stack bounds.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#if defined(__linux__)
+#include <pthread.h>
+#endif
+
+namespace zelqor {
+
+class StackLimit {
+public:
+    // True while the stack below the caller's frame still holds the margin.
+    static bool has_room() noexcept {
+        const Bounds &bounds = current();
+        auto here = reinterpret_cast<uintptr_t>(__builtin_frame_address(0));
+        return bounds.floor == 0 || here > bounds.floor;
+    }
+
+private:
+    struct Bounds {
+        uintptr_t floor = 0;  // lowest address a walk may reach; 0 when unknown
+        bool known = false;
+    };
+    static const Bounds &current() noexcept {
+        thread_local Bounds bounds;
+        if (!bounds.known) {
+            bounds.floor = measure_floor();
+            bounds.known = true;
+        }
+        return bounds;
+    }
+    // Start of the thread's stack plus a margin that leaves room for the
+    // error path and for a Python callback made at the deepest level: an
+    // eighth of the stack, at least 32 KiB and at most 256 KiB.
+    static uintptr_t measure_floor() noexcept {
+#if defined(__linux__)
+        pthread_attr_t attr;
+        if (pthread_getattr_np(pthread_self(), &attr) != 0) return 0;
+        void *low = nullptr;
+        size_t size = 0;
+        int failed = pthread_attr_getstack(&attr, &low, &size);
+        pthread_attr_destroy(&attr);
+        if (failed != 0 || low == nullptr || size == 0) return 0;
+        size_t margin = size / 8;
+        if (margin < kMinMargin) margin = kMinMargin;
+        if (margin > kMaxMargin) margin = kMaxMargin;
+        if (margin >= size) return 0;
+        return reinterpret_cast<uintptr_t>(low) + margin;
+#else
+        return 0;  // unknown bounds: rely on the interpreter's own checks
+#endif
+    }
+    static constexpr size_t kMinMargin = 32 * 1024;
+    static constexpr size_t kMaxMargin = 256 * 1024;
+};
+
+}  // namespace zelqor
