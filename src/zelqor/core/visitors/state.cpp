@@ -2,6 +2,8 @@
 #include "zelqor/core/visitors/state.hpp"
 
 #include "common/compat.hpp"
+#include "common/interned.hpp"
+#include "zelqor/core/visitors/object.hpp"
 
 namespace zelqor::visitors {
 
@@ -25,29 +27,24 @@ const char *const kGlobalNames[kGlobalCount] = {
 // Keyword fields a rebuilt node is given, per node class.
 PyObject *kwnames_for(int op) {
     switch (op) {
-    case kVariable: return Py_BuildValue("(sss)", "id", "kind", "sort");
-    case kConstant: return Py_BuildValue("(ss)", "name", "sort");
-    case kFunctionApp: return Py_BuildValue("(ssss)", "func", "arity", "args", "return_sort");
-    case kPredicateApp: return Py_BuildValue("(sss)", "pred", "arity", "args");
-    case kNot: return Py_BuildValue("(s)", "operand");
-    case kEquality: case kAnd: case kOr: case kImplies: case kIff: return Py_BuildValue("(ss)", "left", "right");
-    default: return Py_BuildValue("(ss)", "variable", "body");
+    case kVariable: return interned_tuple({"id", "kind", "sort"});
+    case kConstant: return interned_tuple({"name", "sort"});
+    case kFunctionApp: return interned_tuple({"func", "arity", "args", "return_sort"});
+    case kPredicateApp: return interned_tuple({"pred", "arity", "args"});
+    case kNot: return interned_tuple({"operand"});
+    case kEquality: case kAnd: case kOr: case kImplies: case kIff: return interned_tuple({"left", "right"});
+    default: return interned_tuple({"variable", "body"});
     }
 }
-
-PyObject *intern(const char *s) { return PyUnicode_InternFromString(s); }
 
 }  // namespace
 
 bool init_state(PyObject *module) {
     g.dict = PyModule_GetDict(module);
     for (int k = 0; k < ast::kKindCount; ++k) g.node_types[k] = g.api->types[k];
+    if (!intern_names(g.op_names, kOpNames) || !intern_names(g.global_names, kGlobalNames)) return false;
     for (int i = 0; i < kOpCount; ++i) {
-        if ((g.op_names[i] = intern(kOpNames[i])) == nullptr) return false;
         if ((g.field_kwnames[i] = kwnames_for(i)) == nullptr) return false;
-    }
-    for (int i = 0; i < kGlobalCount; ++i) {
-        if ((g.global_names[i] = intern(kGlobalNames[i])) == nullptr) return false;
     }
     // The node classes and bases were imported into the module just before.
     for (int i = 0; i < kFreeVariableCollectorName; ++i) {
@@ -58,35 +55,19 @@ bool init_state(PyObject *module) {
         }
         Py_INCREF(g.originals[i]);
     }
-    g.str_visit = intern("visit");
-    g.str_dispatch_table = intern("_dispatch_table");
-    g.str_init_subclass = intern("__init_subclass__");
-    g.str_name = intern("name");
-    g.str_sort = intern("sort");
-    g.str_id = intern("id");
-    g.str_kind = intern("kind");
-    g.str_operand = intern("operand");
-    g.str_left = intern("left");
-    g.str_right = intern("right");
-    g.str_variable = intern("variable");
-    g.str_body = intern("body");
-    g.str_func = intern("func");
-    g.str_pred = intern("pred");
-    g.str_arity = intern("arity");
-    g.str_args = intern("args");
-    g.str_return_sort = intern("return_sort");
-    g.str_update = intern("update");
-    g.str_items = intern("items");
-    g.empty_str = PyUnicode_New(0, 0);
-    const char *notations[3] = {"infix", "prefix", "latex"};
-    for (int i = 0; i < 3; ++i) {
-        if ((g.notations[i + 1] = intern(notations[i])) == nullptr) return false;
+    if (!intern_names({{&g.str_visit, "visit"}, {&g.str_dispatch_table, "_dispatch_table"},
+                       {&g.str_init_subclass, "__init_subclass__"}, {&g.str_name, "name"}, {&g.str_sort, "sort"},
+                       {&g.str_id, "id"}, {&g.str_kind, "kind"}, {&g.str_operand, "operand"}, {&g.str_left, "left"},
+                       {&g.str_right, "right"}, {&g.str_variable, "variable"}, {&g.str_body, "body"},
+                       {&g.str_func, "func"}, {&g.str_pred, "pred"}, {&g.str_arity, "arity"}, {&g.str_args, "args"},
+                       {&g.str_return_sort, "return_sort"}, {&g.str_update, "update"}, {&g.str_items, "items"},
+                       {&g.notations[kInfix], "infix"}, {&g.notations[kPrefix], "prefix"},
+                       {&g.notations[kLatex], "latex"}})) {
+        return false;
     }
+    g.empty_str = PyUnicode_New(0, 0);
     g.asserts = assertions_enabled();
-    return g.str_visit && g.str_dispatch_table && g.str_init_subclass && g.str_name && g.str_sort && g.str_id &&
-           g.str_kind && g.str_operand && g.str_left && g.str_right && g.str_variable && g.str_body &&
-           g.str_func && g.str_pred && g.str_arity && g.str_args && g.str_return_sort && g.str_update &&
-           g.str_items && g.empty_str;
+    return g.empty_str != nullptr;
 }
 
 PyObject *global(int which) {

@@ -2,6 +2,7 @@
 
 #include "common/args.hpp"
 #include "common/dict_watch.hpp"
+#include "common/interned.hpp"
 #include "common/module_init.hpp"
 #include "zelqor/prover/clausifier/steps.hpp"
 
@@ -175,49 +176,41 @@ bool init_state(PyObject *module) {
     if (g.api == nullptr) return false;
     g.subst_api = subst::import_api();
     if (g.subst_api == nullptr) return false;
-    const char *node_names[ast::kKindCount] = {"Variable", "Constant", "FunctionApp", "PredicateApp",
-                                               "Equality", "Not",      "And",         "Or",
-                                               "Implies",  "Iff",      "Forall",      "Exists"};
-    for (int k = 0; k < ast::kKindCount; ++k) {
-        g.node_names[k] = PyUnicode_InternFromString(node_names[k]);
-        if (g.node_names[k] == nullptr) return false;
+    static const char *const node_names[ast::kKindCount] = {
+        "Variable", "Constant", "FunctionApp", "PredicateApp", "Equality", "Not",
+        "And",      "Or",       "Implies",     "Iff",          "Forall",   "Exists"};
+    static const char *const own_names[kOwnCount] = {
+        "eliminate_implications", "to_nnf",         "standardize_variables", "skolemize",
+        "drop_universals",        "distribute_cnf", "formula_to_clauses",    "to_cnf"};
+    if (!intern_names(g.node_names, node_names) || !intern_names(g.own_names, own_names) ||
+        !intern_names({
+            {&g.str_free_variables, "free_variables"}, {&g.str_bound_variables, "bound_variables"},
+            {&g.str_substitute_formula, "substitute_formula"}, {&g.str_literal, "Literal"},
+            {&g.str_clause, "Clause"}, {&g.str_itertools, "itertools"}, {&g.str_count, "count"},
+            {&g.str_operand, "operand"}, {&g.str_left, "left"}, {&g.str_right, "right"},
+            {&g.str_variable, "variable"}, {&g.str_body, "body"}, {&g.str_sort, "sort"}, {&g.str_id, "id"},
+            {&g.str_kind, "kind"}, {&g.str_atom, "atom"}, {&g.str_positive, "positive"},
+            {&g.str_free_vars, "_free_vars"}, {&g.str_to_string, "to_string"}, {&g.str_substitute, "substitute"},
+            {&g.str_is_tautology, "is_tautology"}, {&g.str_dict, "__dict__"},
+            {&g.str_register_constant, "register_constant"}, {&g.str_register_function, "register_function"},
+            {&g.str_constant_counter, "_skolem_constant_counter"},
+            {&g.str_function_counter, "_skolem_function_counter"},
+            {&g.str_standardize_counter, "_standardize_var_counter"},
+        })) {
+        return false;
     }
-    const char *own_names[kOwnCount] = {"eliminate_implications", "to_nnf",         "standardize_variables",
-                                        "skolemize",              "drop_universals", "distribute_cnf",
-                                        "formula_to_clauses",     "to_cnf"};
-    for (int i = 0; i < kOwnCount; ++i) {
-        g.own_names[i] = PyUnicode_InternFromString(own_names[i]);
-        if (g.own_names[i] == nullptr) return false;
+    if (!(g.kw_constant = interned_tuple({"name", "sort"})) ||
+        !(g.kw_function = interned_tuple({"func", "arity", "args", "return_sort"})) ||
+        !(g.kw_variable = interned_tuple({"id", "sort", "kind"})) ||
+        !(g.kw_literal = interned_tuple({"atom", "positive"})) || !(g.empty_frozenset = PyFrozenSet_New(nullptr)) ||
+        !(g.frozen_instance_error = import_attr("dataclasses", "FrozenInstanceError"))) {
+        return false;
     }
-    struct { PyObject **slot; const char *text; } names[] = {
-        {&g.str_free_variables, "free_variables"}, {&g.str_bound_variables, "bound_variables"},
-        {&g.str_substitute_formula, "substitute_formula"}, {&g.str_literal, "Literal"}, {&g.str_clause, "Clause"},
-        {&g.str_itertools, "itertools"}, {&g.str_count, "count"}, {&g.str_operand, "operand"},
-        {&g.str_left, "left"}, {&g.str_right, "right"}, {&g.str_variable, "variable"}, {&g.str_body, "body"},
-        {&g.str_sort, "sort"}, {&g.str_id, "id"}, {&g.str_kind, "kind"}, {&g.str_atom, "atom"},
-        {&g.str_positive, "positive"}, {&g.str_free_vars, "_free_vars"}, {&g.str_to_string, "to_string"},
-        {&g.str_substitute, "substitute"}, {&g.str_is_tautology, "is_tautology"},
-        {&g.str_register_constant, "register_constant"}, {&g.str_register_function, "register_function"},
-        {&g.str_constant_counter, "_skolem_constant_counter"},
-        {&g.str_function_counter, "_skolem_function_counter"},
-        {&g.str_standardize_counter, "_standardize_var_counter"},
-    };
-    for (auto &n : names) {
-        *n.slot = PyUnicode_InternFromString(n.text);
-        if (*n.slot == nullptr) return false;
-    }
-    g.kw_constant = Py_BuildValue("(ss)", "name", "sort");
-    g.kw_function = Py_BuildValue("(ssss)", "func", "arity", "args", "return_sort");
-    g.kw_variable = Py_BuildValue("(sss)", "id", "sort", "kind");
-    g.kw_literal = Py_BuildValue("(ss)", "atom", "positive");
-    g.empty_frozenset = PyFrozenSet_New(nullptr);
-    if (g.empty_frozenset != nullptr && PyObject_GC_IsTracked(g.empty_frozenset)) PyObject_GC_UnTrack(g.empty_frozenset);
-    g.frozen_instance_error = import_attr("dataclasses", "FrozenInstanceError");
+    if (PyObject_GC_IsTracked(g.empty_frozenset)) PyObject_GC_UnTrack(g.empty_frozenset);
     g.free_variables = Py_XNewRef(module_attr(g.str_free_variables));
     g.bound_variables = Py_XNewRef(module_attr(g.str_bound_variables));
     g.substitute_formula = Py_XNewRef(module_attr(g.str_substitute_formula));
-    return g.kw_constant && g.kw_function && g.kw_variable && g.kw_literal && g.empty_frozenset &&
-           g.frozen_instance_error && g.free_variables && g.bound_variables && g.substitute_formula;
+    return g.free_variables && g.bound_variables && g.substitute_formula;
 }
 
 bool register_symbol(PyObject *signature, PyObject *method, std::initializer_list<PyObject *> args) {

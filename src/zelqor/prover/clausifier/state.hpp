@@ -49,7 +49,7 @@ struct State {
     PyObject *str_operand = nullptr, *str_left = nullptr, *str_right = nullptr, *str_variable = nullptr,
              *str_body = nullptr, *str_sort = nullptr, *str_id = nullptr, *str_kind = nullptr;
     PyObject *str_atom = nullptr, *str_positive = nullptr, *str_free_vars = nullptr, *str_to_string = nullptr,
-             *str_substitute = nullptr, *str_is_tautology = nullptr;
+             *str_substitute = nullptr, *str_is_tautology = nullptr, *str_dict = nullptr;
     PyObject *str_register_constant = nullptr, *str_register_function = nullptr;
     PyObject *str_constant_counter = nullptr, *str_function_counter = nullptr, *str_standardize_counter = nullptr;
     // Keyword names of the constructor calls made by name.

@@ -8,6 +8,7 @@
 #include "common/args.hpp"
 #include "common/compat.hpp"
 #include "common/hashing.hpp"
+#include "common/interned.hpp"
 #include "common/small_vector.hpp"
 
 #include <cstddef>
@@ -98,9 +99,8 @@ int frozen_setattro(PyObject *self, PyObject *name, PyObject *value, PyTypeObjec
 // (type, args), plus the instance dictionary of a subclass instance.
 PyObject *reduce_with(PyObject *self, PyObject *args) {
     PyObject *type = reinterpret_cast<PyObject *>(Py_TYPE(self));
-    static PyObject *dict_name = PyUnicode_InternFromString("__dict__");
     PyObject *dict = nullptr;
-    if (dict_name == nullptr || get_optional_attr(self, dict_name, &dict) < 0) return nullptr;
+    if (get_optional_attr(self, g.str_dict, &dict) < 0) return nullptr;
     Ref owned = Ref::steal(dict);
     if (dict != nullptr && PyDict_Check(dict) && PyDict_GET_SIZE(dict) > 0) {
         return Py_BuildValue("(OOO)", type, args, dict);
@@ -608,14 +608,8 @@ PyType_Spec clause_spec = {"zelqor.prover.clausifier.Clause", sizeof(ClauseObjec
 
 // Immutable types take class attributes only through their dictionary.
 bool set_match_args(PyTypeObject *type, std::initializer_list<const char *> names) {
-    Ref tuple = Ref::steal(PyTuple_New(static_cast<Py_ssize_t>(names.size())));
+    Ref tuple = Ref::steal(interned_tuple(names));
     if (!tuple) return false;
-    Py_ssize_t i = 0;
-    for (const char *name : names) {
-        PyObject *text = PyUnicode_InternFromString(name);
-        if (text == nullptr) return false;
-        PyTuple_SET_ITEM(tuple.get(), i++, text);
-    }
 #if PY_VERSION_HEX >= 0x030C0000
     Ref dict = Ref::steal(PyType_GetDict(type));
 #else
