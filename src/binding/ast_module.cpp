@@ -86,9 +86,10 @@ bool init_enum(PyObject *module) {
 }
 
 bool init_constants(PyObject *module) {
+    static const char *const global_names[kGlobalCount] = {"InvalidFormulaError"};
     static const char *const second_order[4] = {"ForallPred", "ExistsPred", "ForallFunc", "ExistsFunc"};
-    if (!(g.ind = PyObject_GetAttrString(module, "Ind")) ||
-        !(g.invalid_formula_error = PyObject_GetAttrString(module, "InvalidFormulaError")) ||
+    if (!(g.ind = PyObject_GetAttrString(module, "Ind")) || !g.globals.init(module, global_names) ||
+        !g.globals.remember_original(kInvalidFormulaError) ||
         !(g.frozen_instance_error = import_attr("dataclasses", "FrozenInstanceError")) ||
         !(g.newobj_ex = import_attr("copyreg", "__newobj_ex__")) || !(g.empty_frozenset = PyFrozenSet_New(nullptr)) ||
         !(g.zero = PyLong_FromLong(0)) ||

@@ -64,19 +64,19 @@ bool plain_constants(const Context &cx) {
 // Reads every name the clauses rely on, as the module's code would.
 bool read_names(Context &cx) {
     for (int i = 0; i < 5; ++i) {
-        cx.classes[i] = module_global(kClassNames[i]);
+        cx.classes[i] = g.globals.get(kClassNames[i]);
         if (!cx.classes[i]) return false;
-        cx.own_classes = cx.own_classes && cx.classes[i].get() == g.imported[kClassNames[i]];
+        cx.own_classes = cx.own_classes && cx.classes[i].get() == g.globals.original(kClassNames[i]);
     }
-    PyObject *common_names[3] = {g.str_falsum, g.str_verum, g.str_predicate_app};
+    constexpr CommonName common_names[3] = {kFalsumName, kVerumName, kPredicateAppName};
     Ref *common_values[3] = {&cx.falsum, &cx.verum, &cx.predicate_app};
     for (int i = 0; i < 3; ++i) {
-        cx.predicates[i] = module_global(kPredicateNames[i]);
+        cx.predicates[i] = g.globals.get(kPredicateNames[i]);
         if (!cx.predicates[i]) return false;
         // The package's own predicate reads a global of its module at call time.
-        *common_values[i] = Ref::borrow(PyDict_GetItemWithError(g.common_globals, common_names[i]));
+        *common_values[i] = g.common.find(common_names[i]);
         if (!*common_values[i] && PyErr_Occurred()) return false;
-        cx.own_predicate[i] = cx.predicates[i].get() == g.imported[kPredicateNames[i]] && *common_values[i];
+        cx.own_predicate[i] = cx.predicates[i].get() == g.globals.original(kPredicateNames[i]) && *common_values[i];
     }
     cx.exact_nodes = cx.all_own() && plain_constants(cx);
     return true;
@@ -89,8 +89,8 @@ bool own_names_only(const Context &cx) {
 
 // The names as the last full read found them, when nothing changed since.
 void reuse_names(Context &cx) {
-    for (int i = 0; i < 5; ++i) cx.classes[i] = Ref::borrow(g.imported[kClassNames[i]]);
-    for (int i = 0; i < 3; ++i) cx.predicates[i] = Ref::borrow(g.imported[kPredicateNames[i]]);
+    for (int i = 0; i < 5; ++i) cx.classes[i] = Ref::borrow(g.globals.original(kClassNames[i]));
+    for (int i = 0; i < 3; ++i) cx.predicates[i] = Ref::borrow(g.globals.original(kPredicateNames[i]));
     cx.falsum = Ref::borrow(own_names.falsum);
     cx.verum = Ref::borrow(own_names.verum);
     cx.predicate_app = Ref::borrow(own_names.predicate_app);
@@ -607,7 +607,7 @@ int run(Context &cx, const Plan &plan, int i, Site &at) {
 }  // namespace
 
 bool watch_namespaces(PyObject *module) {
-    PyObject *const dicts[2] = {PyModule_GetDict(module), g.common_globals};
+    PyObject *const dicts[2] = {PyModule_GetDict(module), g.common.dict()};
     return Namespaces::watch(dicts);
 }
 

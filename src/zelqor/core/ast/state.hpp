@@ -3,11 +3,15 @@
 // They never change after import; the module keeps no other state.
 #pragma once
 
+#include "common/module_globals.hpp"
 #include "zelqor/core/ast/nodes.hpp"
 
 namespace zelqor::ast {
 
 struct KindInfo;
+
+// Module attributes read when the module's code runs, indices into State::globals.
+enum Global : int { kInvalidFormulaError, kGlobalCount };
 
 struct State {
     PyObject *module = nullptr;        // strong
@@ -17,7 +21,7 @@ struct State {
     PyObject *kind_members[3] = {};                 // INDIVIDUAL, PREDICATE, FUNCTION
     Py_hash_t kind_hashes[3] = {};
     PyObject *ind = nullptr;                        // default sort
-    PyObject *invalid_formula_error = nullptr;      // the class imported at load
+    ModuleGlobals<kGlobalCount> globals;            // originals: what the module imported
     PyObject *frozen_instance_error = nullptr;
     PyObject *newobj_ex = nullptr;                  // copyreg.__newobj_ex__
     PyObject *empty_frozenset = nullptr;

@@ -263,7 +263,7 @@ PyObject *init_subclass(PyObject *cls, PyObject *const *args, Py_ssize_t nargs, 
     Ref table = Ref::steal(PyDict_New());
     if (!table) return nullptr;
     for (int op = 0; op < kOpCount; ++op) {
-        Ref node_class = Ref::steal(global(op));
+        Ref node_class = g.globals.get(op);
         if (!node_class || PyDict_SetItem(table.get(), node_class.get(), g.op_names[op]) < 0) return nullptr;
     }
     if (PyObject_SetAttr(cls, g.str_dispatch_table, table.get()) < 0) return nullptr;

@@ -178,7 +178,7 @@ bool render_binary(PyObject *self, PyObject *node, Writer &w, Ref &) {
 int is_compound(PyObject *operand, bool &pure) {
     pure = true;
     for (int k = kAnd; k <= kIff; ++k) {
-        int original = global_is_original(k);
+        int original = g.globals.is_original(k);
         if (original < 0) return -1;
         pure = pure && original;
     }
@@ -195,9 +195,9 @@ int is_compound_generic(PyObject *operand) {
     Ref classes = Ref::steal(PyTuple_New(4));
     if (!classes) return -1;
     for (int k = kAnd; k <= kIff; ++k) {
-        PyObject *cls = global(k);
-        if (cls == nullptr) return -1;
-        PyTuple_SET_ITEM(classes.get(), k - kAnd, cls);
+        Ref cls = g.globals.get(k);
+        if (!cls) return -1;
+        PyTuple_SET_ITEM(classes.get(), k - kAnd, cls.release());
     }
     return PyObject_IsInstance(operand, classes.get());
 }

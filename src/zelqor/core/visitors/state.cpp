@@ -40,20 +40,15 @@ PyObject *kwnames_for(int op) {
 }  // namespace
 
 bool init_state(PyObject *module) {
-    g.dict = PyModule_GetDict(module);
     for (int k = 0; k < ast::kKindCount; ++k) g.node_types[k] = g.api->types[k];
-    if (!intern_names(g.op_names, kOpNames) || !intern_names(g.global_names, kGlobalNames)) return false;
+    if (!intern_names(g.op_names, kOpNames) || !g.globals.init(module, kGlobalNames)) return false;
     for (int i = 0; i < kOpCount; ++i) {
         if ((g.field_kwnames[i] = kwnames_for(i)) == nullptr) return false;
     }
-    // The node classes and bases were imported into the module just before.
+    // The node classes and bases were imported into the module just before;
+    // the two visitor classes are recorded once defined.
     for (int i = 0; i < kFreeVariableCollectorName; ++i) {
-        g.originals[i] = PyDict_GetItemWithError(g.dict, g.global_names[i]);
-        if (g.originals[i] == nullptr) {
-            if (!PyErr_Occurred()) PyErr_Format(PyExc_ImportError, "missing %U", g.global_names[i]);
-            return false;
-        }
-        Py_INCREF(g.originals[i]);
+        if (!g.globals.remember_original(i)) return false;
     }
     if (!intern_names({{&g.str_visit, "visit"}, {&g.str_dispatch_table, "_dispatch_table"},
                        {&g.str_init_subclass, "__init_subclass__"}, {&g.str_name, "name"}, {&g.str_sort, "sort"},
@@ -70,34 +65,20 @@ bool init_state(PyObject *module) {
     return g.empty_str != nullptr;
 }
 
-PyObject *global(int which) {
-    PyObject *value = PyDict_GetItemWithError(g.dict, g.global_names[which]);
-    if (value != nullptr) return new_ref(value);
-    if (!PyErr_Occurred()) PyErr_Format(PyExc_NameError, "name '%U' is not defined", g.global_names[which]);
-    return nullptr;
-}
-
-int global_is_original(int which) {
-    PyObject *value = PyDict_GetItemWithError(g.dict, g.global_names[which]);
-    if (value != nullptr) return value == g.originals[which];
-    if (!PyErr_Occurred()) PyErr_Format(PyExc_NameError, "name '%U' is not defined", g.global_names[which]);
-    return -1;
-}
-
 int is_instance_of_global(PyObject *obj, int which) {
-    PyObject *cls = PyDict_GetItemWithError(g.dict, g.global_names[which]);
-    if (cls == g.originals[which] && cls != nullptr && PyType_CheckExact(cls)) {
-        return PyObject_TypeCheck(obj, reinterpret_cast<PyTypeObject *>(cls));
-    }
-    Ref owned = Ref::steal(global(which));
-    if (!owned) return -1;
-    return PyObject_IsInstance(obj, owned.get());
+    int original = g.globals.is_original(which);
+    if (original < 0) return -1;
+    PyObject *cls = g.globals.original(which);
+    if (original && PyType_CheckExact(cls)) return PyObject_TypeCheck(obj, reinterpret_cast<PyTypeObject *>(cls));
+    Ref current = g.globals.get(which);
+    if (!current) return -1;
+    return PyObject_IsInstance(obj, current.get());
 }
 
 PyObject *build_node(int which, PyObject *const *fields, int nfields) {
-    Ref cls = Ref::steal(global(which));
+    Ref cls = g.globals.get(which);
     if (!cls) return nullptr;
-    if (which < ast::kKindCount && cls.get() == g.originals[which]) {
+    if (which < ast::kKindCount && cls.get() == g.globals.original(which)) {
         // Our own class: straight to the checked constructor, fields in storage order.
         PyObject *values[5];
         switch (which) {

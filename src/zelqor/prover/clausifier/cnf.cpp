@@ -90,7 +90,7 @@ public:
         if (c_.pure) return new_clause(g.clause_type, literals.get());
         Ref frozen = Ref::steal(PyFrozenSet_New(literals.get()));
         if (!frozen) return nullptr;
-        if (!c_.clause) return raise_unbound(g.str_clause);
+        if (!c_.clause) return g.globals.raise_unbound(kClause);
         return PyObject_CallOneArg(c_.clause.get(), frozen.get());
     }
 
@@ -133,7 +133,7 @@ private:
         if (c_.pure) {
             literal = Ref::steal(new_literal(g.literal_type, atom, positive));
         } else if (!c_.literal) {
-            raise_unbound(g.str_literal);
+            g.globals.raise_unbound(kLiteral);
         } else {
             PyObject *args[2] = {atom, positive};
             literal = Ref::steal(PyObject_Vectorcall(c_.literal.get(), args, 0, g.kw_literal));

@@ -264,7 +264,7 @@ private:
 
     Ref skolem_term(PyObject *sort) {
         if (universals_.empty()) {
-            Ref n = Ref::steal(draw(g.str_constant_counter));
+            Ref n = Ref::steal(draw(kConstantCounter));
             Ref name = n ? Ref::steal(PyUnicode_FromFormat("sk_c%S", n.get())) : Ref();
             if (!name) return Ref();
             PyObject *fields[2] = {sort, name.get()};
@@ -276,7 +276,7 @@ private:
             }
             return term;
         }
-        Ref n = Ref::steal(draw(g.str_function_counter));
+        Ref n = Ref::steal(draw(kFunctionCounter));
         Ref name = n ? Ref::steal(PyUnicode_FromFormat("sk_f%S", n.get())) : Ref();
         if (!name) return Ref();
         Py_ssize_t count = static_cast<Py_ssize_t>(universals_.size());

@@ -231,7 +231,7 @@ private:
     }
 
     Ref skolem_constant(PyObject *var) {
-        Ref n = Ref::steal(draw(g.str_constant_counter));
+        Ref n = Ref::steal(draw(kConstantCounter));
         Ref name = n ? Ref::steal(PyUnicode_FromFormat("sk_c%S", n.get())) : Ref();
         Ref sort = name ? variable_field(var, slot::sort, g.str_sort) : Ref();
         Ref term = sort ? Ref::steal(c_.make_constant(name.get(), sort.get())) : Ref();
@@ -243,7 +243,7 @@ private:
     }
 
     Ref skolem_function(PyObject *var) {
-        Ref n = Ref::steal(draw(g.str_function_counter));
+        Ref n = Ref::steal(draw(kFunctionCounter));
         Ref name = n ? Ref::steal(PyUnicode_FromFormat("sk_f%S", n.get())) : Ref();
         if (!name) return Ref();
         Py_ssize_t count = static_cast<Py_ssize_t>(outer_.size());
@@ -281,11 +281,11 @@ PyObject *D(const Ctx &c, PyObject *f) { return c.pure ? drop_universals(c, f) :
 PyObject *standardize_variables(const Ctx &c, PyObject *formula) {
     Ref free = Ref::steal(c.pure ? g.api->free_variables(formula)
                                  : (c.free_variables ? PyObject_CallOneArg(c.free_variables.get(), formula)
-                                                     : raise_unbound(g.str_free_variables)));
+                                                     : g.globals.raise_unbound(kFreeVariables)));
     if (!free) return nullptr;
     Ref bound = Ref::steal(c.pure ? g.api->bound_variables(formula)
                                   : (c.bound_variables ? PyObject_CallOneArg(c.bound_variables.get(), formula)
-                                                       : raise_unbound(g.str_bound_variables)));
+                                                       : g.globals.raise_unbound(kBoundVariables)));
     if (!bound) return nullptr;
     Ref all = Ref::steal(PyNumber_Or(free.get(), bound.get()));
     if (!all) return nullptr;
@@ -343,15 +343,15 @@ PyObject *drop_universals(const Ctx &c, PyObject *f) {
 }
 
 PyObject *reset_skolem_counters() {
-    PyObject *names[3] = {g.str_constant_counter, g.str_function_counter, g.str_standardize_counter};
-    long starts[3] = {0, 0, 1000};
+    constexpr Global counters[3] = {kConstantCounter, kFunctionCounter, kStandardizeCounter};
+    constexpr long starts[3] = {0, 0, 1000};
     for (int i = 0; i < 3; ++i) {
-        Ref itertools = Ref::borrow(module_attr(g.str_itertools));
-        if (!itertools) return PyErr_Occurred() ? nullptr : raise_unbound(g.str_itertools);
+        Ref itertools = g.globals.get(kItertools);
+        if (!itertools) return nullptr;
         Ref count = Ref::steal(PyObject_GetAttr(itertools.get(), g.str_count));
         Ref start = count ? Ref::steal(PyLong_FromLong(starts[i])) : Ref();
         Ref counter = start ? Ref::steal(PyObject_CallOneArg(count.get(), start.get())) : Ref();
-        if (!counter || PyDict_SetItem(g.dict, names[i], counter.get()) < 0) return nullptr;
+        if (!counter || !g.globals.set(counters[i], counter.get())) return nullptr;
     }
     Py_RETURN_NONE;
 }

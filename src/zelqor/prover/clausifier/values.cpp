@@ -68,11 +68,6 @@ void untrack_if_leaves(PyObject *set) {
 LiteralObject *as_literal(PyObject *o) { return reinterpret_cast<LiteralObject *>(o); }
 ClauseObject *as_clause(PyObject *o) { return reinterpret_cast<ClauseObject *>(o); }
 
-PyObject *bound_attr(PyObject *name) {
-    PyObject *value = module_attr(name);
-    if (value == nullptr) return PyErr_Occurred() ? nullptr : raise_unbound(name);
-    return new_ref(value);
-}
 
 // ---- shared by both types --------------------------------------------------------
 
@@ -120,7 +115,7 @@ int is_atom(PyObject *obj) {
     int kinds[2] = {static_cast<int>(Kind::PredicateApp), static_cast<int>(Kind::Equality)};
     Ref classes[2];
     for (int i = 0; i < 2; ++i) {
-        classes[i] = Ref::steal(bound_attr(g.node_names[kinds[i]]));
+        classes[i] = g.globals.get(kinds[i]);
         if (!classes[i]) return -1;
     }
     for (int i = 0; i < 2; ++i) {
@@ -138,10 +133,10 @@ bool check_subst(PyObject *subst) { return check_exact_arg(subst, &PyDict_Type, 
 
 // frozenset(free_variables(atom)), sharing the atom's own cache when it can.
 PyObject *atom_free_vars(PyObject *atom) {
-    Ref fn = Ref::steal(bound_attr(g.str_free_variables));
+    Ref fn = g.globals.get(kFreeVariables);
     if (!fn) return nullptr;
     Ref set;
-    if (fn.get() == g.free_variables) {
+    if (fn.get() == g.globals.original(kFreeVariables)) {
         if (Py_TYPE(atom) == g.api->types[static_cast<int>(Kind::PredicateApp)]) {
             return new_ref(ast::field(atom, slot::pred_free));
         }
@@ -157,7 +152,7 @@ PyObject *atom_free_vars(PyObject *atom) {
 
 // Literal(atom, positive) through the module's current binding of the name.
 PyObject *call_literal_class(PyObject *atom, PyObject *positive) {
-    Ref cls = Ref::steal(bound_attr(g.str_literal));
+    Ref cls = g.globals.get(kLiteral);
     if (!cls) return nullptr;
     if (cls.get() == reinterpret_cast<PyObject *>(g.literal_type)) return new_literal(g.literal_type, atom, positive);
     PyObject *args[2] = {atom, positive};
@@ -168,7 +163,7 @@ PyObject *literal_to_string_native(PyObject *self) {
     LiteralObject *lit = as_literal(self);
     int positive = PyObject_IsTrue(lit->positive);
     if (positive < 0) return nullptr;
-    Ref equality = Ref::steal(bound_attr(g.node_names[static_cast<int>(Kind::Equality)]));
+    Ref equality = g.globals.get(class_global(Kind::Equality));
     if (!equality) return nullptr;
     PyTypeObject *own_equality = g.api->types[static_cast<int>(Kind::Equality)];
     int is_equality = equality.get() == reinterpret_cast<PyObject *>(own_equality)
@@ -198,7 +193,7 @@ PyObject *literal_substitute_native(PyObject *self, PyObject *subst) {
     if (!check_subst(subst)) return nullptr;
     if (PyDict_GET_SIZE(subst) == 0) return new_ref(self);
     LiteralObject *lit = as_literal(self);
-    Ref fn = Ref::steal(bound_attr(g.str_substitute_formula));
+    Ref fn = g.globals.get(kSubstituteFormula);
     if (!fn) return nullptr;
     PyObject *args[2] = {lit->atom, subst};
     Ref new_atom = Ref::steal(PyObject_Vectorcall(fn.get(), args, 2, nullptr));
@@ -424,7 +419,7 @@ PyObject *clause_free_vars(PyObject *literals) {
 }
 
 PyObject *call_clause_class(PyObject *literals) {
-    Ref cls = Ref::steal(bound_attr(g.str_clause));
+    Ref cls = g.globals.get(kClause);
     if (!cls) return nullptr;
     if (cls.get() == reinterpret_cast<PyObject *>(g.clause_type)) return new_clause(g.clause_type, literals);
     return PyObject_CallOneArg(cls.get(), literals);
@@ -790,6 +785,8 @@ bool create_value_types(PyObject *module) {
     g.clause_type = reinterpret_cast<PyTypeObject *>(PyType_FromModuleAndSpec(module, &clause_spec, nullptr));
     if (g.clause_type == nullptr) return false;
     g.clause_type->tp_vectorcall = clause_vectorcall;
+    g.globals.set_original(kLiteral, reinterpret_cast<PyObject *>(g.literal_type));
+    g.globals.set_original(kClause, reinterpret_cast<PyObject *>(g.clause_type));
     return set_match_args(g.literal_type, {"atom", "positive"}) && set_match_args(g.clause_type, {"literals"});
 }
 
