@@ -1,6 +1,7 @@
 // Module `zelqor.core.ast`: imports, the VariableKind enumeration, the node
 // classes, the structural queries, and the C API capsule for the other modules.
 #include "common/args.hpp"
+#include "common/frozen_record.hpp"
 #include "common/interned.hpp"
 #include "common/module_init.hpp"
 #include "zelqor/core/ast/api.hpp"
@@ -90,7 +91,7 @@ bool init_constants(PyObject *module) {
     static const char *const second_order[4] = {"ForallPred", "ExistsPred", "ForallFunc", "ExistsFunc"};
     if (!(g.ind = PyObject_GetAttrString(module, "Ind")) || !g.globals.init(module, global_names) ||
         !g.globals.remember_original(kInvalidFormulaError) ||
-        !(g.frozen_instance_error = import_attr("dataclasses", "FrozenInstanceError")) ||
+        !import_frozen_instance_error() ||
         !(g.newobj_ex = import_attr("copyreg", "__newobj_ex__")) || !(g.empty_frozenset = PyFrozenSet_New(nullptr)) ||
         !(g.zero = PyLong_FromLong(0)) ||
         !intern_names({{&g.str_free_vars, "_free_vars"}, {&g.str_index, "index"}, {&g.str_arity, "arity"},

@@ -1,5 +1,6 @@
 #include "zelqor/constructive/kripke/state.hpp"
 
+#include "common/frozen_record.hpp"
 #include "common/interned.hpp"
 #include "common/module_init.hpp"
 
@@ -24,7 +25,7 @@ bool init_state(PyObject *module) {
     }
     Ref common = Ref::steal(PyImport_ImportModule("zelqor.constructive.common"));
     return common && g.common.init(common.get(), kCommonNames) &&
-           (g.frozen_instance_error = import_attr("dataclasses", "FrozenInstanceError")) &&
+           import_frozen_instance_error() &&
            (g.newobj = import_attr("copyreg", "__newobj__")) &&
            intern_names({{&g.str_add, "add"}, {&g.str_name, "name"}, {&g.str_left, "left"},
                          {&g.str_right, "right"}, {&g.str_operand, "operand"}, {&g.str_worlds, "worlds"},

@@ -32,7 +32,6 @@ struct State {
     PyTypeObject *model_type = nullptr;
     ModuleGlobals<kImportedCount> globals;          // originals: the objects bound at import
     ModuleGlobals<kCommonCount> common;             // in zelqor.constructive.common's namespace
-    PyObject *frozen_instance_error = nullptr;
     PyObject *newobj = nullptr;                     // copyreg.__newobj__
     // Interned names.
     PyObject *str_add = nullptr;

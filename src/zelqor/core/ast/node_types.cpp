@@ -4,12 +4,12 @@
 
 #include "common/args.hpp"
 #include "common/compat.hpp"
+#include "common/frozen_record.hpp"
+#include "common/members.hpp"
 #include "zelqor/core/ast/construct.hpp"
 #include "zelqor/core/ast/equality.hpp"
 #include "zelqor/core/ast/kinds.hpp"
 #include "zelqor/core/ast/text_form.hpp"
-#include "common/members.hpp"
-
 
 #include <array>
 #include <cstddef>
@@ -102,27 +102,16 @@ int node_traverse(PyObject *self, visitproc visit, void *arg) {
 
 // ---- frozen fields -------------------------------------------------------------
 
-bool is_field_name(int k, PyObject *name) {
-    if (!PyUnicode_Check(name)) return false;
+// The fields of a node class, the cached hash included.
+bool is_node_field(int k, PyObject *name) {
     const KindInfo &ki = info(k);
-    for (int i = 0; i < ki.nfields; ++i) {
-        if (PyUnicode_CompareWithASCIIString(name, ki.field_names[i]) == 0) return true;
-    }
-    return ki.cached_hash && PyUnicode_CompareWithASCIIString(name, "_hash_cache") == 0;
+    return is_field_name(name, ki.field_names, static_cast<size_t>(ki.nfields)) ||
+           (ki.cached_hash && is_field_name(name, {"_hash_cache"}));
 }
 
-// As a frozen record: the node's own class refuses every assignment, a
-// subclass refuses assignments to the fields it inherits.
 int node_setattro(PyObject *self, PyObject *name, PyObject *value) {
     int k = kind_of(self);
-    if (Py_TYPE(self) != g.types[k] && !is_field_name(k, name)) {
-        return PyObject_GenericSetAttr(self, name, value);
-    }
-    Ref message = Ref::steal(PyUnicode_FromFormat(value != nullptr ? "cannot assign to field %R"
-                                                                    : "cannot delete field %R",
-                                                  name));
-    if (message) PyErr_SetObject(g.frozen_instance_error, message.get());
-    return -1;
+    return set_record_attribute(self, name, value, g.types[k], [k](PyObject *n) { return is_node_field(k, n); });
 }
 
 // ---- pickling and copying --------------------------------------------------------
@@ -148,28 +137,19 @@ PyObject *node_reduce(PyObject *self, PyObject *) {
     }
     if (!call) return nullptr;
     if (Py_TYPE(self) == g.types[k]) return call.release();
-    Ref owned = Ref::steal(PyObject_GetAttrString(self, "__dict__"));
-    if (!owned) {
-        if (!PyErr_ExceptionMatches(PyExc_AttributeError)) return nullptr;
-        PyErr_Clear();
-        return call.release();
-    }
-    PyObject *dict = owned.get();
-    if (!PyDict_Check(dict) || PyDict_GET_SIZE(dict) == 0) return call.release();
+    Ref dict;
+    if (!record_instance_dict(self, dict)) return nullptr;
+    if (!dict) return call.release();
     if (ki.is_term && k != static_cast<int>(Kind::FunctionApp)) {
-        return Py_BuildValue("(OOO)", PyTuple_GET_ITEM(call.get(), 0), PyTuple_GET_ITEM(call.get(), 1), dict);
+        return Py_BuildValue("(OOO)", PyTuple_GET_ITEM(call.get(), 0), PyTuple_GET_ITEM(call.get(), 1), dict.get());
     }
-    return Py_BuildValue("(OOO)", type, args.get(), dict);
+    return Py_BuildValue("(OOO)", type, args.get(), dict.get());
 }
-
-// Immutable: a copy is the node itself.
-PyObject *node_copy(PyObject *self, PyObject *) { return new_ref(self); }
-PyObject *node_deepcopy(PyObject *self, PyObject *) { return new_ref(self); }
 
 PyMethodDef node_methods[] = {
     {"__reduce__", node_reduce, METH_NOARGS, "Rebuild through the constructor."},
-    {"__copy__", node_copy, METH_NOARGS, "Nodes are immutable: the copy is the node itself."},
-    {"__deepcopy__", node_deepcopy, METH_O, "Nodes are immutable: the copy is the node itself."},
+    {"__copy__", copy_of_immutable, METH_NOARGS, "Nodes are immutable: the copy is the node itself."},
+    {"__deepcopy__", copy_of_immutable, METH_O, "Nodes are immutable: the copy is the node itself."},
     {nullptr, nullptr, 0, nullptr},
 };
 
@@ -250,18 +230,6 @@ PyTypeObject *create_base(PyObject *module, const char *name, const char *doc) {
     return reinterpret_cast<PyTypeObject *>(PyType_FromModuleAndSpec(module, spec, nullptr));
 }
 
-bool set_match_args(int k) {
-    const KindInfo &ki = info(k);
-    Ref names = Ref::steal(PyTuple_New(ki.npositional));
-    if (!names) return false;
-    for (int p = 0; p < ki.npositional; ++p) {
-        PyObject *name = PyUnicode_InternFromString(ki.param_names[p]);
-        if (name == nullptr) return false;
-        PyTuple_SET_ITEM(names.get(), p, name);
-    }
-    return PyObject_SetAttrString(reinterpret_cast<PyObject *>(g.types[k]), "__match_args__", names.get()) == 0;
-}
-
 bool add_type(PyObject *module, const char *name, PyTypeObject *type) {
     return PyModule_AddObjectRef(module, name, reinterpret_cast<PyObject *>(type)) == 0;
 }
@@ -286,7 +254,10 @@ bool create_node_types(PyObject *module) {
         g.types[k] = reinterpret_cast<PyTypeObject *>(PyType_FromModuleAndSpec(module, &specs[k], base));
         if (g.types[k] == nullptr) return false;
         g.types[k]->tp_vectorcall = kVectorcalls[k];
-        if (!set_match_args(k) || !add_type(module, ki.name, g.types[k])) return false;
+        if (!set_match_args(g.types[k], ki.param_names, static_cast<size_t>(ki.npositional)) ||
+            !add_type(module, ki.name, g.types[k])) {
+            return false;
+        }
     }
     return true;
 }

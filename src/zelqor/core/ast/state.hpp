@@ -22,7 +22,6 @@ struct State {
     Py_hash_t kind_hashes[3] = {};
     PyObject *ind = nullptr;                        // default sort
     ModuleGlobals<kGlobalCount> globals;            // originals: what the module imported
-    PyObject *frozen_instance_error = nullptr;
     PyObject *newobj_ex = nullptr;                  // copyreg.__newobj_ex__
     PyObject *empty_frozenset = nullptr;
     PyObject *zero = nullptr;

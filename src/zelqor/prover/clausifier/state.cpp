@@ -2,6 +2,7 @@
 
 #include "common/args.hpp"
 #include "common/dict_watch.hpp"
+#include "common/frozen_record.hpp"
 #include "common/interned.hpp"
 #include "common/module_init.hpp"
 #include "zelqor/prover/clausifier/steps.hpp"
@@ -172,7 +173,7 @@ bool init_state(PyObject *module) {
             {&g.str_right, "right"}, {&g.str_variable, "variable"}, {&g.str_body, "body"}, {&g.str_sort, "sort"},
             {&g.str_id, "id"}, {&g.str_kind, "kind"}, {&g.str_atom, "atom"}, {&g.str_positive, "positive"},
             {&g.str_free_vars, "_free_vars"}, {&g.str_to_string, "to_string"}, {&g.str_substitute, "substitute"},
-            {&g.str_is_tautology, "is_tautology"}, {&g.str_dict, "__dict__"},
+            {&g.str_is_tautology, "is_tautology"},
             {&g.str_register_constant, "register_constant"}, {&g.str_register_function, "register_function"},
         })) {
         return false;
@@ -184,7 +185,7 @@ bool init_state(PyObject *module) {
         !(g.kw_function = interned_tuple({"func", "arity", "args", "return_sort"})) ||
         !(g.kw_variable = interned_tuple({"id", "sort", "kind"})) ||
         !(g.kw_literal = interned_tuple({"atom", "positive"})) || !(g.empty_frozenset = PyFrozenSet_New(nullptr)) ||
-        !(g.frozen_instance_error = import_attr("dataclasses", "FrozenInstanceError"))) {
+        !import_frozen_instance_error()) {
         return false;
     }
     if (PyObject_GC_IsTracked(g.empty_frozenset)) PyObject_GC_UnTrack(g.empty_frozenset);

@@ -55,7 +55,6 @@ struct State {
     ModuleGlobals<kGlobalCount> globals;
     PyTypeObject *literal_type = nullptr, *clause_type = nullptr;
 
-    PyObject *frozen_instance_error = nullptr;
     PyObject *empty_frozenset = nullptr;
 
     // Interned attribute names.
@@ -63,7 +62,7 @@ struct State {
     PyObject *str_operand = nullptr, *str_left = nullptr, *str_right = nullptr, *str_variable = nullptr,
              *str_body = nullptr, *str_sort = nullptr, *str_id = nullptr, *str_kind = nullptr;
     PyObject *str_atom = nullptr, *str_positive = nullptr, *str_free_vars = nullptr, *str_to_string = nullptr,
-             *str_substitute = nullptr, *str_is_tautology = nullptr, *str_dict = nullptr;
+             *str_substitute = nullptr, *str_is_tautology = nullptr;
     PyObject *str_register_constant = nullptr, *str_register_function = nullptr;
     // Keyword names of the constructor calls made by name.
     PyObject *kw_constant = nullptr;   // ("name", "sort")

@@ -7,8 +7,8 @@
 
 #include "common/args.hpp"
 #include "common/compat.hpp"
+#include "common/frozen_record.hpp"
 #include "common/hashing.hpp"
-#include "common/interned.hpp"
 #include "common/small_vector.hpp"
 
 #include <cstddef>
@@ -76,30 +76,12 @@ PyObject *allocate(PyTypeObject *type, bool exact) {
     return type->tp_alloc(type, 0);
 }
 
-// Frozen record: the class itself refuses every assignment, a subclass only
-// those of the inherited fields.
-int frozen_setattro(PyObject *self, PyObject *name, PyObject *value, PyTypeObject *own,
-                    std::initializer_list<const char *> fields) {
-    bool field = false;
-    if (PyUnicode_Check(name)) {
-        for (const char *f : fields) field |= PyUnicode_CompareWithASCIIString(name, f) == 0;
-    }
-    if (Py_TYPE(self) != own && !field) return PyObject_GenericSetAttr(self, name, value);
-    Ref message = Ref::steal(
-        PyUnicode_FromFormat(value != nullptr ? "cannot assign to field %R" : "cannot delete field %R", name));
-    if (message) PyErr_SetObject(g.frozen_instance_error, message.get());
-    return -1;
-}
-
 // (type, args), plus the instance dictionary of a subclass instance.
 PyObject *reduce_with(PyObject *self, PyObject *args) {
     PyObject *type = reinterpret_cast<PyObject *>(Py_TYPE(self));
-    PyObject *dict = nullptr;
-    if (get_optional_attr(self, g.str_dict, &dict) < 0) return nullptr;
-    Ref owned = Ref::steal(dict);
-    if (dict != nullptr && PyDict_Check(dict) && PyDict_GET_SIZE(dict) > 0) {
-        return Py_BuildValue("(OOO)", type, args, dict);
-    }
+    Ref dict;
+    if (!record_instance_dict(self, dict)) return nullptr;
+    if (dict) return Py_BuildValue("(OOO)", type, args, dict.get());
     return Py_BuildValue("(OO)", type, args);
 }
 
@@ -277,7 +259,9 @@ PyObject *literal_str(PyObject *self) {
 }
 
 int literal_setattro(PyObject *self, PyObject *name, PyObject *value) {
-    return frozen_setattro(self, name, value, g.literal_type, {"atom", "positive", "_hash_cache", "_free_vars"});
+    return set_record_attribute(self, name, value, g.literal_type, [](PyObject *n) {
+        return is_field_name(n, {"atom", "positive", "_hash_cache", "_free_vars"});
+    });
 }
 
 PyObject *literal_negate(PyObject *self, PyObject *) {
@@ -511,7 +495,9 @@ PyObject *clause_str(PyObject *self) {
 }
 
 int clause_setattro(PyObject *self, PyObject *name, PyObject *value) {
-    return frozen_setattro(self, name, value, g.clause_type, {"literals", "_hash_cache", "_is_tautology", "_free_vars"});
+    return set_record_attribute(self, name, value, g.clause_type, [](PyObject *n) {
+        return is_field_name(n, {"literals", "_hash_cache", "_is_tautology", "_free_vars"});
+    });
 }
 
 PyObject *clause_size_is(PyObject *self, Py_ssize_t expected) {
@@ -600,20 +586,6 @@ constexpr unsigned long kTypeFlags =
 PyType_Spec literal_spec = {"zelqor.prover.clausifier.Literal", sizeof(LiteralObject), 0, kTypeFlags,
                             literal_slots};
 PyType_Spec clause_spec = {"zelqor.prover.clausifier.Clause", sizeof(ClauseObject), 0, kTypeFlags, clause_slots};
-
-// Immutable types take class attributes only through their dictionary.
-bool set_match_args(PyTypeObject *type, std::initializer_list<const char *> names) {
-    Ref tuple = Ref::steal(interned_tuple(names));
-    if (!tuple) return false;
-#if PY_VERSION_HEX >= 0x030C0000
-    Ref dict = Ref::steal(PyType_GetDict(type));
-#else
-    Ref dict = Ref::borrow(type->tp_dict);
-#endif
-    if (!dict || PyDict_SetItemString(dict.get(), "__match_args__", tuple.get()) < 0) return false;
-    PyType_Modified(type);
-    return true;
-}
 
 }  // namespace
 
