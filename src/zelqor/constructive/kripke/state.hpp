@@ -52,7 +52,7 @@ struct State {
 
 extern State g;
 
-inline PyTypeObject *node_type(ast::Kind k) noexcept { return g.api->types[static_cast<int>(k)]; }
+inline PyTypeObject *node_type(ast::Kind k) noexcept { return g.api->type(k); }
 
 // Resolves the imported names, the outside objects and the interned strings.
 bool init_state(PyObject *module);

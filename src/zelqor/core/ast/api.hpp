@@ -24,6 +24,9 @@ struct Api {
     PyObject *(*bound_variables)(PyObject *node);
     // Kind of a node whose class is one of ours or derives from one; -1 otherwise.
     int (*kind_of)(PyObject *node);
+
+    // The class of a kind.
+    PyTypeObject *type(Kind kind) const noexcept { return types[kind_index(kind)]; }
 };
 
 inline constexpr int kApiVersion = 1;

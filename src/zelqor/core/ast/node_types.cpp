@@ -50,7 +50,7 @@ PyObject *construct_from_params(int k, PyTypeObject *type, PyObject *const *para
     const KindInfo &ki = info(k);
     PyObject *values[6] = {};
     for (int p = 0; p < ki.nparams; ++p) values[ki.param_field[p]] = params[p];
-    return construct(k, type, values);
+    return construct(kind_at(k), type, values);
 }
 
 PyObject *node_new(PyTypeObject *type, PyObject *args, PyObject *kwargs) {
@@ -67,7 +67,7 @@ PyObject *node_vectorcall(PyObject *callable, PyObject *const *args, size_t narg
     Py_ssize_t nargs = PyVectorcall_NARGS(nargsf);
     // The common call: every parameter given by position, in storage order.
     if (kwnames == nullptr && nargs == info(K).nparams && info(K).param_field[0] == 0 && !info(K).is_term) {
-        return construct(K, type, args);
+        return construct(kind_at(K), type, args);
     }
     PyObject *params[5];
     if (!bind_vector(signatures[K], args, nargs, kwnames, params)) return nullptr;
@@ -128,7 +128,9 @@ PyObject *node_reduce(PyObject *self, PyObject *) {
     }
     PyObject *type = reinterpret_cast<PyObject *>(Py_TYPE(self));
     Ref call;
-    if (ki.is_term && k != static_cast<int>(Kind::FunctionApp)) {
+    // Variables and constants take `sort` by keyword only.
+    bool sort_by_keyword = ki.is_term && kind_at(k) != Kind::FunctionApp;
+    if (sort_by_keyword) {
         Ref kwargs = Ref::steal(PyDict_New());
         if (!kwargs || PyDict_SetItem(kwargs.get(), g.str_sort, field(self, slot::sort)) < 0) return nullptr;
         call = Ref::steal(Py_BuildValue("O(OOO)", g.newobj_ex, type, args.get(), kwargs.get()));
@@ -140,7 +142,7 @@ PyObject *node_reduce(PyObject *self, PyObject *) {
     Ref dict;
     if (!record_instance_dict(self, dict)) return nullptr;
     if (!dict) return call.release();
-    if (ki.is_term && k != static_cast<int>(Kind::FunctionApp)) {
+    if (sort_by_keyword) {
         return Py_BuildValue("(OOO)", PyTuple_GET_ITEM(call.get(), 0), PyTuple_GET_ITEM(call.get(), 1), dict.get());
     }
     return Py_BuildValue("(OOO)", type, args.get(), dict.get());
@@ -206,9 +208,9 @@ constexpr auto make_vectorcalls(std::integer_sequence<int, K...>) {
 constexpr auto kVectorcalls = make_vectorcalls(std::make_integer_sequence<int, kKindCount>{});
 
 PyType_Slot *slots_for_kind(int k) {
-    hashfunc hash = k == static_cast<int>(Kind::Variable)   ? variable_hash
-                    : k == static_cast<int>(Kind::Constant) ? constant_hash
-                                                            : cached_hash;
+    hashfunc hash = kind_at(k) == Kind::Variable   ? variable_hash
+                    : kind_at(k) == Kind::Constant ? constant_hash
+                                                   : cached_hash;
     switch (info(k).nfields) {
     case 1: return slots_for<1>(k, hash);
     case 2: return slots_for<2>(k, hash);

@@ -29,6 +29,11 @@ enum class Kind : int {
 };
 inline constexpr int kKindCount = 12;
 
+// The position of a kind in the per-kind tables (types[], the class
+// descriptions), and the kind at a position.
+constexpr int kind_index(Kind k) noexcept { return static_cast<int>(k); }
+constexpr Kind kind_at(int index) noexcept { return static_cast<Kind>(index); }
+
 struct Node {
     PyObject_HEAD
     Py_hash_t hash;        // cached at construction; unused by Variable and Constant

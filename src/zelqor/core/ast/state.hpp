@@ -47,8 +47,9 @@ inline int kind_of_type(PyTypeObject *t) noexcept {
     return -1;
 }
 inline int kind_of(PyObject *o) noexcept { return kind_of_type(Py_TYPE(o)); }
-inline bool is_exact(PyObject *o, Kind k) noexcept { return Py_TYPE(o) == g.types[static_cast<int>(k)]; }
-inline bool is_a(PyObject *o, Kind k) noexcept { return PyObject_TypeCheck(o, g.types[static_cast<int>(k)]); }
+inline PyTypeObject *type_of(Kind k) noexcept { return g.types[kind_index(k)]; }
+inline bool is_exact(PyObject *o, Kind k) noexcept { return Py_TYPE(o) == type_of(k); }
+inline bool is_a(PyObject *o, Kind k) noexcept { return PyObject_TypeCheck(o, type_of(k)); }
 
 // Raises the module's InvalidFormulaError (looked up at raise time, so a
 // replaced module attribute is obeyed) with `message`. Always returns null.

@@ -17,8 +17,8 @@ Context ctx;
 
 namespace {
 
-bool is_a(PyObject *o, Kind k) { return PyObject_TypeCheck(o, ctx.api->types[static_cast<int>(k)]); }
-bool is_exact(PyObject *o, Kind k) { return Py_TYPE(o) == ctx.api->types[static_cast<int>(k)]; }
+bool is_a(PyObject *o, Kind k) { return PyObject_TypeCheck(o, ctx.api->type(k)); }
+bool is_exact(PyObject *o, Kind k) { return Py_TYPE(o) == ctx.api->type(k); }
 
 PyObject *raise_with_type(PyObject *error, const char *prefix, PyObject *obj) {
     Ref display = type_display(obj);

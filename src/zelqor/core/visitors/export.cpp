@@ -184,7 +184,7 @@ int is_compound(PyObject *operand, bool &pure) {
     }
     if (pure) {
         for (int k = kAnd; k <= kIff; ++k) {
-            if (PyObject_TypeCheck(operand, g.api->types[k])) return 1;
+            if (PyObject_TypeCheck(operand, g.node_types[k])) return 1;
         }
         return 0;
     }

@@ -78,7 +78,7 @@ int is_instance_of_global(PyObject *obj, int which) {
 PyObject *build_node(int which, PyObject *const *fields, int nfields) {
     Ref cls = g.globals.get(which);
     if (!cls) return nullptr;
-    if (which < ast::kKindCount && cls.get() == g.globals.original(which)) {
+    if (has_node_kind(which) && cls.get() == g.globals.original(which)) {
         // Our own class: straight to the checked constructor, fields in storage order.
         PyObject *values[5];
         switch (which) {
@@ -90,7 +90,7 @@ PyObject *build_node(int which, PyObject *const *fields, int nfields) {
         default:
             for (int i = 0; i < nfields; ++i) values[i] = fields[i];
         }
-        return g.api->make(static_cast<ast::Kind>(which), values);
+        return g.api->make(node_kind(which), values);
     }
     return PyObject_Vectorcall(cls.get(), fields, 0, g.field_kwnames[which]);
 }

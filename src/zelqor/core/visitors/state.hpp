@@ -7,12 +7,32 @@
 
 namespace zelqor::visitors {
 
-// The sixteen operations, in table order. The first twelve follow ast::Kind.
-inline constexpr int kOpCount = 16;
+// The sixteen operations, in table order: one per node kind, numbered as its
+// ast::Kind, then the four second-order quantifiers, whose classes the
+// syntax tree does not define.
 enum Op : int {
-    kVariable, kConstant, kFunctionApp, kPredicateApp, kEquality, kNot, kAnd, kOr, kImplies, kIff,
-    kForall, kExists, kForallPred, kExistsPred, kForallFunc, kExistsFunc,
+    kVariable = ast::kind_index(ast::Kind::Variable),
+    kConstant = ast::kind_index(ast::Kind::Constant),
+    kFunctionApp = ast::kind_index(ast::Kind::FunctionApp),
+    kPredicateApp = ast::kind_index(ast::Kind::PredicateApp),
+    kEquality = ast::kind_index(ast::Kind::Equality),
+    kNot = ast::kind_index(ast::Kind::Not),
+    kAnd = ast::kind_index(ast::Kind::And),
+    kOr = ast::kind_index(ast::Kind::Or),
+    kImplies = ast::kind_index(ast::Kind::Implies),
+    kIff = ast::kind_index(ast::Kind::Iff),
+    kForall = ast::kind_index(ast::Kind::Forall),
+    kExists = ast::kind_index(ast::Kind::Exists),
+    kForallPred = ast::kKindCount,
+    kExistsPred,
+    kForallFunc,
+    kExistsFunc,
 };
+inline constexpr int kOpCount = kExistsFunc + 1;
+
+// The node kind of an operation on one of the syntax tree's own classes.
+constexpr bool has_node_kind(int op) noexcept { return op < ast::kKindCount; }
+constexpr ast::Kind node_kind(int op) noexcept { return ast::kind_at(op); }
 
 // The visitor classes, in definition order.
 enum ClassId : int {

@@ -30,14 +30,15 @@ namespace {
 
 namespace slot = ast::slot;
 
-bool is_exact(PyObject *o, Kind k) { return Py_TYPE(o) == g.api->types[static_cast<int>(k)]; }
+bool is_exact(PyObject *o, Kind k) { return Py_TYPE(o) == g.api->type(k); }
 
-int exact_kind(PyObject *o) {
+// The kind of a formula of exactly one of our classes; kNoKind for anything else.
+Kind exact_kind(PyObject *o) {
     PyTypeObject *t = Py_TYPE(o);
-    for (int k = static_cast<int>(Kind::PredicateApp); k <= static_cast<int>(Kind::Exists); ++k) {
-        if (t == g.api->types[k]) return k;
+    for (int k = ast::kind_index(Kind::PredicateApp); k <= ast::kind_index(Kind::Exists); ++k) {
+        if (t == g.api->types[k]) return ast::kind_at(k);
     }
-    return -1;
+    return kNoKind;
 }
 
 // ---- first pass: shape check and the largest id -------------------------------------
@@ -52,18 +53,18 @@ public:
         RecursionGuard guard(" while clausifying");
         if (!guard.ok()) return -1;
         switch (exact_kind(f)) {
-        case static_cast<int>(Kind::PredicateApp): return ids_of(ast::field(f, slot::pred_free));
-        case static_cast<int>(Kind::Equality): return ids_of(ast::field(f, slot::eq_free));
-        case static_cast<int>(Kind::Not): return visit(ast::field(f, slot::operand));
-        case static_cast<int>(Kind::And):
-        case static_cast<int>(Kind::Or):
-        case static_cast<int>(Kind::Implies):
-        case static_cast<int>(Kind::Iff): {
+        case Kind::PredicateApp: return ids_of(ast::field(f, slot::pred_free));
+        case Kind::Equality: return ids_of(ast::field(f, slot::eq_free));
+        case Kind::Not: return visit(ast::field(f, slot::operand));
+        case Kind::And:
+        case Kind::Or:
+        case Kind::Implies:
+        case Kind::Iff: {
             int r = visit(ast::field(f, slot::left));
             return r == 1 ? visit(ast::field(f, slot::right)) : r;
         }
-        case static_cast<int>(Kind::Forall):
-        case static_cast<int>(Kind::Exists): {
+        case Kind::Forall:
+        case Kind::Exists: {
             PyObject *var = ast::field(f, slot::variable);
             if (!is_exact(var, Kind::Variable) || !take_id(var)) return 0;
             return visit(ast::field(f, slot::body));
@@ -89,7 +90,7 @@ private:
         Ref it = Ref::steal(PyObject_GetIter(free));
         if (!it) return -1;
         while (PyObject *var = PyIter_Next(it.get())) {
-            bool ok = PyObject_TypeCheck(var, g.api->types[static_cast<int>(Kind::Variable)]) && take_id(var);
+            bool ok = PyObject_TypeCheck(var, g.api->type(Kind::Variable)) && take_id(var);
             Py_DECREF(var);
             if (!ok) return 0;
         }
@@ -150,29 +151,29 @@ public:
 
     // False with an exception set on error.
     bool walk(PyObject *f, bool positive, Cnf &out) {
-        int kind = exact_kind(f);
-        if (kind == static_cast<int>(Kind::PredicateApp) || kind == static_cast<int>(Kind::Equality)) {
+        Kind kind = exact_kind(f);
+        if (kind == Kind::PredicateApp || kind == Kind::Equality) {
             return atom(f, positive, out);
         }
         RecursionGuard guard(" while clausifying");
         if (!guard.ok()) return false;
         switch (kind) {
-        case static_cast<int>(Kind::Not): return walk(ast::field(f, slot::operand), !positive, out);
-        case static_cast<int>(Kind::And):
+        case Kind::Not: return walk(ast::field(f, slot::operand), !positive, out);
+        case Kind::And:
             return positive ? both(f, true, true, false, out) : both(f, false, false, true, out);
-        case static_cast<int>(Kind::Or):
+        case Kind::Or:
             return positive ? both(f, true, true, true, out) : both(f, false, false, false, out);
-        case static_cast<int>(Kind::Implies):
+        case Kind::Implies:
             // ¬a ∨ b, or a ∧ ¬b under a negation.
             return positive ? both(f, false, true, true, out) : both(f, true, false, false, out);
-        case static_cast<int>(Kind::Iff): return equivalence(f, positive, out);
-        case static_cast<int>(Kind::Forall):
-        case static_cast<int>(Kind::Exists):
+        case Kind::Iff: return equivalence(f, positive, out);
+        case Kind::Forall:
+        case Kind::Exists:
             if (tentative) {
                 stopped = true;
                 return false;
             }
-            return quantifier(f, positive, (kind == static_cast<int>(Kind::Forall)) == positive, out);
+            return quantifier(f, positive, (kind == Kind::Forall) == positive, out);
         default:
             if (tentative) {
                 stopped = true;
@@ -309,8 +310,8 @@ private:
             if (!image) return false;
         }
         PyObject *sign = positive ? Py_True : Py_False;
-        Ref literal = Ref::steal(exact_kind(image.get()) == static_cast<int>(Kind::PredicateApp) ||
-                                         exact_kind(image.get()) == static_cast<int>(Kind::Equality)
+        Kind atom_kind = exact_kind(image.get());
+        Ref literal = Ref::steal(atom_kind == Kind::PredicateApp || atom_kind == Kind::Equality
                                      ? new_own_literal(image.get(), sign)
                                      : new_literal(g.literal_type, image.get(), sign));
         if (!literal) return false;

@@ -70,34 +70,36 @@ PyObject *de_morgan(const Ctx &c, PyObject *op, Kind join) {
 PyObject *nnf_of_negation(const Ctx &c, PyObject *negation, PyObject *op) {
     RecursionGuard guard(" while converting to negation normal form");
     if (!guard.ok()) return nullptr;
-    int k = c.classify(op, {Kind::Not, Kind::And, Kind::Or, Kind::Forall, Kind::Exists, Kind::Implies, Kind::Iff,
-                            Kind::PredicateApp, Kind::Equality});
+    Kind k;
+    if (!c.classify(op, k, {Kind::Not, Kind::And, Kind::Or, Kind::Forall, Kind::Exists, Kind::Implies, Kind::Iff,
+                            Kind::PredicateApp, Kind::Equality})) {
+        return nullptr;
+    }
     switch (k) {
-    case -2: return nullptr;
-    case static_cast<int>(Kind::Not): {
+    case Kind::Not: {
         Ref inner = c.get(op, slot::operand, g.str_operand);
         return inner ? N(c, inner.get()) : nullptr;
     }
-    case static_cast<int>(Kind::And): return de_morgan(c, op, Kind::Or);
-    case static_cast<int>(Kind::Or): return de_morgan(c, op, Kind::And);
-    case static_cast<int>(Kind::Forall):
-    case static_cast<int>(Kind::Exists): {
+    case Kind::And: return de_morgan(c, op, Kind::Or);
+    case Kind::Or: return de_morgan(c, op, Kind::And);
+    case Kind::Forall:
+    case Kind::Exists: {
         Ref variable = c.get(op, slot::variable, g.str_variable);
         if (!variable) return nullptr;
         Ref body = c.get(op, slot::body, g.str_body);
         if (!body) return nullptr;
         Ref new_body = Ref::steal(N_not(c, body.get()));
         if (!new_body) return nullptr;
-        Kind dual = k == static_cast<int>(Kind::Forall) ? Kind::Exists : Kind::Forall;
+        Kind dual = k == Kind::Forall ? Kind::Exists : Kind::Forall;
         return c.make(dual, {variable.get(), new_body.get()});
     }
-    case static_cast<int>(Kind::Implies):
-    case static_cast<int>(Kind::Iff): {
+    case Kind::Implies:
+    case Kind::Iff: {
         Ref expanded = Ref::steal(E(c, op));
         return expanded ? N_not(c, expanded.get()) : nullptr;
     }
-    case static_cast<int>(Kind::PredicateApp):
-    case static_cast<int>(Kind::Equality):
+    case Kind::PredicateApp:
+    case Kind::Equality:
         return negation != nullptr ? new_ref(negation) : c.make(Kind::Not, {op});
     default: {
         // The negation the caller would have built first: its own errors win.
@@ -113,20 +115,22 @@ PyObject *nnf_of_negation(const Ctx &c, PyObject *negation, PyObject *op) {
 PyObject *eliminate_implications(const Ctx &c, PyObject *f) {
     RecursionGuard guard(" while eliminating implications");
     if (!guard.ok()) return nullptr;
-    int k = c.classify(f, {Kind::PredicateApp, Kind::Equality, Kind::Not, Kind::Implies, Kind::Iff, Kind::And,
-                           Kind::Or, Kind::Forall, Kind::Exists});
+    Kind k;
+    if (!c.classify(f, k, {Kind::PredicateApp, Kind::Equality, Kind::Not, Kind::Implies, Kind::Iff, Kind::And,
+                           Kind::Or, Kind::Forall, Kind::Exists})) {
+        return nullptr;
+    }
     switch (k) {
-    case -2: return nullptr;
-    case static_cast<int>(Kind::PredicateApp):
-    case static_cast<int>(Kind::Equality): return new_ref(f);
-    case static_cast<int>(Kind::Not): {
+    case Kind::PredicateApp:
+    case Kind::Equality: return new_ref(f);
+    case Kind::Not: {
         Ref operand = c.get(f, slot::operand, g.str_operand);
         if (!operand) return nullptr;
         Ref a = Ref::steal(E(c, operand.get()));
         return a ? c.make(Kind::Not, {a.get()}) : nullptr;
     }
-    case static_cast<int>(Kind::Implies):
-    case static_cast<int>(Kind::Iff): {
+    case Kind::Implies:
+    case Kind::Iff: {
         Ref left = c.get(f, slot::left, g.str_left);
         if (!left) return nullptr;
         Ref a = Ref::steal(E(c, left.get()));
@@ -138,17 +142,17 @@ PyObject *eliminate_implications(const Ctx &c, PyObject *f) {
         Ref not_a = Ref::steal(c.make(Kind::Not, {a.get()}));
         if (!not_a) return nullptr;
         Ref imp1 = Ref::steal(c.make(Kind::Or, {not_a.get(), b.get()}));
-        if (!imp1 || k == static_cast<int>(Kind::Implies)) return imp1.release();
+        if (!imp1 || k == Kind::Implies) return imp1.release();
         Ref not_b = Ref::steal(c.make(Kind::Not, {b.get()}));
         if (!not_b) return nullptr;
         Ref imp2 = Ref::steal(c.make(Kind::Or, {not_b.get(), a.get()}));
         if (!imp2) return nullptr;
         return c.make(Kind::And, {imp1.get(), imp2.get()});
     }
-    case static_cast<int>(Kind::And):
-    case static_cast<int>(Kind::Or): return binary<E>(c, f, static_cast<Kind>(k));
-    case static_cast<int>(Kind::Forall):
-    case static_cast<int>(Kind::Exists): return quantifier<E>(c, f, static_cast<Kind>(k));
+    case Kind::And:
+    case Kind::Or: return binary<E>(c, f, k);
+    case Kind::Forall:
+    case Kind::Exists: return quantifier<E>(c, f, k);
     default: return raise_value_error("Unsupported formula node: ", f);
     }
 }
@@ -156,22 +160,24 @@ PyObject *eliminate_implications(const Ctx &c, PyObject *f) {
 PyObject *to_nnf(const Ctx &c, PyObject *f) {
     RecursionGuard guard(" while converting to negation normal form");
     if (!guard.ok()) return nullptr;
-    int k = c.classify(f, {Kind::PredicateApp, Kind::Equality, Kind::Not, Kind::And, Kind::Or, Kind::Forall,
-                           Kind::Exists, Kind::Implies, Kind::Iff});
+    Kind k;
+    if (!c.classify(f, k, {Kind::PredicateApp, Kind::Equality, Kind::Not, Kind::And, Kind::Or, Kind::Forall,
+                           Kind::Exists, Kind::Implies, Kind::Iff})) {
+        return nullptr;
+    }
     switch (k) {
-    case -2: return nullptr;
-    case static_cast<int>(Kind::PredicateApp):
-    case static_cast<int>(Kind::Equality): return new_ref(f);
-    case static_cast<int>(Kind::Not): {
+    case Kind::PredicateApp:
+    case Kind::Equality: return new_ref(f);
+    case Kind::Not: {
         Ref operand = c.get(f, slot::operand, g.str_operand);
         return operand ? nnf_of_negation(c, f, operand.get()) : nullptr;
     }
-    case static_cast<int>(Kind::And):
-    case static_cast<int>(Kind::Or): return binary<N>(c, f, static_cast<Kind>(k));
-    case static_cast<int>(Kind::Forall):
-    case static_cast<int>(Kind::Exists): return quantifier<N>(c, f, static_cast<Kind>(k));
-    case static_cast<int>(Kind::Implies):
-    case static_cast<int>(Kind::Iff): {
+    case Kind::And:
+    case Kind::Or: return binary<N>(c, f, k);
+    case Kind::Forall:
+    case Kind::Exists: return quantifier<N>(c, f, k);
+    case Kind::Implies:
+    case Kind::Iff: {
         Ref expanded = Ref::steal(E(c, f));
         return expanded ? N(c, expanded.get()) : nullptr;
     }

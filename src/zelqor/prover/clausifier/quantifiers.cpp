@@ -12,7 +12,7 @@ namespace {
 
 namespace slot = ast::slot;
 
-bool is_variable(PyObject *o) { return PyObject_TypeCheck(o, g.api->types[static_cast<int>(Kind::Variable)]); }
+bool is_variable(PyObject *o) { return PyObject_TypeCheck(o, g.api->type(Kind::Variable)); }
 
 // Field of a quantified variable: read directly from our variables, by
 // attribute from anything else standing in that place.
@@ -89,30 +89,32 @@ public:
     PyObject *walk(PyObject *f) {
         RecursionGuard guard(" while standardizing variables");
         if (!guard.ok()) return nullptr;
-        int k = c_.classify(f, {Kind::PredicateApp, Kind::Equality, Kind::Not, Kind::And, Kind::Or, Kind::Implies,
-                                Kind::Iff, Kind::Forall, Kind::Exists});
+        Kind k;
+        if (!c_.classify(f, k, {Kind::PredicateApp, Kind::Equality, Kind::Not, Kind::And, Kind::Or, Kind::Implies,
+                                Kind::Iff, Kind::Forall, Kind::Exists})) {
+            return nullptr;
+        }
         switch (k) {
-        case -2: return nullptr;
-        case static_cast<int>(Kind::PredicateApp):
-        case static_cast<int>(Kind::Equality): return atom(f);
-        case static_cast<int>(Kind::Not): {
+        case Kind::PredicateApp:
+        case Kind::Equality: return atom(f);
+        case Kind::Not: {
             Ref operand = c_.get(f, slot::operand, g.str_operand);
             Ref a = operand ? Ref::steal(walk(operand.get())) : Ref();
             return a ? c_.make(Kind::Not, {a.get()}) : nullptr;
         }
-        case static_cast<int>(Kind::And):
-        case static_cast<int>(Kind::Or):
-        case static_cast<int>(Kind::Implies):
-        case static_cast<int>(Kind::Iff): {
+        case Kind::And:
+        case Kind::Or:
+        case Kind::Implies:
+        case Kind::Iff: {
             Ref left = c_.get(f, slot::left, g.str_left);
             Ref a = left ? Ref::steal(walk(left.get())) : Ref();
             if (!a) return nullptr;
             Ref right = c_.get(f, slot::right, g.str_right);
             Ref b = right ? Ref::steal(walk(right.get())) : Ref();
-            return b ? c_.make(static_cast<Kind>(k), {a.get(), b.get()}) : nullptr;
+            return b ? c_.make(k, {a.get(), b.get()}) : nullptr;
         }
-        case static_cast<int>(Kind::Forall):
-        case static_cast<int>(Kind::Exists): return quantifier(f, static_cast<Kind>(k));
+        case Kind::Forall:
+        case Kind::Exists: return quantifier(f, k);
         default: return raise_value_error("Unsupported formula: ", f);
         }
     }
@@ -182,27 +184,29 @@ public:
     PyObject *walk(PyObject *f) {
         RecursionGuard guard(" while skolemizing");
         if (!guard.ok()) return nullptr;
-        int k = c_.classify(f, {Kind::PredicateApp, Kind::Equality, Kind::Not, Kind::And, Kind::Or, Kind::Forall,
-                                Kind::Exists});
+        Kind k;
+        if (!c_.classify(f, k, {Kind::PredicateApp, Kind::Equality, Kind::Not, Kind::And, Kind::Or, Kind::Forall,
+                                Kind::Exists})) {
+            return nullptr;
+        }
         switch (k) {
-        case -2: return nullptr;
-        case static_cast<int>(Kind::PredicateApp):
-        case static_cast<int>(Kind::Equality): return new_ref(f);
-        case static_cast<int>(Kind::Not): {
+        case Kind::PredicateApp:
+        case Kind::Equality: return new_ref(f);
+        case Kind::Not: {
             Ref operand = c_.get(f, slot::operand, g.str_operand);
             Ref a = operand ? Ref::steal(walk(operand.get())) : Ref();
             return a ? c_.make(Kind::Not, {a.get()}) : nullptr;
         }
-        case static_cast<int>(Kind::And):
-        case static_cast<int>(Kind::Or): {
+        case Kind::And:
+        case Kind::Or: {
             Ref left = c_.get(f, slot::left, g.str_left);
             Ref a = left ? Ref::steal(walk(left.get())) : Ref();
             if (!a) return nullptr;
             Ref right = c_.get(f, slot::right, g.str_right);
             Ref b = right ? Ref::steal(walk(right.get())) : Ref();
-            return b ? c_.make(static_cast<Kind>(k), {a.get(), b.get()}) : nullptr;
+            return b ? c_.make(k, {a.get(), b.get()}) : nullptr;
         }
-        case static_cast<int>(Kind::Forall): {
+        case Kind::Forall: {
             Ref var = c_.get(f, slot::variable, g.str_variable);
             Ref body = var ? c_.get(f, slot::body, g.str_body) : Ref();
             if (!body) return nullptr;
@@ -211,7 +215,7 @@ public:
             outer_.pop_back();
             return new_body ? c_.make(Kind::Forall, {var.get(), new_body.get()}) : nullptr;
         }
-        case static_cast<int>(Kind::Exists): return existential(f);
+        case Kind::Exists: return existential(f);
         default: return raise_value_error("Unsupported formula in skolemization: ", f);
         }
     }
@@ -308,35 +312,37 @@ PyObject *skolemize(const Ctx &c, PyObject *formula, PyObject *signature) {
 PyObject *drop_universals(const Ctx &c, PyObject *f) {
     RecursionGuard guard(" while dropping universal quantifiers");
     if (!guard.ok()) return nullptr;
-    int k = c.classify(f, {Kind::Forall, Kind::Exists, Kind::PredicateApp, Kind::Equality, Kind::Not, Kind::And,
-                           Kind::Or});
+    Kind k;
+    if (!c.classify(f, k, {Kind::Forall, Kind::Exists, Kind::PredicateApp, Kind::Equality, Kind::Not, Kind::And,
+                           Kind::Or})) {
+        return nullptr;
+    }
     switch (k) {
-    case -2: return nullptr;
-    case static_cast<int>(Kind::Forall): {
+    case Kind::Forall: {
         Ref body = c.get(f, slot::body, g.str_body);
         return body ? D(c, body.get()) : nullptr;
     }
-    case static_cast<int>(Kind::Exists): {
+    case Kind::Exists: {
         Ref var = c.get(f, slot::variable, g.str_variable);
         Ref body = var ? c.get(f, slot::body, g.str_body) : Ref();
         Ref new_body = body ? Ref::steal(D(c, body.get())) : Ref();
         return new_body ? c.make(Kind::Exists, {var.get(), new_body.get()}) : nullptr;
     }
-    case static_cast<int>(Kind::PredicateApp):
-    case static_cast<int>(Kind::Equality): return new_ref(f);
-    case static_cast<int>(Kind::Not): {
+    case Kind::PredicateApp:
+    case Kind::Equality: return new_ref(f);
+    case Kind::Not: {
         Ref operand = c.get(f, slot::operand, g.str_operand);
         Ref a = operand ? Ref::steal(D(c, operand.get())) : Ref();
         return a ? c.make(Kind::Not, {a.get()}) : nullptr;
     }
-    case static_cast<int>(Kind::And):
-    case static_cast<int>(Kind::Or): {
+    case Kind::And:
+    case Kind::Or: {
         Ref left = c.get(f, slot::left, g.str_left);
         Ref a = left ? Ref::steal(D(c, left.get())) : Ref();
         if (!a) return nullptr;
         Ref right = c.get(f, slot::right, g.str_right);
         Ref b = right ? Ref::steal(D(c, right.get())) : Ref();
-        return b ? c.make(static_cast<Kind>(k), {a.get(), b.get()}) : nullptr;
+        return b ? c.make(k, {a.get(), b.get()}) : nullptr;
     }
     default: return raise_value_error("Unsupported formula: ", f);
     }

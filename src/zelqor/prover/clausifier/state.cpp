@@ -55,25 +55,32 @@ bool Ctx::load() {
     return true;
 }
 
-int Ctx::classify(PyObject *f, std::initializer_list<Kind> order) const {
+bool Ctx::classify(PyObject *f, Kind &kind, std::initializer_list<Kind> order) const {
+    kind = kNoKind;
     if (pure) {
-        int k = g.api->kind_of(f);
+        int found = g.api->kind_of(f);
         for (Kind candidate : order) {
-            if (static_cast<int>(candidate) == k) return k;
+            if (ast::kind_index(candidate) == found) {
+                kind = candidate;
+                break;
+            }
         }
-        return -1;
+        return true;
     }
     for (Kind candidate : order) {
-        int k = static_cast<int>(candidate);
-        if (!cls[k]) {
-            g.globals.raise_unbound(k);
-            return -2;
+        const Ref &current = cls[ast::kind_index(candidate)];
+        if (!current) {
+            g.globals.raise_unbound(class_global(candidate));
+            return false;
         }
-        int r = PyObject_IsInstance(f, cls[k].get());
-        if (r < 0) return -2;
-        if (r) return k;
+        int r = PyObject_IsInstance(f, current.get());
+        if (r < 0) return false;
+        if (r) {
+            kind = candidate;
+            return true;
+        }
     }
-    return -1;
+    return true;
 }
 
 Ref Ctx::get(PyObject *f, int slot, PyObject *name) const {
@@ -83,7 +90,7 @@ Ref Ctx::get(PyObject *f, int slot, PyObject *name) const {
 
 PyObject *Ctx::make(Kind k, std::initializer_list<PyObject *> fields) const {
     if (pure) return g.api->make(k, fields.begin());
-    PyObject *callable = cls[static_cast<int>(k)].get();
+    PyObject *callable = cls[ast::kind_index(k)].get();
     if (callable == nullptr) return g.globals.raise_unbound(class_global(k));
     return PyObject_Vectorcall(callable, fields.begin(), fields.size(), nullptr);
 }
@@ -99,12 +106,12 @@ PyObject *call_by_name(const Ref &callable, Kind k, std::initializer_list<PyObje
 
 PyObject *Ctx::make_variable(PyObject *id, PyObject *sort, PyObject *kind) const {
     if (pure) return g.api->make(Kind::Variable, std::initializer_list<PyObject *>{sort, id, kind}.begin());
-    return call_by_name(cls[static_cast<int>(Kind::Variable)], Kind::Variable, {id, sort, kind}, g.kw_variable);
+    return call_by_name(cls[ast::kind_index(Kind::Variable)], Kind::Variable, {id, sort, kind}, g.kw_variable);
 }
 
 PyObject *Ctx::make_constant(PyObject *name, PyObject *sort) const {
     if (pure) return g.api->make(Kind::Constant, std::initializer_list<PyObject *>{sort, name}.begin());
-    return call_by_name(cls[static_cast<int>(Kind::Constant)], Kind::Constant, {name, sort}, g.kw_constant);
+    return call_by_name(cls[ast::kind_index(Kind::Constant)], Kind::Constant, {name, sort}, g.kw_constant);
 }
 
 PyObject *Ctx::make_function(PyObject *func, PyObject *arity, PyObject *args, PyObject *return_sort) const {
@@ -112,7 +119,7 @@ PyObject *Ctx::make_function(PyObject *func, PyObject *arity, PyObject *args, Py
         return g.api->make(Kind::FunctionApp,
                            std::initializer_list<PyObject *>{return_sort, func, arity, args, return_sort}.begin());
     }
-    return call_by_name(cls[static_cast<int>(Kind::FunctionApp)], Kind::FunctionApp,
+    return call_by_name(cls[ast::kind_index(Kind::FunctionApp)], Kind::FunctionApp,
                         {func, arity, args, return_sort}, g.kw_function);
 }
 

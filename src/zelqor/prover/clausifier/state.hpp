@@ -42,7 +42,7 @@ enum Global : int {
     kOwnFunctions,  // then the module's own functions, in `Own` order
     kGlobalCount = kOwnFunctions + static_cast<int>(kOwnCount),
 };
-inline int class_global(Kind k) { return static_cast<int>(k); }
+inline int class_global(Kind k) { return ast::kind_index(k); }
 inline int own_global(Own which) { return kOwnFunctions + static_cast<int>(which); }
 
 struct State {
@@ -86,6 +86,9 @@ PyObject *raise_value_error(const char *prefix, PyObject *obj);
 // then runs natively, reading node fields directly and skipping intermediate
 // nodes that cannot be observed. Otherwise every class test, constructor and
 // step goes through the attributes, exactly as written.
+// What Ctx::classify() gives for an object of none of the kinds asked for.
+inline constexpr Kind kNoKind = static_cast<Kind>(-1);
+
 struct Ctx {
     bool pure = true;
     bool own_subst = true;  // substitute_formula is still the package's own
@@ -95,9 +98,9 @@ struct Ctx {
 
     bool load();
 
-    // The first kind of `order` whose class `f` is an instance of; -1 for
-    // none, -2 on error.
-    int classify(PyObject *f, std::initializer_list<Kind> order) const;
+    // The first kind of `order` whose class `f` is an instance of, into
+    // `kind` (kNoKind when none is); false with the exception set on error.
+    bool classify(PyObject *f, Kind &kind, std::initializer_list<Kind> order) const;
     // Field `slot` of a node already classified (its attribute `name`).
     Ref get(PyObject *f, int slot, PyObject *name) const;
     // A formula node of kind `k` from its positional fields.

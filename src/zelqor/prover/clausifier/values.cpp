@@ -38,11 +38,11 @@ bool holds_tracked(PyObject *set) { return is_tracked(set) && PySet_GET_SIZE(set
 // so their fields are looked at instead.
 bool atom_is_leaf(PyObject *atom) {
     if (!is_tracked(atom)) return true;
-    if (Py_TYPE(atom) == g.api->types[static_cast<int>(Kind::PredicateApp)]) {
+    if (Py_TYPE(atom) == g.api->type(Kind::PredicateApp)) {
         return !is_tracked(ast::field(atom, slot::pred_pred)) && !is_tracked(ast::field(atom, slot::pred_args)) &&
                !holds_tracked(ast::field(atom, slot::pred_free));
     }
-    if (Py_TYPE(atom) == g.api->types[static_cast<int>(Kind::Equality)]) {
+    if (Py_TYPE(atom) == g.api->type(Kind::Equality)) {
         return !is_tracked(ast::field(atom, slot::eq_left)) && !is_tracked(ast::field(atom, slot::eq_right)) &&
                !holds_tracked(ast::field(atom, slot::eq_free));
     }
@@ -94,16 +94,16 @@ PyObject *dispatch(PyObject *self, bool exact, PyObject *name, PyObject *(*nativ
 
 // `isinstance(obj, (PredicateApp, Equality))` with the module's bindings.
 int is_atom(PyObject *obj) {
-    int kinds[2] = {static_cast<int>(Kind::PredicateApp), static_cast<int>(Kind::Equality)};
+    constexpr Kind kinds[2] = {Kind::PredicateApp, Kind::Equality};
     Ref classes[2];
     for (int i = 0; i < 2; ++i) {
-        classes[i] = g.globals.get(kinds[i]);
+        classes[i] = g.globals.get(class_global(kinds[i]));
         if (!classes[i]) return -1;
     }
     for (int i = 0; i < 2; ++i) {
-        int r = classes[i].get() == reinterpret_cast<PyObject *>(g.api->types[kinds[i]])
-                    ? PyObject_TypeCheck(obj, g.api->types[kinds[i]])
-                    : PyObject_IsInstance(obj, classes[i].get());
+        PyTypeObject *own = g.api->type(kinds[i]);
+        int r = classes[i].get() == reinterpret_cast<PyObject *>(own) ? PyObject_TypeCheck(obj, own)
+                                                                      : PyObject_IsInstance(obj, classes[i].get());
         if (r != 0) return r;
     }
     return 0;
@@ -119,10 +119,10 @@ PyObject *atom_free_vars(PyObject *atom) {
     if (!fn) return nullptr;
     Ref set;
     if (fn.get() == g.globals.original(kFreeVariables)) {
-        if (Py_TYPE(atom) == g.api->types[static_cast<int>(Kind::PredicateApp)]) {
+        if (Py_TYPE(atom) == g.api->type(Kind::PredicateApp)) {
             return new_ref(ast::field(atom, slot::pred_free));
         }
-        if (Py_TYPE(atom) == g.api->types[static_cast<int>(Kind::Equality)]) {
+        if (Py_TYPE(atom) == g.api->type(Kind::Equality)) {
             return new_ref(ast::field(atom, slot::eq_free));
         }
         set = Ref::steal(g.api->free_variables(atom));
@@ -147,7 +147,7 @@ PyObject *literal_to_string_native(PyObject *self) {
     if (positive < 0) return nullptr;
     Ref equality = g.globals.get(class_global(Kind::Equality));
     if (!equality) return nullptr;
-    PyTypeObject *own_equality = g.api->types[static_cast<int>(Kind::Equality)];
+    PyTypeObject *own_equality = g.api->type(Kind::Equality);
     int is_equality = equality.get() == reinterpret_cast<PyObject *>(own_equality)
                           ? PyObject_TypeCheck(lit->atom, own_equality)
                           : PyObject_IsInstance(lit->atom, equality.get());
@@ -638,8 +638,8 @@ PyObject *build_literal(PyTypeObject *type, PyObject *atom, PyObject *positive, 
 int same_atom(PyObject *a, PyObject *b) {
     if (a == b) return 1;
     PyTypeObject *t = Py_TYPE(a);
-    if (t == Py_TYPE(b) && (t == g.api->types[static_cast<int>(Kind::PredicateApp)] ||
-                            t == g.api->types[static_cast<int>(Kind::Equality)]) &&
+    if (t == Py_TYPE(b) && (t == g.api->type(Kind::PredicateApp) ||
+                            t == g.api->type(Kind::Equality)) &&
         ast::as_node(a)->hash != ast::as_node(b)->hash) {
         return 0;
     }
@@ -678,7 +678,7 @@ PyObject *new_literal(PyTypeObject *type, PyObject *atom, PyObject *positive) {
 }
 
 PyObject *new_own_literal(PyObject *atom, PyObject *positive) {
-    PyObject *free_vars = ast::field(atom, Py_TYPE(atom) == g.api->types[static_cast<int>(Kind::PredicateApp)]
+    PyObject *free_vars = ast::field(atom, Py_TYPE(atom) == g.api->type(Kind::PredicateApp)
                                                ? slot::pred_free
                                                : slot::eq_free);
     return build_literal(g.literal_type, atom, positive, new_ref(free_vars));
