@@ -16,7 +16,8 @@ P = PredicateApp("P", 0, ())
 RECORDS = [
     (Not, (P,), ["operand"], ("operand",)),
     (Variable, (3,), ["sort", "id", "kind"], ("id", "kind")),
-    (FunctionApp, ("f", 0, ()), ["sort", "func", "arity", "args", "return_sort"], ("func", "arity", "args", "return_sort")),
+    (FunctionApp, ("f", 0, ()), ["sort", "func", "arity", "args", "return_sort"],
+     ("func", "arity", "args", "return_sort")),
     (Literal, (P, False), ["atom", "positive"], ("atom", "positive")),
     (Clause, (frozenset({Literal(P)}),), ["literals"], ("literals",)),
     (World, (0, "w0"), ["id", "name"], ("id", "name")),

@@ -16,8 +16,10 @@ struct Api {
     PyObject *variable_kind_individual;
     PyObject *default_sort;            // Ind
 
-    // Builds a node of exactly `types[kind]` from its constructor fields in
-    // declaration order (terms: sort first), running every check.
+    // Builds a node of exactly `types[kind]` from its fields in storage order
+    // (terms: sort first; see variable_fields() and StorageOrder in
+    // nodes.hpp for building them from constructor arguments), running
+    // every check.
     PyObject *(*make)(Kind kind, PyObject *const *fields);
     // The structural queries of the module.
     PyObject *(*free_variables)(PyObject *node);

@@ -301,15 +301,17 @@ PyObject *construct(Kind kind, PyTypeObject *type, PyObject *const *in) {
     }
     case Kind::FunctionApp: {
         if (!check_application(in[slot::fn_func], in[slot::fn_arity], in[slot::fn_args], true)) return nullptr;
-        PyObject *values[5] = {in[slot::fn_return_sort], in[1], in[2], in[3], in[4]};
+        // Whatever stands in the sort field, the sort is the return sort.
+        auto values = function_app_fields(in[slot::fn_func], in[slot::fn_arity], in[slot::fn_args],
+                                          in[slot::fn_return_sort]);
         TupleHasher h;
         h.add(PyObject_Hash(reinterpret_cast<PyObject *>(type)));
-        for (int i = 1; i <= 4; ++i) {
+        for (int i = slot::fn_func; i <= slot::fn_return_sort; ++i) {
             if (!add_value_hash(h, values[i])) return nullptr;
         }
         PyObject *free_set = free_set_of_sequence(values[slot::fn_args]);
         if (free_set == nullptr) return nullptr;
-        return allocate(kind, type, values, h.finish(), free_set);
+        return allocate(kind, type, values.data(), h.finish(), free_set);
     }
     case Kind::PredicateApp: {
         if (!check_application(in[slot::pred_pred], in[slot::pred_arity], in[slot::pred_args], false)) {

@@ -79,18 +79,9 @@ PyObject *build_node(int which, PyObject *const *fields, int nfields) {
     Ref cls = g.globals.get(which);
     if (!cls) return nullptr;
     if (has_node_kind(which) && cls.get() == g.globals.original(which)) {
-        // Our own class: straight to the checked constructor, fields in storage order.
-        PyObject *values[5];
-        switch (which) {
-        case kVariable: values[0] = fields[2]; values[1] = fields[0]; values[2] = fields[1]; break;
-        case kFunctionApp:
-            values[0] = fields[3];
-            for (int i = 0; i < 4; ++i) values[i + 1] = fields[i];
-            break;
-        default:
-            for (int i = 0; i < nfields; ++i) values[i] = fields[i];
-        }
-        return g.api->make(node_kind(which), values);
+        // Our own class: straight to the checked constructor.
+        ast::Kind kind = node_kind(which);
+        return g.api->make(kind, ast::StorageOrder(kind, fields, nfields).fields());
     }
     return PyObject_Vectorcall(cls.get(), fields, 0, g.field_kwnames[which]);
 }

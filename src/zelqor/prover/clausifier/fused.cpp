@@ -243,8 +243,8 @@ private:
         if (!id) return false;
         Ref image;
         if (universal) {
-            PyObject *fields[3] = {sort, id.get(), ast::field(var, slot::var_kind)};
-            image = Ref::steal(g.api->make(Kind::Variable, fields));
+            auto fields = ast::variable_fields(id.get(), ast::field(var, slot::var_kind), sort);
+            image = Ref::steal(g.api->make(Kind::Variable, fields.data()));
         } else {
             image = skolem_term(sort);
         }
@@ -268,8 +268,7 @@ private:
             Ref n = Ref::steal(draw(kConstantCounter));
             Ref name = n ? Ref::steal(PyUnicode_FromFormat("sk_c%S", n.get())) : Ref();
             if (!name) return Ref();
-            PyObject *fields[2] = {sort, name.get()};
-            Ref term = Ref::steal(g.api->make(Kind::Constant, fields));
+            Ref term = Ref::steal(g.api->make(Kind::Constant, ast::constant_fields(name.get(), sort).data()));
             if (!term) return Ref();
             if (signature_ != Py_None &&
                 !register_symbol(signature_, g.str_register_constant, {name.get(), sort})) {
@@ -290,8 +289,8 @@ private:
             PyTuple_SET_ITEM(arg_sorts.get(), i, new_ref(ast::field(u, slot::sort)));
             PyTuple_SET_ITEM(args.get(), i, new_ref(u));
         }
-        PyObject *fields[5] = {sort, name.get(), arity.get(), args.get(), sort};
-        Ref term = Ref::steal(g.api->make(Kind::FunctionApp, fields));
+        Ref term = Ref::steal(
+            g.api->make(Kind::FunctionApp, ast::function_app_fields(name.get(), arity.get(), args.get(), sort).data()));
         if (!term) return Ref();
         if (signature_ != Py_None &&
             !register_symbol(signature_, g.str_register_function, {name.get(), arity.get(), arg_sorts.get(), sort})) {

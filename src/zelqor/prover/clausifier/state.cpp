@@ -105,20 +105,17 @@ PyObject *call_by_name(const Ref &callable, Kind k, std::initializer_list<PyObje
 }  // namespace
 
 PyObject *Ctx::make_variable(PyObject *id, PyObject *sort, PyObject *kind) const {
-    if (pure) return g.api->make(Kind::Variable, std::initializer_list<PyObject *>{sort, id, kind}.begin());
+    if (pure) return g.api->make(Kind::Variable, ast::variable_fields(id, kind, sort).data());
     return call_by_name(cls[ast::kind_index(Kind::Variable)], Kind::Variable, {id, sort, kind}, g.kw_variable);
 }
 
 PyObject *Ctx::make_constant(PyObject *name, PyObject *sort) const {
-    if (pure) return g.api->make(Kind::Constant, std::initializer_list<PyObject *>{sort, name}.begin());
+    if (pure) return g.api->make(Kind::Constant, ast::constant_fields(name, sort).data());
     return call_by_name(cls[ast::kind_index(Kind::Constant)], Kind::Constant, {name, sort}, g.kw_constant);
 }
 
 PyObject *Ctx::make_function(PyObject *func, PyObject *arity, PyObject *args, PyObject *return_sort) const {
-    if (pure) {
-        return g.api->make(Kind::FunctionApp,
-                           std::initializer_list<PyObject *>{return_sort, func, arity, args, return_sort}.begin());
-    }
+    if (pure) return g.api->make(Kind::FunctionApp, ast::function_app_fields(func, arity, args, return_sort).data());
     return call_by_name(cls[ast::kind_index(Kind::FunctionApp)], Kind::FunctionApp,
                         {func, arity, args, return_sort}, g.kw_function);
 }
