@@ -43,15 +43,21 @@ Kind exact_kind(PyObject *o) {
 
 // ---- first pass: shape check and the largest id -------------------------------------
 
+// Whether the one walk can clausify a formula.
+enum class Fit {
+    kFits,
+    kForeign,  // a node or id the walk does not take: the step-by-step path
+    kError,    // with the exception set (RecursionError)
+};
+
 class Survey {
 public:
     long long max_id = 0;
     bool any_id = false;
 
-    // 1 fits, 0 does not, -1 error (RecursionError).
-    int visit(PyObject *f) {
+    Fit visit(PyObject *f) {
         RecursionGuard guard(" while clausifying");
-        if (!guard.ok()) return -1;
+        if (!guard.ok()) return Fit::kError;
         switch (exact_kind(f)) {
         case Kind::PredicateApp: return ids_of(ast::field(f, slot::pred_free));
         case Kind::Equality: return ids_of(ast::field(f, slot::eq_free));
@@ -60,16 +66,16 @@ public:
         case Kind::Or:
         case Kind::Implies:
         case Kind::Iff: {
-            int r = visit(ast::field(f, slot::left));
-            return r == 1 ? visit(ast::field(f, slot::right)) : r;
+            Fit left = visit(ast::field(f, slot::left));
+            return left == Fit::kFits ? visit(ast::field(f, slot::right)) : left;
         }
         case Kind::Forall:
         case Kind::Exists: {
             PyObject *var = ast::field(f, slot::variable);
-            if (!is_exact(var, Kind::Variable) || !take_id(var)) return 0;
+            if (!is_exact(var, Kind::Variable) || !take_id(var)) return Fit::kForeign;
             return visit(ast::field(f, slot::body));
         }
-        default: return 0;
+        default: return Fit::kForeign;
         }
     }
 
@@ -85,16 +91,17 @@ private:
         return true;
     }
 
-    int ids_of(PyObject *free) {
-        if (!PyFrozenSet_CheckExact(free) || PySet_GET_SIZE(free) == 0) return PyFrozenSet_CheckExact(free);
+    Fit ids_of(PyObject *free) {
+        if (!PyFrozenSet_CheckExact(free)) return Fit::kForeign;
+        if (PySet_GET_SIZE(free) == 0) return Fit::kFits;
         Ref it = Ref::steal(PyObject_GetIter(free));
-        if (!it) return -1;
+        if (!it) return Fit::kError;
         while (PyObject *var = PyIter_Next(it.get())) {
             bool ok = PyObject_TypeCheck(var, g.api->type(Kind::Variable)) && take_id(var);
             Py_DECREF(var);
-            if (!ok) return 0;
+            if (!ok) return Fit::kForeign;
         }
-        return PyErr_Occurred() ? -1 : 1;
+        return PyErr_Occurred() ? Fit::kError : Fit::kFits;
     }
 };
 
@@ -367,10 +374,10 @@ PyObject *fused_to_cnf(const Ctx &c, PyObject *formula, PyObject *signature, boo
         return PyErr_NoMemory();
     }
     Survey survey;
-    int fits = survey.visit(formula);
-    if (fits == 0) return nullptr;
+    Fit fit = survey.visit(formula);
+    if (fit == Fit::kForeign) return nullptr;
     taken = true;  // a formula too deep to survey is too deep for every step
-    if (fits < 0) return nullptr;
+    if (fit == Fit::kError) return nullptr;
     try {
         Clausifier clausifier(c, signature, survey.max_id + 1);
         Cnf cnf;
