@@ -19,11 +19,9 @@ namespace {
 
 namespace slot = ast::slot;
 
-PyObject *Dist(const Ctx &c, PyObject *f) { return c.pure ? distribute_cnf(c, f) : c.call_own(kDistribute, f); }
-
 bool is_own_and(PyObject *f) { return PyObject_TypeCheck(f, g.api->type(Kind::And)); }
 
-// D(Or(left, right)) for `left` and `right` already distributed.
+// distribute_cnf(Or(left, right)) for `left` and `right` already distributed.
 PyObject *combine(PyObject *left, PyObject *right) {
     RecursionGuard guard(" while distributing disjunctions");
     if (!guard.ok()) return nullptr;
@@ -58,7 +56,7 @@ PyObject *distribute_or(const Ctx &c, PyObject *left, PyObject *right) {
         Ref second = Ref::steal(side == 0 ? c.make(Kind::Or, {b.get(), right}) : c.make(Kind::Or, {left, b.get()}));
         if (!second) return nullptr;
         Ref conjunction = Ref::steal(c.make(Kind::And, {first.get(), second.get()}));
-        return conjunction ? Dist(c, conjunction.get()) : nullptr;
+        return conjunction ? bound_step<kDistribute>(c, conjunction.get()) : nullptr;
     }
     return c.make(Kind::Or, {left, right});
 }
@@ -160,10 +158,10 @@ PyObject *distribute_cnf(const Ctx &c, PyObject *f) {
     case Kind::And:
     case Kind::Or: {
         Ref left = c.get(f, slot::left, g.str_left);
-        Ref a = left ? Ref::steal(Dist(c, left.get())) : Ref();
+        Ref a = left ? Ref::steal(bound_step<kDistribute>(c, left.get())) : Ref();
         if (!a) return nullptr;
         Ref right = c.get(f, slot::right, g.str_right);
-        Ref b = right ? Ref::steal(Dist(c, right.get())) : Ref();
+        Ref b = right ? Ref::steal(bound_step<kDistribute>(c, right.get())) : Ref();
         if (!b) return nullptr;
         if (k == Kind::And) return c.make(Kind::And, {a.get(), b.get()});
         return c.pure ? combine(a.get(), b.get()) : distribute_or(c, a.get(), b.get());

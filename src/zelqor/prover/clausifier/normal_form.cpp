@@ -12,19 +12,13 @@ namespace {
 
 namespace slot = ast::slot;
 
-PyObject *E(const Ctx &c, PyObject *f) {
-    return c.pure ? eliminate_implications(c, f) : c.call_own(kEliminate, f);
-}
-
-PyObject *N(const Ctx &c, PyObject *f) { return c.pure ? to_nnf(c, f) : c.call_own(kToNnf, f); }
-
 PyObject *nnf_of_negation(const Ctx &c, PyObject *negation, PyObject *op);
 
-// N(Not(x)).
-PyObject *N_not(const Ctx &c, PyObject *x) {
+// to_nnf(Not(x)), as bound.
+PyObject *nnf_of_not(const Ctx &c, PyObject *x) {
     if (c.pure) return nnf_of_negation(c, nullptr, x);
     Ref negation = Ref::steal(c.make(Kind::Not, {x}));
-    return negation ? N(c, negation.get()) : nullptr;
+    return negation ? bound_step<kToNnf>(c, negation.get()) : nullptr;
 }
 
 // Both operands of a binary node through `walk`, left first, into kind `k`.
@@ -57,16 +51,16 @@ PyObject *quantifier(const Ctx &c, PyObject *f, Kind k) {
 PyObject *de_morgan(const Ctx &c, PyObject *op, Kind join) {
     Ref left = c.get(op, slot::left, g.str_left);
     if (!left) return nullptr;
-    Ref a = Ref::steal(N_not(c, left.get()));
+    Ref a = Ref::steal(nnf_of_not(c, left.get()));
     if (!a) return nullptr;
     Ref right = c.get(op, slot::right, g.str_right);
     if (!right) return nullptr;
-    Ref b = Ref::steal(N_not(c, right.get()));
+    Ref b = Ref::steal(nnf_of_not(c, right.get()));
     if (!b) return nullptr;
     return c.make(join, {a.get(), b.get()});
 }
 
-// N(negation) where `negation` is Not(op); null `negation`: not built yet.
+// to_nnf(negation) where `negation` is Not(op); null `negation`: not built yet.
 PyObject *nnf_of_negation(const Ctx &c, PyObject *negation, PyObject *op) {
     RecursionGuard guard(" while converting to negation normal form");
     if (!guard.ok()) return nullptr;
@@ -78,7 +72,7 @@ PyObject *nnf_of_negation(const Ctx &c, PyObject *negation, PyObject *op) {
     switch (k) {
     case Kind::Not: {
         Ref inner = c.get(op, slot::operand, g.str_operand);
-        return inner ? N(c, inner.get()) : nullptr;
+        return inner ? bound_step<kToNnf>(c, inner.get()) : nullptr;
     }
     case Kind::And: return de_morgan(c, op, Kind::Or);
     case Kind::Or: return de_morgan(c, op, Kind::And);
@@ -88,15 +82,15 @@ PyObject *nnf_of_negation(const Ctx &c, PyObject *negation, PyObject *op) {
         if (!variable) return nullptr;
         Ref body = c.get(op, slot::body, g.str_body);
         if (!body) return nullptr;
-        Ref new_body = Ref::steal(N_not(c, body.get()));
+        Ref new_body = Ref::steal(nnf_of_not(c, body.get()));
         if (!new_body) return nullptr;
         Kind dual = k == Kind::Forall ? Kind::Exists : Kind::Forall;
         return c.make(dual, {variable.get(), new_body.get()});
     }
     case Kind::Implies:
     case Kind::Iff: {
-        Ref expanded = Ref::steal(E(c, op));
-        return expanded ? N_not(c, expanded.get()) : nullptr;
+        Ref expanded = Ref::steal(bound_step<kEliminate>(c, op));
+        return expanded ? nnf_of_not(c, expanded.get()) : nullptr;
     }
     case Kind::PredicateApp:
     case Kind::Equality:
@@ -126,18 +120,18 @@ PyObject *eliminate_implications(const Ctx &c, PyObject *f) {
     case Kind::Not: {
         Ref operand = c.get(f, slot::operand, g.str_operand);
         if (!operand) return nullptr;
-        Ref a = Ref::steal(E(c, operand.get()));
+        Ref a = Ref::steal(bound_step<kEliminate>(c, operand.get()));
         return a ? c.make(Kind::Not, {a.get()}) : nullptr;
     }
     case Kind::Implies:
     case Kind::Iff: {
         Ref left = c.get(f, slot::left, g.str_left);
         if (!left) return nullptr;
-        Ref a = Ref::steal(E(c, left.get()));
+        Ref a = Ref::steal(bound_step<kEliminate>(c, left.get()));
         if (!a) return nullptr;
         Ref right = c.get(f, slot::right, g.str_right);
         if (!right) return nullptr;
-        Ref b = Ref::steal(E(c, right.get()));
+        Ref b = Ref::steal(bound_step<kEliminate>(c, right.get()));
         if (!b) return nullptr;
         Ref not_a = Ref::steal(c.make(Kind::Not, {a.get()}));
         if (!not_a) return nullptr;
@@ -150,9 +144,9 @@ PyObject *eliminate_implications(const Ctx &c, PyObject *f) {
         return c.make(Kind::And, {imp1.get(), imp2.get()});
     }
     case Kind::And:
-    case Kind::Or: return binary<E>(c, f, k);
+    case Kind::Or: return binary<bound_step<kEliminate>>(c, f, k);
     case Kind::Forall:
-    case Kind::Exists: return quantifier<E>(c, f, k);
+    case Kind::Exists: return quantifier<bound_step<kEliminate>>(c, f, k);
     default: return raise_value_error("Unsupported formula node: ", f);
     }
 }
@@ -173,13 +167,13 @@ PyObject *to_nnf(const Ctx &c, PyObject *f) {
         return operand ? nnf_of_negation(c, f, operand.get()) : nullptr;
     }
     case Kind::And:
-    case Kind::Or: return binary<N>(c, f, k);
+    case Kind::Or: return binary<bound_step<kToNnf>>(c, f, k);
     case Kind::Forall:
-    case Kind::Exists: return quantifier<N>(c, f, k);
+    case Kind::Exists: return quantifier<bound_step<kToNnf>>(c, f, k);
     case Kind::Implies:
     case Kind::Iff: {
-        Ref expanded = Ref::steal(E(c, f));
-        return expanded ? N(c, expanded.get()) : nullptr;
+        Ref expanded = Ref::steal(bound_step<kEliminate>(c, f));
+        return expanded ? bound_step<kToNnf>(c, expanded.get()) : nullptr;
     }
     default: return raise_value_error("Unsupported formula node: ", f);
     }

@@ -278,8 +278,6 @@ private:
     std::vector<Ref> outer_;  // enclosing universal variables, outermost first
 };
 
-PyObject *D(const Ctx &c, PyObject *f) { return c.pure ? drop_universals(c, f) : c.call_own(kDropUniversals, f); }
-
 }  // namespace
 
 PyObject *standardize_variables(const Ctx &c, PyObject *formula) {
@@ -320,28 +318,28 @@ PyObject *drop_universals(const Ctx &c, PyObject *f) {
     switch (k) {
     case Kind::Forall: {
         Ref body = c.get(f, slot::body, g.str_body);
-        return body ? D(c, body.get()) : nullptr;
+        return body ? bound_step<kDropUniversals>(c, body.get()) : nullptr;
     }
     case Kind::Exists: {
         Ref var = c.get(f, slot::variable, g.str_variable);
         Ref body = var ? c.get(f, slot::body, g.str_body) : Ref();
-        Ref new_body = body ? Ref::steal(D(c, body.get())) : Ref();
+        Ref new_body = body ? Ref::steal(bound_step<kDropUniversals>(c, body.get())) : Ref();
         return new_body ? c.make(Kind::Exists, {var.get(), new_body.get()}) : nullptr;
     }
     case Kind::PredicateApp:
     case Kind::Equality: return new_ref(f);
     case Kind::Not: {
         Ref operand = c.get(f, slot::operand, g.str_operand);
-        Ref a = operand ? Ref::steal(D(c, operand.get())) : Ref();
+        Ref a = operand ? Ref::steal(bound_step<kDropUniversals>(c, operand.get())) : Ref();
         return a ? c.make(Kind::Not, {a.get()}) : nullptr;
     }
     case Kind::And:
     case Kind::Or: {
         Ref left = c.get(f, slot::left, g.str_left);
-        Ref a = left ? Ref::steal(D(c, left.get())) : Ref();
+        Ref a = left ? Ref::steal(bound_step<kDropUniversals>(c, left.get())) : Ref();
         if (!a) return nullptr;
         Ref right = c.get(f, slot::right, g.str_right);
-        Ref b = right ? Ref::steal(D(c, right.get())) : Ref();
+        Ref b = right ? Ref::steal(bound_step<kDropUniversals>(c, right.get())) : Ref();
         return b ? c.make(k, {a.get(), b.get()}) : nullptr;
     }
     default: return raise_value_error("Unsupported formula: ", f);
