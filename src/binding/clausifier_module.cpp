@@ -3,8 +3,9 @@
 // that order, as module attributes.
 #include "common/args.hpp"
 #include "common/module_init.hpp"
+#include "zelqor/prover/clausifier/clause.hpp"
+#include "zelqor/prover/clausifier/literal.hpp"
 #include "zelqor/prover/clausifier/steps.hpp"
-#include "zelqor/prover/clausifier/values.hpp"
 
 namespace zelqor::clausifier {
 namespace {
@@ -134,7 +135,7 @@ PyObject *create_module() {
     Ref none = Ref::steal(reset_skolem_counters());
     if (!none) return nullptr;
     Ref name = Ref::steal(PyUnicode_FromString("zelqor.prover.clausifier"));
-    if (!name || !add_function(m, name.get(), &reset_def) || !create_value_types(m) ||
+    if (!name || !add_function(m, name.get(), &reset_def) || !create_literal_type(m) || !create_clause_type(m) ||
         PyModule_AddObjectRef(m, "Literal", reinterpret_cast<PyObject *>(g.literal_type)) < 0 ||
         PyModule_AddObjectRef(m, "Clause", reinterpret_cast<PyObject *>(g.clause_type)) < 0) {
         return nullptr;

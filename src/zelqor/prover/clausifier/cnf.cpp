@@ -9,7 +9,8 @@
 #include "common/guard.hpp"
 #include "zelqor/prover/clausifier/fused.hpp"
 #include "zelqor/prover/clausifier/steps.hpp"
-#include "zelqor/prover/clausifier/values.hpp"
+#include "zelqor/prover/clausifier/clause.hpp"
+#include "zelqor/prover/clausifier/literal.hpp"
 
 #include <vector>
 

@@ -17,7 +17,8 @@
 
 #include "common/guard.hpp"
 #include "common/small_vector.hpp"
-#include "zelqor/prover/clausifier/values.hpp"
+#include "zelqor/prover/clausifier/clause.hpp"
+#include "zelqor/prover/clausifier/literal.hpp"
 
 #include <climits>
 #include <cstdint>
