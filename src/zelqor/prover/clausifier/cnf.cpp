@@ -7,10 +7,10 @@
 // equal; the resulting tree is the same.
 #include "common/compat.hpp"
 #include "common/guard.hpp"
-#include "zelqor/prover/clausifier/fused.hpp"
-#include "zelqor/prover/clausifier/steps.hpp"
 #include "zelqor/prover/clausifier/clause.hpp"
+#include "zelqor/prover/clausifier/clause_form.hpp"
 #include "zelqor/prover/clausifier/literal.hpp"
+#include "zelqor/prover/clausifier/steps.hpp"
 
 #include <vector>
 
@@ -195,8 +195,8 @@ PyObject *formula_to_clauses(const Ctx &c, PyObject *formula) {
 PyObject *to_cnf(const Ctx &c, PyObject *formula, PyObject *signature) {
     if (signature == nullptr) signature = Py_None;
     bool taken = false;
-    PyObject *fused = fused_to_cnf(c, formula, signature, taken);
-    if (taken) return fused;
+    PyObject *clauses = clause_form(c, formula, signature, taken);
+    if (taken) return clauses;
     Ref f = Ref::steal(c.call_own(kEliminate, formula));
     if (f) f = Ref::steal(c.call_own(kToNnf, f.get()));
     if (f) f = Ref::steal(c.call_own(kStandardize, f.get()));

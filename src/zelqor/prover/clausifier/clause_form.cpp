@@ -1,4 +1,6 @@
-// to_cnf in one walk, for the common case where every step is our own.
+// The clause form of a formula straight from the formula: the clauses
+// to_cnf's steps would give, in one walk, for the common case where every
+// step is our own.
 //
 // The pipeline's intermediate trees are never seen by the caller of to_cnf:
 // only the clauses, the Skolem numbers drawn and the calls to the signature
@@ -13,7 +15,7 @@
 // plain integer ids; anything else takes the step-by-step path, so that
 // every error is reported by the step that owns it, before any Skolem number
 // is drawn.
-#include "zelqor/prover/clausifier/fused.hpp"
+#include "zelqor/prover/clausifier/clause_form.hpp"
 
 #include "common/guard.hpp"
 #include "common/small_vector.hpp"
@@ -353,7 +355,7 @@ private:
 
 }  // namespace
 
-PyObject *fused_to_cnf(const Ctx &c, PyObject *formula, PyObject *signature, bool &taken) {
+PyObject *clause_form(const Ctx &c, PyObject *formula, PyObject *signature, bool &taken) {
     taken = false;
     if (!c.pure || !c.own_subst) return nullptr;
     try {
