@@ -4,6 +4,7 @@
 // unless it ends up in the result (over an atom), or the operand is foreign
 // and building it is what reports the error.
 #include "common/guard.hpp"
+#include "zelqor/prover/clausifier/rebuild.hpp"
 #include "zelqor/prover/clausifier/steps.hpp"
 
 namespace zelqor::clausifier {
@@ -21,45 +22,6 @@ PyObject *nnf_of_not(const Ctx &c, PyObject *x) {
     return negation ? bound_step<kToNnf>(c, negation.get()) : nullptr;
 }
 
-// Both operands of a binary node through `walk`, left first, into kind `k`.
-template <PyObject *(*Walk)(const Ctx &, PyObject *)>
-PyObject *binary(const Ctx &c, PyObject *f, Kind k) {
-    Ref left = c.get(f, slot::left, g.str_left);
-    if (!left) return nullptr;
-    Ref a = Ref::steal(Walk(c, left.get()));
-    if (!a) return nullptr;
-    Ref right = c.get(f, slot::right, g.str_right);
-    if (!right) return nullptr;
-    Ref b = Ref::steal(Walk(c, right.get()));
-    if (!b) return nullptr;
-    return c.make(k, {a.get(), b.get()});
-}
-
-// A quantifier of kind `k` over the same variable, with its body through `walk`.
-template <PyObject *(*Walk)(const Ctx &, PyObject *)>
-PyObject *quantifier(const Ctx &c, PyObject *f, Kind k) {
-    Ref variable = c.get(f, slot::variable, g.str_variable);
-    if (!variable) return nullptr;
-    Ref body = c.get(f, slot::body, g.str_body);
-    if (!body) return nullptr;
-    Ref new_body = Ref::steal(Walk(c, body.get()));
-    if (!new_body) return nullptr;
-    return c.make(k, {variable.get(), new_body.get()});
-}
-
-// The operands of `op` each negated and normalised, joined by `join`.
-PyObject *de_morgan(const Ctx &c, PyObject *op, Kind join) {
-    Ref left = c.get(op, slot::left, g.str_left);
-    if (!left) return nullptr;
-    Ref a = Ref::steal(nnf_of_not(c, left.get()));
-    if (!a) return nullptr;
-    Ref right = c.get(op, slot::right, g.str_right);
-    if (!right) return nullptr;
-    Ref b = Ref::steal(nnf_of_not(c, right.get()));
-    if (!b) return nullptr;
-    return c.make(join, {a.get(), b.get()});
-}
-
 // to_nnf(negation) where `negation` is Not(op); null `negation`: not built yet.
 PyObject *nnf_of_negation(const Ctx &c, PyObject *negation, PyObject *op) {
     RecursionGuard guard(" while converting to negation normal form");
@@ -69,24 +31,17 @@ PyObject *nnf_of_negation(const Ctx &c, PyObject *negation, PyObject *op) {
                             Kind::PredicateApp, Kind::Equality})) {
         return nullptr;
     }
+    // De Morgan's laws and the quantifier duals: each operand negated and normalised.
+    auto negated = [&c](PyObject *operand) { return nnf_of_not(c, operand); };
     switch (k) {
     case Kind::Not: {
         Ref inner = c.get(op, slot::operand, g.str_operand);
         return inner ? bound_step<kToNnf>(c, inner.get()) : nullptr;
     }
-    case Kind::And: return de_morgan(c, op, Kind::Or);
-    case Kind::Or: return de_morgan(c, op, Kind::And);
-    case Kind::Forall:
-    case Kind::Exists: {
-        Ref variable = c.get(op, slot::variable, g.str_variable);
-        if (!variable) return nullptr;
-        Ref body = c.get(op, slot::body, g.str_body);
-        if (!body) return nullptr;
-        Ref new_body = Ref::steal(nnf_of_not(c, body.get()));
-        if (!new_body) return nullptr;
-        Kind dual = k == Kind::Forall ? Kind::Exists : Kind::Forall;
-        return c.make(dual, {variable.get(), new_body.get()});
-    }
+    case Kind::And: return rebuild_binary(c, op, Kind::Or, negated);
+    case Kind::Or: return rebuild_binary(c, op, Kind::And, negated);
+    case Kind::Forall: return rebuild_quantifier(c, op, Kind::Exists, negated);
+    case Kind::Exists: return rebuild_quantifier(c, op, Kind::Forall, negated);
     case Kind::Implies:
     case Kind::Iff: {
         Ref expanded = Ref::steal(bound_step<kEliminate>(c, op));
@@ -114,15 +69,11 @@ PyObject *eliminate_implications(const Ctx &c, PyObject *f) {
                            Kind::Or, Kind::Forall, Kind::Exists})) {
         return nullptr;
     }
+    auto eliminate = [&c](PyObject *operand) { return bound_step<kEliminate>(c, operand); };
     switch (k) {
     case Kind::PredicateApp:
     case Kind::Equality: return new_ref(f);
-    case Kind::Not: {
-        Ref operand = c.get(f, slot::operand, g.str_operand);
-        if (!operand) return nullptr;
-        Ref a = Ref::steal(bound_step<kEliminate>(c, operand.get()));
-        return a ? c.make(Kind::Not, {a.get()}) : nullptr;
-    }
+    case Kind::Not: return rebuild_not(c, f, eliminate);
     case Kind::Implies:
     case Kind::Iff: {
         Ref left = c.get(f, slot::left, g.str_left);
@@ -144,9 +95,9 @@ PyObject *eliminate_implications(const Ctx &c, PyObject *f) {
         return c.make(Kind::And, {imp1.get(), imp2.get()});
     }
     case Kind::And:
-    case Kind::Or: return binary<bound_step<kEliminate>>(c, f, k);
+    case Kind::Or: return rebuild_binary(c, f, k, eliminate);
     case Kind::Forall:
-    case Kind::Exists: return quantifier<bound_step<kEliminate>>(c, f, k);
+    case Kind::Exists: return rebuild_quantifier(c, f, k, eliminate);
     default: return raise_value_error("Unsupported formula node: ", f);
     }
 }
@@ -159,6 +110,7 @@ PyObject *to_nnf(const Ctx &c, PyObject *f) {
                            Kind::Exists, Kind::Implies, Kind::Iff})) {
         return nullptr;
     }
+    auto normalise = [&c](PyObject *operand) { return bound_step<kToNnf>(c, operand); };
     switch (k) {
     case Kind::PredicateApp:
     case Kind::Equality: return new_ref(f);
@@ -167,9 +119,9 @@ PyObject *to_nnf(const Ctx &c, PyObject *f) {
         return operand ? nnf_of_negation(c, f, operand.get()) : nullptr;
     }
     case Kind::And:
-    case Kind::Or: return binary<bound_step<kToNnf>>(c, f, k);
+    case Kind::Or: return rebuild_binary(c, f, k, normalise);
     case Kind::Forall:
-    case Kind::Exists: return quantifier<bound_step<kToNnf>>(c, f, k);
+    case Kind::Exists: return rebuild_quantifier(c, f, k, normalise);
     case Kind::Implies:
     case Kind::Iff: {
         Ref expanded = Ref::steal(bound_step<kEliminate>(c, f));

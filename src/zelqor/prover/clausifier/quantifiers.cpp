@@ -1,6 +1,7 @@
 // Standardization of bound variables, Skolemization, dropping of universals
 // and the module's counters.
 #include "common/guard.hpp"
+#include "zelqor/prover/clausifier/rebuild.hpp"
 #include "zelqor/prover/clausifier/steps.hpp"
 
 #include <climits>
@@ -94,25 +95,15 @@ public:
                                 Kind::Iff, Kind::Forall, Kind::Exists})) {
             return nullptr;
         }
+        auto operand = [this](PyObject *x) { return walk(x); };
         switch (k) {
         case Kind::PredicateApp:
         case Kind::Equality: return atom(f);
-        case Kind::Not: {
-            Ref operand = c_.get(f, slot::operand, g.str_operand);
-            Ref a = operand ? Ref::steal(walk(operand.get())) : Ref();
-            return a ? c_.make(Kind::Not, {a.get()}) : nullptr;
-        }
+        case Kind::Not: return rebuild_not(c_, f, operand);
         case Kind::And:
         case Kind::Or:
         case Kind::Implies:
-        case Kind::Iff: {
-            Ref left = c_.get(f, slot::left, g.str_left);
-            Ref a = left ? Ref::steal(walk(left.get())) : Ref();
-            if (!a) return nullptr;
-            Ref right = c_.get(f, slot::right, g.str_right);
-            Ref b = right ? Ref::steal(walk(right.get())) : Ref();
-            return b ? c_.make(k, {a.get(), b.get()}) : nullptr;
-        }
+        case Kind::Iff: return rebuild_binary(c_, f, k, operand);
         case Kind::Forall:
         case Kind::Exists: return quantifier(f, k);
         default: return raise_value_error("Unsupported formula: ", f);
@@ -189,32 +180,21 @@ public:
                                 Kind::Exists})) {
             return nullptr;
         }
+        auto operand = [this](PyObject *x) { return walk(x); };
         switch (k) {
         case Kind::PredicateApp:
         case Kind::Equality: return new_ref(f);
-        case Kind::Not: {
-            Ref operand = c_.get(f, slot::operand, g.str_operand);
-            Ref a = operand ? Ref::steal(walk(operand.get())) : Ref();
-            return a ? c_.make(Kind::Not, {a.get()}) : nullptr;
-        }
+        case Kind::Not: return rebuild_not(c_, f, operand);
         case Kind::And:
-        case Kind::Or: {
-            Ref left = c_.get(f, slot::left, g.str_left);
-            Ref a = left ? Ref::steal(walk(left.get())) : Ref();
-            if (!a) return nullptr;
-            Ref right = c_.get(f, slot::right, g.str_right);
-            Ref b = right ? Ref::steal(walk(right.get())) : Ref();
-            return b ? c_.make(k, {a.get(), b.get()}) : nullptr;
-        }
-        case Kind::Forall: {
-            Ref var = c_.get(f, slot::variable, g.str_variable);
-            Ref body = var ? c_.get(f, slot::body, g.str_body) : Ref();
-            if (!body) return nullptr;
-            outer_.push_back(Ref::borrow(var.get()));
-            Ref new_body = Ref::steal(walk(body.get()));
-            outer_.pop_back();
-            return new_body ? c_.make(Kind::Forall, {var.get(), new_body.get()}) : nullptr;
-        }
+        case Kind::Or: return rebuild_binary(c_, f, k, operand);
+        case Kind::Forall:
+            // The body is walked with the variable among the enclosing universals.
+            return rebuild_quantifier(c_, f, k, [this](PyObject *var, PyObject *body) {
+                outer_.push_back(Ref::borrow(var));
+                PyObject *new_body = walk(body);
+                outer_.pop_back();
+                return new_body;
+            });
         case Kind::Exists: return existential(f);
         default: return raise_value_error("Unsupported formula in skolemization: ", f);
         }
@@ -315,33 +295,18 @@ PyObject *drop_universals(const Ctx &c, PyObject *f) {
                            Kind::Or})) {
         return nullptr;
     }
+    auto drop = [&c](PyObject *operand) { return bound_step<kDropUniversals>(c, operand); };
     switch (k) {
     case Kind::Forall: {
         Ref body = c.get(f, slot::body, g.str_body);
-        return body ? bound_step<kDropUniversals>(c, body.get()) : nullptr;
+        return body ? drop(body.get()) : nullptr;
     }
-    case Kind::Exists: {
-        Ref var = c.get(f, slot::variable, g.str_variable);
-        Ref body = var ? c.get(f, slot::body, g.str_body) : Ref();
-        Ref new_body = body ? Ref::steal(bound_step<kDropUniversals>(c, body.get())) : Ref();
-        return new_body ? c.make(Kind::Exists, {var.get(), new_body.get()}) : nullptr;
-    }
+    case Kind::Exists: return rebuild_quantifier(c, f, k, drop);
     case Kind::PredicateApp:
     case Kind::Equality: return new_ref(f);
-    case Kind::Not: {
-        Ref operand = c.get(f, slot::operand, g.str_operand);
-        Ref a = operand ? Ref::steal(bound_step<kDropUniversals>(c, operand.get())) : Ref();
-        return a ? c.make(Kind::Not, {a.get()}) : nullptr;
-    }
+    case Kind::Not: return rebuild_not(c, f, drop);
     case Kind::And:
-    case Kind::Or: {
-        Ref left = c.get(f, slot::left, g.str_left);
-        Ref a = left ? Ref::steal(bound_step<kDropUniversals>(c, left.get())) : Ref();
-        if (!a) return nullptr;
-        Ref right = c.get(f, slot::right, g.str_right);
-        Ref b = right ? Ref::steal(bound_step<kDropUniversals>(c, right.get())) : Ref();
-        return b ? c.make(k, {a.get(), b.get()}) : nullptr;
-    }
+    case Kind::Or: return rebuild_binary(c, f, k, drop);
     default: return raise_value_error("Unsupported formula: ", f);
     }
 }
