@@ -26,10 +26,15 @@ inline bool intern_names(std::initializer_list<InternedName> names) {
     return true;
 }
 
-// The same for a table: slots[i] gets texts[i].
+// The same for a table: slots[i] gets texts[i]. A table with fewer texts
+// than slots (its tail left null) is refused with SystemError.
 template <size_t N>
 bool intern_names(PyObject *(&slots)[N], const char *const (&texts)[N]) {
     for (size_t i = 0; i < N; ++i) {
+        if (texts[i] == nullptr) {
+            PyErr_Format(PyExc_SystemError, "name table incomplete: %zu of %zu names", i, N);
+            return false;
+        }
         slots[i] = PyUnicode_InternFromString(texts[i]);
         if (slots[i] == nullptr) return false;
     }
