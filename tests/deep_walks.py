@@ -190,6 +190,16 @@ def run(depth, shapes, walks):
         report(f"{shape} dealloc {outcome(lambda f: repr(chain(shape, 5)), None, f'{shape} dealloc')}")
 
 
+def set_stack_size(size):
+    """The requested size, or the least this interpreter accepts above it (3.14 asks for more than 32 KiB)."""
+    while True:
+        try:
+            threading.stack_size(size)
+            return
+        except ValueError:
+            size += 4096
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("depth", type=int)
@@ -204,7 +214,7 @@ def main():
     work = (options.depth, options.shapes.split(","), walks)
     sys.setrecursionlimit(options.limit)
     if options.stack:
-        threading.stack_size(options.stack * 1024)
+        set_stack_size(options.stack * 1024)
         worker = threading.Thread(target=run, args=work)
         worker.start()
         worker.join()
