@@ -3,7 +3,7 @@
     python deep_walks.py DEPTH LIMIT [--stack KIB] [--shapes ...] [--walks ...] [--skip ...]
 
 sets the recursion limit to LIMIT, builds chains DEPTH levels deep in every
-shape (in a thread with a stack of KIB KiB when asked), runs every walk on
+shape (trees, and TPTP texts for the reader) (in a thread with a stack of KIB KiB when asked), runs every walk on
 each and prints one line "shape walk outcome" per run, where the outcome is
 "ok", "RecursionError" or the name of any other exception. Each walk's name
 goes to stderr before it runs, so a crash names its walk; the tests read the
@@ -30,6 +30,8 @@ from zelqor.core.visitors import (
 )
 from zelqor.prover import clausifier
 from zelqor.prover.clausifier import Clause, Literal
+from zelqor.tptp import _native as tptp_native
+from zelqor.tptp import format_formula, parse_formula, parse_problem
 
 X, Y = Variable(0), Variable(1)
 ATOM = PredicateApp("P", 1, (X,))
@@ -79,7 +81,8 @@ def chain(shape, depth):
     return formula
 
 
-SHAPES = ["not", "and_left", "or_right", "implies_right", "iff_left", "quantifiers", "mixed", "term", "equality"]
+SHAPES = ["not", "and_left", "or_right", "implies_right", "iff_left", "quantifiers", "mixed", "term", "equality",
+          "text_not", "text_parens", "text_term", "text_quantifiers", "text_implies"]
 
 
 class PythonLevels(SizeVisitor):
@@ -161,6 +164,31 @@ WALKS = [
     ("negate_and_clausify", clausifier.negate_and_clausify),
     ("clauses", clauses_of_atom),
     ("evaluate", evaluate),
+    ("tptp_write", format_formula),
+    ("tptp_write_infix", lambda f: format_formula(f, notation="infix")),
+    ("tptp_simplify", tptp_native.simplify_truth_constants),
+    ("tptp_count", tptp_native.count_distributed_clauses),
+]
+
+
+def deep_text(shape, depth):
+    """TPTP text whose formula nests `depth` levels deep."""
+    if shape == "text_not":
+        return "~ " * depth + "p"
+    if shape == "text_parens":
+        return "(" * depth + "p" + ")" * depth
+    if shape == "text_term":
+        return "p(" + "f(" * depth + "a" + ")" * depth + ")"
+    if shape == "text_quantifiers":
+        return "! [X] : ? [Y] : " * (depth // 2) + "p(X, Y)"
+    return "p => (" * depth + "q" + ")" * depth  # text_implies
+
+
+TEXT_SHAPES = ["text_not", "text_parens", "text_term", "text_quantifiers", "text_implies"]
+TEXT_WALKS = [
+    ("parse_formula", parse_formula),
+    ("parse_problem", lambda text: parse_problem(f"fof(deep, axiom, {text}).")),
+    ("parse_and_write", lambda text: format_formula(parse_formula(text))),
 ]
 
 
@@ -181,6 +209,11 @@ def report(line):
 
 def run(depth, shapes, walks):
     for shape in shapes:
+        if shape in TEXT_SHAPES:
+            text = deep_text(shape, depth)
+            for name, walk in TEXT_WALKS:
+                report(f"{shape} {name} {outcome(walk, text, f'{shape} {name}')}")
+            continue
         formula, twin = chain(shape, depth), chain(shape, depth)
         for name, walk in walks:
             report(f"{shape} {name} {outcome(walk, formula, f'{shape} {name}')}")

@@ -39,27 +39,32 @@ def walk_all(depth, limit, stack_kib=0, shapes=(), walks=(), skip=()):
 
 
 def assert_covered(outcomes, shapes):
-    """Every shape went through every walk, was compared with its twin and freed."""
+    """Every tree went through every walk, was compared with its twin and freed; every text was read."""
     walks = {walk for _, walk in outcomes}
-    assert {"equal", "dealloc", "evaluate", "to_cnf", "python_levels", "export_latex"} <= walks
+    assert {"equal", "dealloc", "evaluate", "to_cnf", "python_levels", "export_latex", "tptp_write"} <= walks
     assert {shape for shape, _ in outcomes} == set(shapes)
     for shape in shapes:
-        assert outcomes[shape, "equal"] == outcomes[shape, "dealloc"] == outcomes[shape, "hash"] == "ok"
+        if shape.startswith("text_"):
+            # The reader keeps its own stack: any depth reads.
+            assert outcomes[shape, "parse_formula"] == outcomes[shape, "parse_problem"] == "ok"
+        else:
+            assert outcomes[shape, "equal"] == outcomes[shape, "dealloc"] == outcomes[shape, "hash"] == "ok"
 
 
-ALL_SHAPES = ("not", "and_left", "or_right", "implies_right", "iff_left", "quantifiers", "mixed", "term", "equality")
+ALL_SHAPES = ("not", "and_left", "or_right", "implies_right", "iff_left", "quantifiers", "mixed", "term", "equality",
+              "text_not", "text_parens", "text_term", "text_quantifiers", "text_implies")
 SKIP = ("pickle",) if PICKLE_UNGUARDED else ()
 
 
 def test_million_deep_chains():
-    shapes = ("not", "mixed", "term")
+    shapes = ("not", "mixed", "term", "text_not", "text_term")
     outcomes = walk_all(10**6, 10**6, shapes=shapes, skip=SKIP)
     assert_covered(outcomes, shapes)
     assert outcomes["not", "repr"] == outcomes["term", "size"] == "RecursionError"
 
 
 def test_recursion_limit_beyond_any_stack():
-    shapes = ("and_left", "iff_left", "equality")
+    shapes = ("and_left", "iff_left", "equality", "text_parens", "text_quantifiers")
     assert_covered(walk_all(10**6, 10**8, shapes=shapes, skip=SKIP), shapes)
 
 
