@@ -28,8 +28,12 @@ private:
         uintptr_t floor = 0;  // lowest address a walk may reach; 0 when unknown
         bool known = false;
     };
+    // Read on every level of every walk: the initial-exec model makes that
+    // one load relative to the thread pointer instead of a call into the
+    // dynamic loader (a few bytes of the static TLS that the C library keeps
+    // for modules loaded later).
     static const Bounds &current() noexcept {
-        thread_local Bounds bounds;
+        static thread_local Bounds bounds __attribute__((tls_model("initial-exec")));
         if (!bounds.known) {
             bounds.floor = measure_floor();
             bounds.known = true;
