@@ -71,9 +71,9 @@ Py_hash_t constant_hash(PyObject *self) {
 
 Py_hash_t child_hash(PyObject *o) {
     hashfunc f = Py_TYPE(o)->tp_hash;
-    if (f == cached_hash) return as_node(o)->hash;
-    if (f == variable_hash) return variable_hash(o);
-    if (f == constant_hash) return constant_hash(o);
+    if (f == boundary<cached_hash>) return as_node(o)->hash;
+    if (f == boundary<variable_hash>) return variable_hash(o);
+    if (f == boundary<constant_hash>) return constant_hash(o);
     return PyObject_Hash(o);
 }
 

@@ -3,6 +3,7 @@
 #include "zelqor/core/ast/node_types.hpp"
 
 #include "common/args.hpp"
+#include "common/boundary.hpp"
 #include "common/compat.hpp"
 #include "common/frozen_record.hpp"
 #include "common/members.hpp"
@@ -81,7 +82,7 @@ void node_dealloc(PyObject *self) {
     PyTypeObject *type = Py_TYPE(self);
     PyObject_GC_UnTrack(self);
 #if PY_VERSION_HEX < 0x030E0000
-    Py_TRASHCAN_BEGIN(self, node_dealloc<N>)
+    Py_TRASHCAN_BEGIN(self, boundary<node_dealloc<N>>)
 #endif
     Node *node = as_node(self);
     for (int i = 0; i < N; ++i) Py_CLEAR(node->field[i]);
@@ -149,9 +150,9 @@ PyObject *node_reduce(PyObject *self, PyObject *) {
 }
 
 PyMethodDef node_methods[] = {
-    {"__reduce__", node_reduce, METH_NOARGS, "Rebuild through the constructor."},
-    {"__copy__", copy_of_immutable, METH_NOARGS, "Nodes are immutable: the copy is the node itself."},
-    {"__deepcopy__", copy_of_immutable, METH_O, "Nodes are immutable: the copy is the node itself."},
+    {"__reduce__", boundary<node_reduce>, METH_NOARGS, "Rebuild through the constructor."},
+    {"__copy__", boundary<copy_of_immutable>, METH_NOARGS, "Nodes are immutable: the copy is the node itself."},
+    {"__deepcopy__", boundary<copy_of_immutable>, METH_O, "Nodes are immutable: the copy is the node itself."},
     {nullptr, nullptr, 0, nullptr},
 };
 
@@ -186,13 +187,13 @@ PyType_Slot *slots_for(int k, hashfunc hash) {
     PyType_Slot *s = slots[k];
     int i = 0;
     s[i++] = {Py_tp_doc, const_cast<char *>(info(k).doc)};
-    s[i++] = {Py_tp_new, reinterpret_cast<void *>(node_new)};
-    s[i++] = {Py_tp_dealloc, reinterpret_cast<void *>(node_dealloc<N>)};
-    s[i++] = {Py_tp_traverse, reinterpret_cast<void *>(node_traverse<N>)};
+    s[i++] = {Py_tp_new, ZQ_SLOT(node_new)};
+    s[i++] = {Py_tp_dealloc, ZQ_SLOT(node_dealloc<N>)};
+    s[i++] = {Py_tp_traverse, ZQ_SLOT(node_traverse<N>)};
     s[i++] = {Py_tp_hash, reinterpret_cast<void *>(hash)};
-    s[i++] = {Py_tp_richcompare, reinterpret_cast<void *>(node_richcompare)};
-    s[i++] = {Py_tp_repr, reinterpret_cast<void *>(node_repr)};
-    s[i++] = {Py_tp_setattro, reinterpret_cast<void *>(node_setattro)};
+    s[i++] = {Py_tp_richcompare, ZQ_SLOT(node_richcompare)};
+    s[i++] = {Py_tp_repr, ZQ_SLOT(node_repr)};
+    s[i++] = {Py_tp_setattro, ZQ_SLOT(node_setattro)};
     s[i++] = {Py_tp_members, member_defs[k]};
     s[i++] = {Py_tp_methods, node_methods};
     s[i++] = {0, nullptr};
@@ -203,14 +204,14 @@ using Vectorcall = PyObject *(*)(PyObject *, PyObject *const *, size_t, PyObject
 
 template <int... K>
 constexpr auto make_vectorcalls(std::integer_sequence<int, K...>) {
-    return std::array<Vectorcall, sizeof...(K)>{node_vectorcall<K>...};
+    return std::array<Vectorcall, sizeof...(K)>{boundary<node_vectorcall<K>>...};
 }
 constexpr auto kVectorcalls = make_vectorcalls(std::make_integer_sequence<int, kKindCount>{});
 
 PyType_Slot *slots_for_kind(int k) {
-    hashfunc hash = kind_at(k) == Kind::Variable   ? variable_hash
-                    : kind_at(k) == Kind::Constant ? constant_hash
-                                                   : cached_hash;
+    hashfunc hash = kind_at(k) == Kind::Variable   ? boundary<variable_hash>
+                    : kind_at(k) == Kind::Constant ? boundary<constant_hash>
+                                                   : boundary<cached_hash>;
     switch (info(k).nfields) {
     case 1: return slots_for<1>(k, hash);
     case 2: return slots_for<2>(k, hash);

@@ -4,6 +4,7 @@
 // own C++ implementation, which is then called directly.
 #pragma once
 
+#include "common/boundary.hpp"
 #include "zelqor/core/visitors/object.hpp"
 
 #include <cstddef>
@@ -44,7 +45,7 @@ inline void (*fast_entry(std::nullptr_t))() { return nullptr; }
 
 #define ZQ_OP(name, fn, family, fast, qualname)                                                       \
     OpImpl {                                                                                           \
-        {name, reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(op_method<fn>)),             \
+        {name, reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(boundary<op_method<fn>>)),   \
          METH_FASTCALL | METH_KEYWORDS,                                                                \
          name "($self, /, node)\n--\n\nThe result for one node of this kind."},                        \
             fn, family, fast_entry(fast), qualname                                                     \
