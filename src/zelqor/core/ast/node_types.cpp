@@ -6,7 +6,9 @@
 #include "common/boundary.hpp"
 #include "common/compat.hpp"
 #include "common/frozen_record.hpp"
+#include "common/guard.hpp"
 #include "common/members.hpp"
+#include "common/small_vector.hpp"
 #include "zelqor/core/ast/construct.hpp"
 #include "zelqor/core/ast/equality.hpp"
 #include "zelqor/core/ast/kinds.hpp"
@@ -15,6 +17,7 @@
 #include <array>
 #include <cstddef>
 #include <cstring>
+#include <new>
 #include <utility>
 
 namespace zelqor::ast {
@@ -77,6 +80,57 @@ PyObject *node_vectorcall(PyObject *callable, PyObject *const *args, size_t narg
 
 // ---- lifetime ----------------------------------------------------------------
 
+// Releasing a chain one reference at a time would recurse once per level,
+// deeper than any stack. Instead a field that only the dying node holds (a
+// node of the exact classes, or an argument tuple) first gives its own
+// fields up to an explicit stack and leaves the garbage collector's lists:
+// releasing it then frees one object and recurses no further. Subclass
+// instances keep their own deallocation, finalizers included.
+class Teardown {
+public:
+    // Takes over `count` owned references, leaving null behind.
+    void take(PyObject **refs, Py_ssize_t count) noexcept {
+        for (Py_ssize_t i = 0; i < count; ++i) {
+            PyObject *ref = std::exchange(refs[i], nullptr);
+            if (ref == nullptr) continue;
+            try {
+                pending_.push_back(ref);
+            } catch (const std::bad_alloc &) {
+                Py_DECREF(ref);  // no room to defer it: released at once, recursively
+            }
+        }
+    }
+
+    void release_all() noexcept {
+        while (!pending_.empty()) {
+            PyObject *ref = pending_.pop_back();
+            if (Py_REFCNT(ref) == 1) hollow(ref);
+            Py_DECREF(ref);
+        }
+    }
+
+private:
+    void hollow(PyObject *ref) noexcept {
+        int k = exact_kind(ref);
+        if (k >= 0) {
+            PyObject_GC_UnTrack(ref);
+            take(as_node(ref)->field, info(k).nfields);
+        } else if (PyTuple_CheckExact(ref)) {
+            PyObject_GC_UnTrack(ref);
+            take(reinterpret_cast<PyTupleObject *>(ref)->ob_item, PyTuple_GET_SIZE(ref));
+        }
+    }
+
+    static int exact_kind(PyObject *o) noexcept {
+        for (int k = 0; k < kKindCount; ++k) {
+            if (Py_TYPE(o) == g.types[k]) return k;
+        }
+        return -1;
+    }
+
+    SmallVector<PyObject *, 32> pending_;
+};
+
 template <int N>
 void node_dealloc(PyObject *self) {
     PyTypeObject *type = Py_TYPE(self);
@@ -84,8 +138,9 @@ void node_dealloc(PyObject *self) {
 #if PY_VERSION_HEX < 0x030E0000
     Py_TRASHCAN_BEGIN(self, boundary<node_dealloc<N>>)
 #endif
-    Node *node = as_node(self);
-    for (int i = 0; i < N; ++i) Py_CLEAR(node->field[i]);
+    Teardown teardown;
+    teardown.take(as_node(self)->field, N);
+    teardown.release_all();
     type->tp_free(self);
     Py_DECREF(type);
 #if PY_VERSION_HEX < 0x030E0000
@@ -119,7 +174,12 @@ int node_setattro(PyObject *self, PyObject *name, PyObject *value) {
 
 // Rebuilt through the constructor: positional fields, plus `sort` by keyword
 // for variables and constants; a subclass instance's __dict__ rides along.
+// The pickler calls this once per level of a tree; before 3.14 it watches
+// only the recursion limit, so the guard here is what stops it short of the
+// end of the C stack.
 PyObject *node_reduce(PyObject *self, PyObject *) {
+    RecursionGuard guard(" while pickling a node");
+    if (!guard.ok()) return nullptr;
     int k = kind_of(self);
     const KindInfo &ki = info(k);
     Ref args = Ref::steal(PyTuple_New(ki.npositional));
