@@ -70,9 +70,11 @@ bool init_enum(PyObject *module) {
     if (!enum_cls) return false;
     Ref members = Ref::steal(Py_BuildValue("((ss)(ss)(ss))", "INDIVIDUAL", "INDIVIDUAL", "PREDICATE", "PREDICATE",
                                            "FUNCTION", "FUNCTION"));
+    if (!members) return false;
     Ref args = Ref::steal(Py_BuildValue("(sO)", "VariableKind", members.get()));
+    if (!args) return false;
     Ref kwargs = Ref::steal(Py_BuildValue("{ssss}", "module", "zelqor.core.ast", "qualname", "VariableKind"));
-    if (!members || !args || !kwargs) return false;
+    if (!kwargs) return false;
     Ref kind = Ref::steal(PyObject_Call(enum_cls.get(), args.get(), kwargs.get()));
     if (!kind) return false;
     Ref doc = Ref::steal(PyUnicode_FromString("Distinguishes variable usage in logic expressions."));
