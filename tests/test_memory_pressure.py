@@ -24,7 +24,7 @@ pytestmark = [
 ]
 
 @pytest.mark.parametrize("operation", ["clause", "distribute_cnf", "formula_to_clauses", "to_cnf", "quantifiers",
-                                       "export"])
+                                       "export", "kripke", "tptp"])
 def test_allocation_failure_raises_memory_error(operation):
     done = subprocess.run([sys.executable, os.path.join(TESTS, "memory_pressure.py"), operation,
                            *map(str, HEADROOMS)], capture_output=True, text=True, timeout=600)
