@@ -15,6 +15,7 @@
 #include "zelqor/core/ast/text_form.hpp"
 
 #include <array>
+#include <cassert>
 #include <cstddef>
 #include <cstring>
 #include <new>
@@ -257,6 +258,7 @@ PyType_Slot *slots_for(int k, hashfunc hash) {
     s[i++] = {Py_tp_members, member_defs[k]};
     s[i++] = {Py_tp_methods, node_methods};
     s[i++] = {0, nullptr};
+    assert(i <= static_cast<int>(std::size(slots[k])) && "slot table overrun");
     return s;
 }
 

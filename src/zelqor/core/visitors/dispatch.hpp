@@ -7,6 +7,7 @@
 #include "common/boundary.hpp"
 #include "zelqor/core/visitors/object.hpp"
 
+#include <cassert>
 #include <cstddef>
 
 namespace zelqor::visitors {
@@ -99,11 +100,13 @@ inline TableEntry from_snapshot(DispatchCache &c, PyObject *node, int &op) {
     if (table == nullptr || c.snap_table != table || c.snap_stamp != table_stamp(table)) {
         if (table == nullptr || !PyDict_CheckExact(table)) return TableEntry::kUnknown;
         snapshot(c, table);
+        assert(c.snap_table == table && c.snap_count <= kOpCount && "a snapshot describes the table it was taken of");
     }
     PyTypeObject *type = Py_TYPE(node);
     for (int i = 0; i < c.snap_count; ++i) {
         if (c.snap_keys[i] == type) {  // a dict finds its own key by identity
             op = c.snap_ops[i];
+            assert(op >= 0 && op < kOpCount);
             return TableEntry::kFound;
         }
     }
