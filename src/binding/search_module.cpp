@@ -1,0 +1,123 @@
+// Module `zelqor.constructive._search`: the decision procedure for
+// intuitionistic propositional logic behind `zelqor.constructive.decide`.
+#include "common/args.hpp"
+#include "common/boundary.hpp"
+#include "zelqor/constructive/search/results.hpp"
+#include "zelqor/constructive/search/state.hpp"
+
+namespace zelqor::search {
+namespace {
+
+constexpr uint64_t kDefaultFirstLook = 2000;
+
+// None: no limit; otherwise a non-negative integer.
+bool read_limit(PyObject *value, const char *name, uint64_t unlimited, uint64_t &out) {
+    if (value == Py_None) {
+        out = unlimited;
+        return true;
+    }
+    if (!PyLong_Check(value)) {
+        PyErr_Format(PyExc_TypeError, "%s must be an int or None, not %.200s", name, Py_TYPE(value)->tp_name);
+        return false;
+    }
+    if (_PyLong_Sign(value) < 0) {
+        PyErr_Format(PyExc_ValueError, "%s must not be negative", name);
+        return false;
+    }
+    out = PyLong_AsUnsignedLongLong(value);
+    if (out == static_cast<uint64_t>(-1) && PyErr_Occurred()) {
+        if (!PyErr_ExceptionMatches(PyExc_OverflowError)) return false;
+        PyErr_Clear();
+        out = unlimited;
+    }
+    return true;
+}
+
+PyObject *statistics(const ProofSearch &search, size_t steps, size_t worlds) {
+    return Py_BuildValue("{sKsKsKsKsK}", "steps", static_cast<unsigned long long>(steps), "worlds",
+                         static_cast<unsigned long long>(worlds), "queries",
+                         static_cast<unsigned long long>(search.oracle().queries()), "conflicts",
+                         static_cast<unsigned long long>(search.oracle().conflicts()), "renamed",
+                         static_cast<unsigned long long>(search.renamed()));
+}
+
+PyObject *run_search(PyObject *formula, uint64_t budget, uint64_t first_look) {
+    Store store;
+    Vocabulary vocabulary;
+    FormulaId root = vocabulary.read(store, formula);
+    if (root == kNoFormula) return nullptr;
+    Limits limits;
+    limits.conflicts_left = budget;
+    ProofSearch search(store, limits);
+    switch (search.run(root, first_look)) {
+        case ProofSearch::Outcome::Proved: {
+            Ref steps = Ref::steal(derivation_to_python(search, store, vocabulary));
+            if (!steps) return nullptr;
+            Ref stats = Ref::steal(statistics(search, static_cast<size_t>(PyList_GET_SIZE(steps.get())), 0));
+            return stats ? Py_BuildValue("(sOO)", "valid", steps.get(), stats.get()) : nullptr;
+        }
+        case ProofSearch::Outcome::Refuted: {
+            Ref worlds = Ref::steal(countermodel_to_python(search.countermodel(), vocabulary));
+            if (!worlds) return nullptr;
+            Ref stats = Ref::steal(statistics(search, 0, static_cast<size_t>(PyList_GET_SIZE(worlds.get()))));
+            return stats ? Py_BuildValue("(sOO)", "invalid", worlds.get(), stats.get()) : nullptr;
+        }
+        case ProofSearch::Outcome::Stopped: {
+            Ref stats = Ref::steal(statistics(search, 0, 0));
+            return stats ? Py_BuildValue("(sOO)", "unknown", Py_None, stats.get()) : nullptr;
+        }
+        case ProofSearch::Outcome::Error: break;
+    }
+    if (!PyErr_Occurred()) PyErr_SetString(PyExc_SystemError, "internal error in zelqor: search failed silently");
+    return nullptr;
+}
+
+PyObject *search_function(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
+    static const char *const names[] = {"formula", "budget", "first_look"};
+    static PyObject *const defaults[] = {nullptr, Py_None, Py_None};
+    static const Signature sig{"search", 3, 1, names, defaults};
+    PyObject *bound[3];
+    if (!bind_vector(sig, args, nargs, kwnames, bound)) return nullptr;
+    uint64_t budget = 0, first_look = 0;
+    if (!read_limit(bound[1], "budget", UINT64_MAX, budget)) return nullptr;
+    if (!read_limit(bound[2], "first_look", kDefaultFirstLook, first_look)) return nullptr;
+    if (bound[2] == Py_None) first_look = kDefaultFirstLook;
+    return run_search(bound[0], budget, first_look);
+}
+
+PyMethodDef functions[] = {
+    {"search", ZQ_FASTCALL(boundary<search_function>), METH_FASTCALL | METH_KEYWORDS,
+     "search(formula, *, budget=None, first_look=None)\n--\n\n"
+     "Decide an intuitionistic propositional formula. Returns (verdict, certificate, statistics): "
+     "('valid', steps, stats) with the steps of a derivation, root last, each a tuple (hypotheses, goal, rule, "
+     "premises, principal, renaming); ('invalid', worlds, stats) with the worlds of a countermodel, the first "
+     "one failing the formula, each a tuple (atoms, successors); or ('unknown', None, stats) when `budget` "
+     "(rounds and conflicts of the classical solver) ran out. `first_look` bounds the short search for a "
+     "countermodel made before a derivation is built."},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+PyModuleDef module_def = {
+    PyModuleDef_HEAD_INIT,
+    "zelqor.constructive._search",
+    "The search behind zelqor.constructive.decide: derivations and Kripke countermodels for intuitionistic "
+    "propositional formulas.",
+    -1,
+    functions,
+    nullptr, nullptr, nullptr, nullptr,
+};
+
+PyObject *create_module() {
+    Ref module = Ref::steal(PyModule_Create(&module_def));
+    if (!module || !init_state()) return nullptr;
+    g.module = new_ref(module.get());
+    return module.release();
+}
+
+}  // namespace
+}  // namespace zelqor::search
+
+PyMODINIT_FUNC PyInit__search(void) {
+    if (zelqor::search::g.module != nullptr) return zelqor::new_ref(zelqor::search::g.module);
+    return zelqor::shield([] { return zelqor::search::create_module(); });
+}

@@ -1,0 +1,280 @@
+#include "zelqor/constructive/search/countermodels.hpp"
+
+#include "common/guard.hpp"
+
+#include <algorithm>
+#include <map>
+
+namespace zelqor::search {
+
+namespace {
+constexpr Var kNoVar = UINT32_MAX;
+constexpr uint64_t kCheckRounds = 64;
+}  // namespace
+
+// Gives `f` and everything below it a variable and the clauses of its name.
+bool CountermodelSearch::define(FormulaId f) {
+    if (var_of_.size() < store_.size()) var_of_.resize(store_.size(), kNoVar);
+    if (var_of_[f] != kNoVar) return true;
+    std::vector<FormulaId> pending;
+    std::vector<FormulaId> stack{f};
+    var_of_[f] = kNoVar - 1;  // queued
+    while (!stack.empty()) {
+        FormulaId next = stack.back();
+        stack.pop_back();
+        pending.push_back(next);
+        if (store_.kind(next) == Kind::And || store_.kind(next) == Kind::Or || store_.kind(next) == Kind::Implies) {
+            for (FormulaId m : store_.members(next)) {
+                if (var_of_[m] == kNoVar) {
+                    var_of_[m] = kNoVar - 1;
+                    stack.push_back(m);
+                }
+            }
+        }
+    }
+    std::sort(pending.begin(), pending.end());
+    std::vector<Lit> clause;
+    for (FormulaId next : pending) {
+        Var name = sat_.new_var();
+        var_of_[next] = name;
+        formula_of_.push_back(next);
+        switch (store_.kind(next)) {
+            case Kind::Atom: break;
+            case Kind::Falsum: clause = {negative(name)}; sat_.add_clause(clause); break;
+            case Kind::Verum: clause = {positive(name)}; sat_.add_clause(clause); break;
+            case Kind::And: {
+                clause = {positive(name)};
+                for (FormulaId m : store_.members(next)) {
+                    Lit member[2] = {negative(name), positive(var_of_[m])};
+                    sat_.add_clause(member);
+                    clause.push_back(negative(var_of_[m]));
+                }
+                sat_.add_clause(clause);
+                break;
+            }
+            case Kind::Or: {
+                clause = {negative(name)};
+                for (FormulaId m : store_.members(next)) {
+                    Lit member[2] = {positive(name), negative(var_of_[m])};
+                    sat_.add_clause(member);
+                    clause.push_back(positive(var_of_[m]));
+                }
+                sat_.add_clause(clause);
+                break;
+            }
+            case Kind::Implies: {
+                Var a = var_of_[store_.antecedent(next)], b = var_of_[store_.consequent(next)];
+                Lit apply[3] = {negative(name), negative(a), positive(b)};
+                Lit weaken[2] = {positive(name), negative(b)};
+                sat_.add_clause(apply);
+                sat_.add_clause(weaken);
+                break;
+            }
+        }
+    }
+    return true;
+}
+
+void CountermodelSearch::collect_cone(std::span<const FormulaId> hypotheses, FormulaId goal) {
+    position_of_.assign(sat_.var_count(), kNone);
+    cone_vars_.clear();
+    cone_implications_.clear();
+    std::vector<FormulaId> stack(hypotheses.begin(), hypotheses.end());
+    stack.push_back(goal);
+    while (!stack.empty()) {
+        FormulaId f = stack.back();
+        stack.pop_back();
+        Var v = var_of_[f];
+        if (position_of_[v] != kNone) continue;
+        position_of_[v] = static_cast<uint32_t>(cone_vars_.size());
+        cone_vars_.push_back(v);
+        Kind kind = store_.kind(f);
+        if (kind == Kind::Implies) cone_implications_.push_back(f);
+        if (kind == Kind::And || kind == Kind::Or || kind == Kind::Implies) {
+            for (FormulaId m : store_.members(f)) stack.push_back(m);
+        }
+    }
+    std::sort(cone_implications_.begin(), cone_implications_.end());
+    words_ = (cone_vars_.size() + 63) / 64;
+    pool_.clear();
+    bits_.clear();
+    failing_world_ = kNone;
+}
+
+Verdict CountermodelSearch::decide(std::span<const FormulaId> hypotheses, FormulaId goal) {
+    ++queries_;
+    for (FormulaId h : hypotheses) define(h);
+    define(goal);
+    collect_cone(hypotheses, goal);
+    std::vector<Var> assumed;
+    assumed.reserve(hypotheses.size());
+    for (FormulaId h : hypotheses) assumed.push_back(var_of_[h]);
+    std::vector<Var> core;
+    uint32_t world = kNone;
+    Verdict verdict = refute(assumed, var_of_[goal], world, core);
+    if (verdict == Verdict::Invalid) failing_world_ = world;
+    return verdict;
+}
+
+Verdict CountermodelSearch::stop_verdict() const { return PyErr_Occurred() ? Verdict::Error : Verdict::Stopped; }
+
+uint32_t CountermodelSearch::find_witness(const std::vector<uint64_t> &here, uint32_t holds, uint32_t fails) const {
+    for (uint32_t u = 0; u < pool_.size(); ++u) {
+        size_t offset = pool_[u].bits;
+        if (!test(offset, holds) || test(offset, fails)) continue;
+        bool above = true;
+        for (size_t w = 0; w < words_ && above; ++w) above = (here[w] & ~bits_[offset + w]) == 0;
+        if (above) return u;
+    }
+    return kNone;
+}
+
+Verdict CountermodelSearch::refute(const std::vector<Var> &assumed, Var goal, uint32_t &world,
+                                   std::vector<Var> &core) {
+    RecursionGuard guard(" in the countermodel search");
+    if (!guard.ok()) return Verdict::Error;
+    std::vector<Lit> assumptions;
+    assumptions.reserve(assumed.size() + 1);
+    for (Var v : assumed) assumptions.push_back(positive(v));
+    assumptions.push_back(negative(goal));
+    std::vector<uint64_t> here(words_);
+    std::vector<uint32_t> successors;
+    std::vector<Var> child_assumed, child_core;
+    std::vector<Lit> learnt;
+    for (;;) {
+        if (limits_.conflicts_left == 0) {
+            limits_.stopped = true;
+            return Verdict::Stopped;
+        }
+        --limits_.conflicts_left;
+        if (++rounds_ % kCheckRounds == 0 && limits_.interrupted != nullptr && limits_.interrupted(limits_.context)) {
+            limits_.stopped = true;
+            return stop_verdict();
+        }
+        SatSolver::Outcome outcome = sat_.solve(assumptions, limits_);
+        if (outcome == SatSolver::Outcome::Stopped) return stop_verdict();
+        if (outcome == SatSolver::Outcome::Unsatisfiable) {
+            core.clear();
+            for (Lit l : sat_.failed_assumptions()) {
+                if (!is_negative(l)) core.push_back(var_of(l));
+            }
+            return Verdict::Valid;
+        }
+        std::fill(here.begin(), here.end(), 0);
+        for (uint32_t i = 0; i < cone_vars_.size(); ++i) {
+            if (sat_.model_value(cone_vars_[i])) here[i >> 6] |= uint64_t{1} << (i & 63);
+        }
+        auto holds_here = [&](Var v) {
+            uint32_t i = position_of_[v];
+            return ((here[i >> 6] >> (i & 63)) & 1) != 0;
+        };
+        successors.clear();
+        bool learned = false;
+        for (FormulaId implication : cone_implications_) {
+            Var c = var_of_[implication];
+            Var a = var_of_[store_.antecedent(implication)];
+            Var b = var_of_[store_.consequent(implication)];
+            if (holds_here(c) || holds_here(a)) continue;  // forced, or refuted right here
+            uint32_t witness = find_witness(here, position_of_[a], position_of_[b]);
+            if (witness != kNone) {
+                successors.push_back(witness);
+                continue;
+            }
+            child_assumed.clear();
+            for (uint32_t i = 0; i < cone_vars_.size(); ++i) {
+                if ((here[i >> 6] >> (i & 63)) & 1) child_assumed.push_back(cone_vars_[i]);
+            }
+            child_assumed.push_back(a);
+            uint32_t child = kNone;
+            Verdict verdict = refute(child_assumed, b, child, child_core);
+            if (verdict == Verdict::Valid) {
+                // The true names (with a) yield b: they yield a -> b, hence c.
+                learnt.clear();
+                for (Var v : child_core) {
+                    if (v != a) learnt.push_back(negative(v));
+                }
+                learnt.push_back(positive(c));
+                sat_.add_clause(learnt);
+                learned = true;
+                break;
+            }
+            if (verdict != Verdict::Invalid) return verdict;
+            successors.push_back(child);
+        }
+        if (learned) continue;
+        std::sort(successors.begin(), successors.end());
+        successors.erase(std::unique(successors.begin(), successors.end()), successors.end());
+        size_t offset = bits_.size();
+        bits_.insert(bits_.end(), here.begin(), here.end());
+        world = static_cast<uint32_t>(pool_.size());
+        pool_.push_back({offset, successors});
+        ++worlds_built_;
+        return Verdict::Invalid;
+    }
+}
+
+Countermodel CountermodelSearch::countermodel() const {
+    Countermodel model;
+    if (failing_world_ == kNone) return model;
+    // Worlds below their successors (post-order from the failing world), each
+    // merged with an earlier one of the same atoms and successors.
+    std::vector<uint32_t> merged(pool_.size(), kNone);
+    std::map<std::pair<std::vector<uint32_t>, std::vector<uint32_t>>, uint32_t> seen;
+    std::vector<Countermodel::World> found;
+    std::vector<std::pair<uint32_t, size_t>> stack{{failing_world_, 0}};
+    std::vector<uint8_t> entered(pool_.size(), 0);
+    entered[failing_world_] = 1;
+    while (!stack.empty()) {
+        auto &[u, next] = stack.back();
+        const WorldRecord &record = pool_[u];
+        if (next < record.successors.size()) {
+            uint32_t v = record.successors[next++];
+            if (!entered[v]) {
+                entered[v] = 1;
+                stack.push_back({v, 0});
+            }
+            continue;
+        }
+        Countermodel::World w;
+        for (uint32_t i = 0; i < cone_vars_.size(); ++i) {
+            FormulaId f = formula_of_[cone_vars_[i]];
+            if (store_.kind(f) == Kind::Atom && test(record.bits, i)) w.atoms.push_back(store_.atom_index(f));
+        }
+        std::sort(w.atoms.begin(), w.atoms.end());
+        for (uint32_t v : record.successors) w.successors.push_back(merged[v]);
+        std::sort(w.successors.begin(), w.successors.end());
+        w.successors.erase(std::unique(w.successors.begin(), w.successors.end()), w.successors.end());
+        auto key = std::make_pair(w.atoms, w.successors);
+        auto hit = seen.find(key);
+        if (hit != seen.end()) {
+            merged[u] = hit->second;
+        } else {
+            merged[u] = static_cast<uint32_t>(found.size());
+            seen.emplace(std::move(key), merged[u]);
+            found.push_back(std::move(w));
+        }
+        stack.pop_back();
+    }
+    // Number the worlds from the failing one, breadth first.
+    std::vector<uint32_t> order{merged[failing_world_]};
+    std::vector<uint32_t> number(found.size(), kNone);
+    number[order[0]] = 0;
+    for (size_t i = 0; i < order.size(); ++i) {
+        for (uint32_t v : found[order[i]].successors) {
+            if (number[v] == kNone) {
+                number[v] = static_cast<uint32_t>(order.size());
+                order.push_back(v);
+            }
+        }
+    }
+    model.worlds.resize(order.size());
+    for (size_t i = 0; i < order.size(); ++i) {
+        Countermodel::World &w = model.worlds[i];
+        w.atoms = found[order[i]].atoms;
+        for (uint32_t v : found[order[i]].successors) w.successors.push_back(number[v]);
+        std::sort(w.successors.begin(), w.successors.end());
+    }
+    return model;
+}
+
+}  // namespace zelqor::search

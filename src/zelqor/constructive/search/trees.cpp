@@ -1,0 +1,213 @@
+#include "zelqor/constructive/search/trees.hpp"
+
+#include "zelqor/constructive/search/state.hpp"
+
+#include <algorithm>
+#include <unordered_map>
+
+namespace zelqor::search {
+
+namespace {
+
+using TreeKind = ast::Kind;
+using ast::field;
+namespace slot = ast::slot;
+
+// InvalidFormulaError("not propositional: <what>: <text of the node>").
+void raise_not_propositional(PyObject *node, const char *what) {
+    Ref text = Ref::steal(PyObject_Repr(node));
+    if (!text) {
+        PyErr_Clear();
+        text = Ref::steal(PyObject_Repr(reinterpret_cast<PyObject *>(Py_TYPE(node))));
+        if (!text) return;
+    }
+    constexpr Py_ssize_t kShown = 200;
+    if (PyUnicode_GetLength(text.get()) > kShown) {
+        Ref head = Ref::steal(PyUnicode_Substring(text.get(), 0, kShown));
+        if (!head) return;
+        text = Ref::steal(PyUnicode_FromFormat("%U...", head.get()));
+        if (!text) return;
+    }
+    Ref message = Ref::steal(PyUnicode_FromFormat("not propositional: %s: %U", what, text.get()));
+    if (!message) return;
+    Ref error = Ref::steal(PyObject_CallOneArg(g.invalid_formula_error, message.get()));
+    if (error) PyErr_SetObject(reinterpret_cast<PyObject *>(Py_TYPE(error.get())), error.get());
+}
+
+const char *what_is_not_propositional(int kind) {
+    switch (kind) {
+        case static_cast<int>(TreeKind::Equality): return "an equality";
+        case static_cast<int>(TreeKind::Forall):
+        case static_cast<int>(TreeKind::Exists): return "a quantified formula";
+        case static_cast<int>(TreeKind::Variable):
+        case static_cast<int>(TreeKind::Constant):
+        case static_cast<int>(TreeKind::FunctionApp): return "a term, not a formula";
+        default: return "not a propositional connective or atom";
+    }
+}
+
+// Whether an atom node has no arguments: arity 0 and an empty argument tuple.
+int has_no_arguments(PyObject *node) {
+    PyObject *arity = field(node, slot::pred_arity);
+    PyObject *args = field(node, slot::pred_args);
+    int zero = PyObject_RichCompareBool(arity, g.zero, Py_EQ);
+    if (zero <= 0) return zero;
+    Py_ssize_t length = PyObject_Length(args);
+    if (length < 0) return -1;
+    return length == 0 ? 1 : 0;
+}
+
+}  // namespace
+
+FormulaId Vocabulary::read_atom(Store &store, PyObject *node) {
+    int is_falsum = PyObject_RichCompareBool(node, g.falsum, Py_EQ);
+    if (is_falsum < 0) return kNoFormula;
+    if (is_falsum) return Store::falsum();
+    int is_verum = PyObject_RichCompareBool(node, g.verum, Py_EQ);
+    if (is_verum < 0) return kNoFormula;
+    if (is_verum) return Store::verum();
+    int plain = has_no_arguments(node);
+    if (plain < 0) return kNoFormula;
+    if (plain == 0) {
+        raise_not_propositional(node, "an atom with arguments");
+        return kNoFormula;
+    }
+    if (!index_of_atom_) {
+        index_of_atom_ = Ref::steal(PyDict_New());
+        if (!index_of_atom_) return kNoFormula;
+    }
+    PyObject *known = PyDict_GetItemWithError(index_of_atom_.get(), node);
+    if (known != nullptr) return store.atom(static_cast<uint32_t>(PyLong_AsUnsignedLong(known)));
+    if (PyErr_Occurred()) return kNoFormula;
+    auto index = static_cast<uint32_t>(atoms_.size());
+    Ref number = Ref::steal(PyLong_FromUnsignedLong(index));
+    if (!number || PyDict_SetItem(index_of_atom_.get(), node, number.get()) < 0) return kNoFormula;
+    atoms_.push_back(Ref::borrow(node));
+    return store.atom(index);
+}
+
+FormulaId Vocabulary::read(Store &store, PyObject *formula) {
+    // Post-order over the tree with its own stack; a node shared by several
+    // parents is read once.
+    struct Frame {
+        PyObject *node;
+        int kind;
+        bool expanded;
+    };
+    std::unordered_map<PyObject *, FormulaId> done;
+    std::vector<Frame> stack;
+    stack.push_back({formula, -1, false});
+    while (!stack.empty()) {
+        Frame frame = stack.back();
+        if (done.count(frame.node) != 0) {
+            stack.pop_back();
+            continue;
+        }
+        FormulaId result = kNoFormula;
+        if (!frame.expanded) {
+            int kind = g.api->kind_of(frame.node);
+            stack.back().kind = kind;
+            stack.back().expanded = true;
+            switch (kind) {
+                case static_cast<int>(TreeKind::PredicateApp):
+                    result = read_atom(store, frame.node);
+                    if (result == kNoFormula) return kNoFormula;
+                    break;
+                case static_cast<int>(TreeKind::Not):
+                    stack.push_back({field(frame.node, slot::operand), -1, false});
+                    continue;
+                case static_cast<int>(TreeKind::And):
+                case static_cast<int>(TreeKind::Or):
+                case static_cast<int>(TreeKind::Implies):
+                case static_cast<int>(TreeKind::Iff):
+                    stack.push_back({field(frame.node, slot::right), -1, false});
+                    stack.push_back({field(frame.node, slot::left), -1, false});
+                    continue;
+                default:
+                    raise_not_propositional(frame.node, what_is_not_propositional(kind));
+                    return kNoFormula;
+            }
+        } else if (frame.kind == static_cast<int>(TreeKind::Not)) {
+            result = store.negation(done[field(frame.node, slot::operand)]);
+        } else {
+            FormulaId pair[2] = {done[field(frame.node, slot::left)], done[field(frame.node, slot::right)]};
+            switch (frame.kind) {
+                case static_cast<int>(TreeKind::And): result = store.conjunction(pair); break;
+                case static_cast<int>(TreeKind::Or): result = store.disjunction(pair); break;
+                case static_cast<int>(TreeKind::Implies): result = store.implication(pair[0], pair[1]); break;
+                default: result = store.equivalence(pair[0], pair[1]); break;
+            }
+        }
+        done.emplace(frame.node, result);
+        if (sources_.size() < store.size()) sources_.resize(store.size(), nullptr);
+        if (sources_[result] == nullptr) sources_[result] = frame.node;
+        stack.pop_back();
+    }
+    return done[formula];
+}
+
+PyObject *TreeWriter::tree(FormulaId f) {
+    if (f < built_.size() && built_[f]) return built_[f].get();
+    // Everything `f` needs, built bottom-up (members have smaller numbers).
+    std::vector<FormulaId> needed;
+    std::vector<FormulaId> stack{f};
+    if (built_.size() < store_.size()) built_.resize(store_.size());
+    std::vector<uint8_t> queued(store_.size(), 0);
+    queued[f] = 1;
+    while (!stack.empty()) {
+        FormulaId next = stack.back();
+        stack.pop_back();
+        needed.push_back(next);
+        if (vocabulary_.source(next) != nullptr) continue;
+        switch (store_.kind(next)) {
+            case Kind::And:
+            case Kind::Or:
+            case Kind::Implies:
+                for (FormulaId m : store_.members(next)) {
+                    if (!queued[m] && !built_[m]) {
+                        queued[m] = 1;
+                        stack.push_back(m);
+                    }
+                }
+                break;
+            default: break;
+        }
+    }
+    std::sort(needed.begin(), needed.end());
+    for (FormulaId next : needed) {
+        if (!built_[next] && !build(next)) return nullptr;
+    }
+    return built_[f].get();
+}
+
+bool TreeWriter::build(FormulaId f) {
+    PyObject *source = vocabulary_.source(f);
+    if (source != nullptr) {
+        built_[f] = Ref::borrow(source);
+        return true;
+    }
+    switch (store_.kind(f)) {
+        case Kind::Atom: built_[f] = Ref::borrow(vocabulary_.atom(store_.atom_index(f))); return true;
+        case Kind::Falsum: built_[f] = Ref::borrow(g.falsum); return true;
+        case Kind::Verum: built_[f] = Ref::borrow(g.verum); return true;
+        case Kind::Implies: {
+            PyObject *fields[2] = {built_[store_.antecedent(f)].get(), built_[store_.consequent(f)].get()};
+            built_[f] = Ref::steal(g.api->make(TreeKind::Implies, fields));
+            return static_cast<bool>(built_[f]);
+        }
+        default: {
+            TreeKind kind = store_.kind(f) == Kind::And ? TreeKind::And : TreeKind::Or;
+            auto members = store_.members(f);
+            Ref nested = Ref::borrow(built_[members.back()].get());
+            for (size_t i = members.size() - 1; i-- > 0;) {
+                PyObject *fields[2] = {built_[members[i]].get(), nested.get()};
+                nested = Ref::steal(g.api->make(kind, fields));
+                if (!nested) return false;
+            }
+            built_[f] = std::move(nested);
+            return true;
+        }
+    }
+}
+
+}  // namespace zelqor::search
