@@ -4,6 +4,7 @@
 #include "common/boundary.hpp"
 #include "zelqor/constructive/search/results.hpp"
 #include "zelqor/constructive/search/state.hpp"
+#include "zelqor/constructive/search/symmetry.hpp"
 
 namespace zelqor::search {
 namespace {
@@ -34,7 +35,10 @@ bool read_limit(PyObject *value, const char *name, uint64_t unlimited, uint64_t 
 }
 
 PyObject *statistics(const ProofSearch &search, size_t steps, size_t worlds) {
-    return Py_BuildValue("{sKsKsKsKsK}", "steps", static_cast<unsigned long long>(steps), "worlds",
+    const SymmetryIndex *symmetry = search.symmetry();
+    auto count = [](uint64_t n) { return static_cast<unsigned long long>(n); };
+    return Py_BuildValue("{sKsKsKsKsKsKsK}", "renaming_lookups", count(symmetry ? symmetry->lookups() : 0),
+                         "refinements", count(symmetry ? symmetry->refinements() : 0), "steps", static_cast<unsigned long long>(steps), "worlds",
                          static_cast<unsigned long long>(worlds), "queries",
                          static_cast<unsigned long long>(search.oracle().queries()), "conflicts",
                          static_cast<unsigned long long>(search.oracle().conflicts()), "renamed",
@@ -48,7 +52,7 @@ PyObject *run_search(PyObject *formula, uint64_t budget, uint64_t first_look) {
     if (root == kNoFormula) return nullptr;
     Limits limits;
     limits.conflicts_left = budget;
-    ProofSearch search(store, limits);
+    ProofSearch search(store, limits, &vocabulary);
     switch (search.run(root, first_look)) {
         case ProofSearch::Outcome::Proved: {
             Ref steps = Ref::steal(derivation_to_python(search, store, vocabulary));

@@ -18,7 +18,8 @@ sequent ``H ⊢ G`` (``H`` a set of formulas):
 ``and_left``          ``A1 ∧ … ∧ An`` in ``H``: from ``H - {it}, A1, …, An ⊢ G``
 ``and_right``         ``G = A1 ∧ … ∧ An``: from ``H ⊢ Ai`` for every ``i``
 ``or_left``           ``A1 ∨ … ∨ An`` in ``H``: from ``H - {it}, Ai ⊢ G`` for every ``i``
-``or_right``          ``G = A1 ∨ … ∨ An``: from ``H ⊢ Ai`` for one ``i``
+``or_right``          ``G = A1 ∨ … ∨ An``: from ``H ⊢ Ai`` for one ``i``, or from ``H ⊢ D``
+                      with ``D`` a disjunction of some of the ``Ai`` (``⊥`` for none)
 ``implies_right``     ``G = A → B``: from ``H, A ⊢ B``
 ``implies_left``      ``A → B`` in ``H``, ``A`` in ``H`` or ``A = ⊤``: from ``H - {A → B}, B ⊢ G``
 ``implies_left_and``  ``(A1 ∧ … ∧ An) → B`` in ``H``: from ``H - {it}, Ai → ((rest) → B) ⊢ G``
@@ -53,6 +54,19 @@ class ProofCheckError(ZelqorError):
 _ATOM, _BOT, _TOP, _AND, _OR, _IMP = range(6)
 
 
+def _chain(node, kind):
+    """The members of a chain of one connective: read as one n-ary node, not link by link."""
+    members, stack = [], [node.right, node.left]
+    while stack:
+        n = stack.pop()
+        if isinstance(n, kind):
+            stack.append(n.right)
+            stack.append(n.left)
+        else:
+            members.append(n)
+    return members
+
+
 class _NormalForms:
     """Formulas in normal form, each stored once and named by a number."""
 
@@ -60,6 +74,7 @@ class _NormalForms:
         self._number = {}   # normal-form key -> number
         self._keys = []     # number -> key
         self._trees = {}    # formula tree -> number
+        self._atoms = {}    # number -> frozenset of atom numbers
         self.bot = self._intern((_BOT,))
         self.top = self._intern((_TOP,))
 
@@ -128,7 +143,9 @@ class _NormalForms:
                 continue
             if isinstance(node, Not):
                 children = (node.operand,)
-            elif isinstance(node, (And, Or, Implies, Iff)):
+            elif isinstance(node, (And, Or)):
+                children = _chain(node, And if isinstance(node, And) else Or)
+            elif isinstance(node, (Implies, Iff)):
                 children = (node.left, node.right)
             else:
                 raise ProofCheckError(None, f"not a propositional formula: {type(node).__name__}")
@@ -148,30 +165,52 @@ class _NormalForms:
                 cache[node] = self.junction(_AND if isinstance(node, And) else _OR, parts)
         return cache[tree]
 
-    def renamed(self, f, renaming, memo):
-        """`f` with its atoms replaced as `renaming` (atom number -> atom number) says."""
-        if f in memo:
-            return memo[f]
+    def atoms(self, f):
+        """The atoms of `f` (a frozenset of numbers), computed once."""
+        known = self._atoms.get(f)
+        if known is not None:
+            return known
         stack = [(f, False)]
         while stack:
             g, expanded = stack.pop()
-            if g in memo and not expanded:
+            if g in self._atoms:
+                continue
+            key = self._keys[g]
+            if key[0] == _ATOM:
+                self._atoms[g] = frozenset((g,))
+                continue
+            children = () if key[0] in (_BOT, _TOP) else key[1] if key[0] in (_AND, _OR) else key[1:]
+            if not expanded and any(c not in self._atoms for c in children):
+                stack.append((g, True))
+                stack.extend((c, False) for c in children if c not in self._atoms)
+                continue
+            self._atoms[g] = frozenset().union(*(self._atoms[c] for c in children))
+        return self._atoms[f]
+
+    def renamed(self, f, renaming, memo):
+        """`f` with its atoms replaced as `renaming` (atom number -> atom number) says."""
+        moved = frozenset(renaming)
+        stack = [(f, False)]
+        while stack:
+            g, expanded = stack.pop()
+            if g in memo:
+                continue
+            if self.atoms(g).isdisjoint(moved):
+                memo[g] = g
                 continue
             key = self._keys[g]
             kind = key[0]
             if kind == _ATOM:
-                memo[g] = renaming.get(g, g)
-            elif kind in (_BOT, _TOP):
-                memo[g] = g
+                memo[g] = renaming[g]
+                continue
+            children = key[1] if kind in (_AND, _OR) else key[1:]
+            if not expanded:
+                stack.append((g, True))
+                stack.extend((c, False) for c in children if c not in memo)
+            elif kind == _IMP:
+                memo[g] = self.implication(memo[key[1]], memo[key[2]])
             else:
-                children = key[1] if kind in (_AND, _OR) else key[1:]
-                if not expanded:
-                    stack.append((g, True))
-                    stack.extend((c, False) for c in children if c not in memo)
-                elif kind == _IMP:
-                    memo[g] = self.implication(memo[key[1]], memo[key[2]])
-                else:
-                    memo[g] = self.junction(kind, [memo[c] for c in children])
+                memo[g] = self.junction(kind, [memo[c] for c in children])
         return memo[f]
 
 
@@ -278,9 +317,14 @@ class _Checker:
     def or_right(self, step, hyps, goal, premises, principal):
         if self.forms.kind(goal) != _OR:
             return "the goal is not a disjunction"
-        if len(premises) != 1 or premises[0][0] != hyps or premises[0][1] not in self.forms.members(goal):
-            return "the premise does not derive a disjunct from the same hypotheses"
-        return None
+        if len(premises) != 1 or premises[0][0] != hyps:
+            return "needs one premise with the same hypotheses"
+        derived, members = premises[0][1], self.forms.members(goal)
+        if derived in members or derived == self.forms.bot:
+            return None
+        if self.forms.kind(derived) == _OR and self.forms.members(derived) <= members:
+            return None
+        return "the premise derives neither a disjunct nor a disjunction of some of them"
 
     def implies_right(self, step, hyps, goal, premises, principal):
         if self.forms.kind(goal) != _IMP:

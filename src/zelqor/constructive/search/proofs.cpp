@@ -1,15 +1,18 @@
 #include "zelqor/constructive/search/proofs.hpp"
 
 #include "common/guard.hpp"
+#include "zelqor/constructive/search/lifting.hpp"
 #include "zelqor/constructive/search/symmetry.hpp"
 
 #include <algorithm>
+#include <unordered_set>
 
 namespace zelqor::search {
 
 namespace {
 
 constexpr uint64_t kCheckVisits = 1024;
+constexpr uint64_t kLiftedBudget = 2000000;  // visits and conflicts a lifted sequent may take
 
 const char *const kRuleNames[kRuleCount] = {
     "axiom",        "falsum_left",   "verum_right", "weaken",           "and_left",         "and_right",
@@ -56,7 +59,8 @@ size_t SequentHash::operator()(const Sequent &s) const noexcept {
     return static_cast<size_t>(h);
 }
 
-ProofSearch::ProofSearch(Store &store, Limits &limits) : store_(store), limits_(limits), oracle_(store, limits) {
+ProofSearch::ProofSearch(Store &store, Limits &limits, AtomMaker *maker)
+    : store_(store), limits_(limits), maker_(maker), oracle_(store, limits) {
     if (limits_.interrupted == nullptr) limits_.interrupted = interrupted_by_signal;
 }
 
@@ -66,9 +70,20 @@ bool ProofSearch::has(const Sequent &sequent, FormulaId f) const {
     return std::binary_search(sequent.hypotheses.begin(), sequent.hypotheses.end(), f);
 }
 
-bool ProofSearch::check_interrupt() {
-    if (++visits_ % kCheckVisits != 0) return true;
-    return PyErr_CheckSignals() == 0;
+// Counts a visit against the budget; false (with the outcome set) when the
+// budget is spent or Ctrl-C was pressed.
+bool ProofSearch::spend() {
+    if (limits_.conflicts_left == 0) {
+        limits_.stopped = true;
+        outcome_ = Outcome::Stopped;
+        return false;
+    }
+    --limits_.conflicts_left;
+    if (++visits_ % kCheckVisits == 0 && PyErr_CheckSignals() != 0) {
+        outcome_ = Outcome::Error;
+        return false;
+    }
+    return true;
 }
 
 uint32_t ProofSearch::add_step(Sequent sequent, Rule rule, FormulaId principal,
@@ -83,7 +98,6 @@ uint32_t ProofSearch::add_step(Sequent sequent, Rule rule, FormulaId principal,
               static_cast<uint32_t>(premises.size()), UINT32_MAX};
     premises_.insert(premises_.end(), premises.begin(), premises.end());
     proved_.emplace(step.sequent, index);
-    if (symmetry_ && rule != Rule::Rename) symmetry_->remember(step.sequent, index);
     steps_.push_back(std::move(step));
     return index;
 }
@@ -92,6 +106,10 @@ uint32_t ProofSearch::lookup(const Sequent &sequent) {
     auto hit = proved_.find(sequent);
     if (hit != proved_.end()) return hit->second;
     if (!symmetry_) return kFailed;
+    // A sequent that closes at once is cheaper derived than renamed.
+    Rule rule;
+    FormulaId principal;
+    if (closes(sequent, rule, principal) || closable(sequent, sequent.goal, 0)) return kFailed;
     Renaming renaming;
     uint32_t source = symmetry_->find(sequent, steps_, renaming);
     if (source == kFailed) return kFailed;
@@ -183,6 +201,15 @@ bool ProofSearch::one_premise(const Sequent &sequent, Rule &rule, FormulaId &pri
             return true;
         }
     }
+    if (store_.kind(sequent.goal) == Kind::Or) {
+        FormulaId pruned = live_disjuncts(sequent);
+        if (pruned != sequent.goal) {
+            rule = Rule::OrRight;
+            principal = sequent.goal;
+            premise = {hyps, pruned};
+            return true;
+        }
+    }
     if (store_.kind(sequent.goal) == Kind::Implies) {
         rule = Rule::ImpliesRight;
         principal = sequent.goal;
@@ -192,12 +219,89 @@ bool ProofSearch::one_premise(const Sequent &sequent, Rule &rule, FormulaId &pri
     return false;
 }
 
+// The atoms of `f`, ascending; kept for the hypotheses asked about.
+const std::vector<FormulaId> &ProofSearch::atoms_of(FormulaId f) {
+    if (atoms_.size() < store_.size()) {
+        atoms_.resize(store_.size());
+        atoms_known_.resize(store_.size(), 0);
+    }
+    if (atoms_known_[f]) return atoms_[f];
+    std::vector<FormulaId> found, stack{f};
+    std::unordered_set<FormulaId> visited;
+    while (!stack.empty()) {
+        FormulaId g = stack.back();
+        stack.pop_back();
+        if (!visited.insert(g).second) continue;
+        Kind kind = store_.kind(g);
+        if (kind == Kind::Atom) found.push_back(g);
+        if (kind == Kind::And || kind == Kind::Or || kind == Kind::Implies) {
+            for (FormulaId m : store_.members(g)) stack.push_back(m);
+        }
+    }
+    std::sort(found.begin(), found.end());
+    atoms_[f] = std::move(found);
+    atoms_known_[f] = 1;
+    return atoms_[f];
+}
+
+// The goal disjunction without the disjuncts that need an atom no hypothesis
+// mentions, when the goal has no implication inside: substituting falsum for
+// such atoms keeps the hypotheses and turns those disjuncts false, so the
+// sequent is valid exactly when the pruned one is.
+FormulaId ProofSearch::live_disjuncts(const Sequent &sequent) {
+    FormulaId goal = sequent.goal;
+    // The goal's formulas, members first; none may be an implication.
+    std::vector<FormulaId> cone, stack{goal};
+    std::unordered_map<FormulaId, uint8_t> state;  // 0 dead, 1 may hold
+    while (!stack.empty()) {
+        FormulaId g = stack.back();
+        stack.pop_back();
+        if (!state.emplace(g, 1).second) continue;
+        cone.push_back(g);
+        Kind kind = store_.kind(g);
+        if (kind == Kind::Implies) return goal;
+        if (kind == Kind::And || kind == Kind::Or) {
+            for (FormulaId m : store_.members(g)) stack.push_back(m);
+        }
+    }
+    std::vector<FormulaId> mentioned;
+    for (FormulaId h : sequent.hypotheses) {
+        const auto &atoms = atoms_of(h);
+        mentioned.insert(mentioned.end(), atoms.begin(), atoms.end());
+    }
+    std::sort(mentioned.begin(), mentioned.end());
+    std::sort(cone.begin(), cone.end());
+    for (FormulaId g : cone) {
+        uint8_t holds = 1;
+        switch (store_.kind(g)) {
+            case Kind::Atom: holds = std::binary_search(mentioned.begin(), mentioned.end(), g); break;
+            case Kind::Falsum: holds = 0; break;
+            case Kind::And:
+                for (FormulaId m : store_.members(g)) holds &= state[m];
+                break;
+            case Kind::Or:
+                holds = 0;
+                for (FormulaId m : store_.members(g)) holds |= state[m];
+                break;
+            default: break;
+        }
+        state[g] = holds;
+    }
+    auto members = store_.members(goal);
+    std::vector<FormulaId> live;
+    for (FormulaId m : members) {
+        if (state[m]) live.push_back(m);
+    }
+    if (live.size() == members.size()) return goal;
+    return store_.disjunction(live);
+}
+
 uint32_t ProofSearch::prove(Sequent sequent) {
     RecursionGuard guard(" in the proof search");
     if (!guard.ok()) return fail(Outcome::Error);
     uint32_t known = lookup(sequent);
     if (known != kFailed) return known;
-    if (!check_interrupt()) return fail(Outcome::Error);
+    if (!spend()) return kFailed;
     struct Pending {
         Sequent sequent;
         Rule rule;
@@ -205,6 +309,7 @@ uint32_t ProofSearch::prove(Sequent sequent) {
     };
     std::vector<Pending> chain;
     uint32_t top = kFailed;
+    bool searched = false;  // whether the derivation took more than closing rules
     for (;;) {
         Rule rule;
         FormulaId principal;
@@ -214,7 +319,12 @@ uint32_t ProofSearch::prove(Sequent sequent) {
         }
         Sequent premise;
         if (!one_premise(sequent, rule, principal, premise)) {
-            top = prove_branching(std::move(sequent));
+            if (closable(sequent, sequent.goal, 0)) {
+                top = close_positively(sequent, sequent.goal);
+            } else {
+                searched = true;
+                top = prove_branching(std::move(sequent));
+            }
             break;
         }
         chain.push_back({std::move(sequent), rule, principal});
@@ -226,6 +336,8 @@ uint32_t ProofSearch::prove(Sequent sequent) {
     for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
         top = add_step(std::move(it->sequent), it->rule, it->principal, {top});
     }
+    // Sequents that needed a search are those worth renaming later.
+    if (symmetry_ && searched) symmetry_->remember(steps_[top].sequent, top);
     return top;
 }
 
@@ -268,8 +380,13 @@ uint32_t ProofSearch::close_positively(const Sequent &sequent, FormulaId goal) {
     return kFailed;  // not reached: called on closable goals only
 }
 
+// A sequent that closes by no rule of one premise nor by conjunctions and
+// disjunctions alone.
 uint32_t ProofSearch::prove_branching(Sequent sequent) {
-    if (closable(sequent, sequent.goal, 0)) return close_positively(sequent, sequent.goal);
+    if (symmetry_ && maker_ != nullptr && !lift_tried_) {
+        uint32_t lifted = try_lifted(sequent);
+        if (lifted != kFailed || outcome_ == Outcome::Error) return lifted;
+    }
     FormulaId goal = sequent.goal;
     if (store_.kind(goal) == Kind::And) {
         auto members = store_.members(goal);
@@ -300,6 +417,38 @@ uint32_t ProofSearch::prove_branching(Sequent sequent) {
         return add_step(std::move(sequent), Rule::OrLeft, split, parts);
     }
     return choose(std::move(sequent));
+}
+
+// Derives the sequent from its lifted form (see lifting.hpp) when it has one
+// and that is derived within a share of the budget; otherwise kFailed with
+// the outcome left as it was, unless Python raised.
+uint32_t ProofSearch::try_lifted(const Sequent &sequent) {
+    lift_tried_ = true;
+    Sequent lifted;
+    Renaming renaming;
+    FormulaId image = kNoFormula;
+    Lifted how = lift(store_, *maker_, sequent, lifted, renaming, image);
+    if (how == Lifted::Error) return fail(Outcome::Error);
+    if (how != Lifted::Done) return kFailed;
+    uint64_t total = limits_.conflicts_left;
+    uint64_t share = std::min(total, kLiftedBudget);
+    limits_.conflicts_left = share;
+    uint32_t proof = prove(std::move(lifted));
+    limits_.conflicts_left = total - (share - limits_.conflicts_left);
+    if (proof == kFailed) {
+        if (outcome_ == Outcome::Error) return kFailed;
+        // The lifted sequent may be invalid, or too hard: derive the sequent itself.
+        outcome_ = Outcome::Proved;
+        limits_.stopped = false;
+        countermodel_ = {};
+        return kFailed;
+    }
+    renamings_.push_back(std::move(renaming));
+    uint32_t renamed = add_step(Sequent{sequent.hypotheses, image}, Rule::Rename, kNoFormula, {proof});
+    steps_[renamed].renaming = static_cast<uint32_t>(renamings_.size() - 1);
+    ++renamed_;
+    if (image == sequent.goal) return renamed;
+    return add_step(sequent, Rule::OrRight, sequent.goal, {renamed});
 }
 
 // A sequent no rule of the invertible kind applies to: one of the choices

@@ -30,7 +30,7 @@ enum class Rule : uint8_t {
     AndLeft,
     AndRight,            // one premise per conjunct
     OrLeft,              // one premise per disjunct
-    OrRight,
+    OrRight,             // the premise proves a disjunct, or a disjunction of some of them
     ImpliesRight,
     ImpliesLeft,         // A -> B with A a hypothesis (or verum) becomes B
     ImpliesLeftAnd,      // (A & C) -> B becomes A -> (C -> B)
@@ -65,12 +65,14 @@ struct Step {
 using Renaming = std::vector<std::pair<FormulaId, FormulaId>>;
 
 class SymmetryIndex;
+class AtomMaker;
 
 class ProofSearch {
 public:
     enum class Outcome : uint8_t { Proved, Refuted, Stopped, Error };
 
-    ProofSearch(Store &store, Limits &limits);
+    // `maker`, when given, makes the fresh atoms of lifted sequents.
+    ProofSearch(Store &store, Limits &limits, AtomMaker *maker = nullptr);
     ~ProofSearch();
 
     // Decides the formula: first a short look for a countermodel (at most
@@ -85,6 +87,7 @@ public:
     const Countermodel &countermodel() const { return countermodel_; }
     const CountermodelSearch &oracle() const { return oracle_; }
     uint64_t renamed() const { return renamed_; }
+    const SymmetryIndex *symmetry() const { return symmetry_.get(); }
 
 private:
     static constexpr uint32_t kFailed = UINT32_MAX;
@@ -92,6 +95,7 @@ private:
     uint32_t prove(Sequent sequent);
     uint32_t prove_branching(Sequent sequent);
     uint32_t choose(Sequent sequent);
+    uint32_t try_lifted(const Sequent &sequent);
     uint32_t lookup(const Sequent &sequent);
     bool closes(const Sequent &sequent, Rule &rule, FormulaId &principal) const;
     bool one_premise(const Sequent &sequent, Rule &rule, FormulaId &principal, Sequent &premise);
@@ -100,7 +104,9 @@ private:
     uint32_t add_step(Sequent sequent, Rule rule, FormulaId principal, std::initializer_list<uint32_t> premises);
     uint32_t add_step(Sequent sequent, Rule rule, FormulaId principal, const std::vector<uint32_t> &premises);
     bool has(const Sequent &sequent, FormulaId f) const;
-    bool check_interrupt();
+    const std::vector<FormulaId> &atoms_of(FormulaId f);
+    FormulaId live_disjuncts(const Sequent &sequent);
+    bool spend();
     uint32_t fail(Outcome outcome) {
         outcome_ = outcome;
         return kFailed;
@@ -108,6 +114,8 @@ private:
 
     Store &store_;
     Limits &limits_;
+    AtomMaker *maker_;
+    bool lift_tried_ = false;
     CountermodelSearch oracle_;
     std::unique_ptr<SymmetryIndex> symmetry_;
     std::vector<Step> steps_;
@@ -115,6 +123,8 @@ private:
     std::vector<Renaming> renamings_;
     std::unordered_map<Sequent, uint32_t, SequentHash> proved_;
     Countermodel countermodel_;
+    std::vector<std::vector<FormulaId>> atoms_;  // by formula, once computed
+    std::vector<uint8_t> atoms_known_;
     Outcome outcome_ = Outcome::Proved;
     uint32_t root_ = kFailed;
     uint64_t visits_ = 0;

@@ -1,11 +1,320 @@
 #include "zelqor/constructive/search/symmetry.hpp"
 
+#include <algorithm>
+#include <unordered_map>
+
 namespace zelqor::search {
 
-bool SymmetryIndex::worthwhile(const Store &, FormulaId) { return false; }
+namespace {
 
-void SymmetryIndex::remember(const Sequent &, uint32_t) {}
+constexpr size_t kCandidatesTried = 3;
+constexpr size_t kCandidatesKept = 16;
+constexpr int kRefinementBudget = 24;
+constexpr int kMaxRounds = 12;
 
-uint32_t SymmetryIndex::find(const Sequent &, const std::vector<Step> &, Renaming &) { return UINT32_MAX; }
+uint64_t mix(uint64_t h, uint64_t v) {
+    h ^= v + 0x9e3779b97f4a7c15ULL + (h << 6) + (h >> 2);
+    h *= 0xff51afd7ed558ccdULL;
+    return h ^ (h >> 32);
+}
+
+using Colouring = SymmetryIndex::Colouring;
+
+// Role marks of the top-level formulas of a sequent.
+constexpr uint64_t kHypothesis = 1, kGoal = 2;
+
+Colouring colouring(const Store &store, const std::vector<FormulaId> &hypotheses, FormulaId goal) {
+    Colouring c;
+    std::unordered_map<FormulaId, uint32_t> index;
+    std::vector<FormulaId> stack(hypotheses.begin(), hypotheses.end());
+    if (goal != kNoFormula) stack.push_back(goal);
+    std::vector<FormulaId> seen;
+    while (!stack.empty()) {
+        FormulaId f = stack.back();
+        stack.pop_back();
+        if (!index.emplace(f, 0).second) continue;
+        seen.push_back(f);
+        Kind kind = store.kind(f);
+        if (kind == Kind::And || kind == Kind::Or || kind == Kind::Implies) {
+            for (FormulaId m : store.members(f)) stack.push_back(m);
+        }
+    }
+    std::sort(seen.begin(), seen.end());
+    c.nodes = std::move(seen);
+    for (uint32_t i = 0; i < c.nodes.size(); ++i) index[c.nodes[i]] = i;
+    size_t n = c.nodes.size();
+    c.child_start.assign(n + 1, 0);
+    std::vector<uint32_t> parent_count(n + 1, 0);
+    for (uint32_t i = 0; i < n; ++i) {
+        FormulaId f = c.nodes[i];
+        Kind kind = store.kind(f);
+        if (kind == Kind::And || kind == Kind::Or || kind == Kind::Implies) {
+            for (FormulaId m : store.members(f)) {
+                c.children.push_back(index[m]);
+                ++parent_count[index[m]];
+            }
+        }
+        c.child_start[i + 1] = static_cast<uint32_t>(c.children.size());
+        c.ordered.push_back(kind == Kind::Implies ? 1 : 0);
+        if (kind == Kind::Atom) c.atoms.push_back(i);
+    }
+    c.parent_start.assign(n + 1, 0);
+    for (size_t i = 0; i < n; ++i) c.parent_start[i + 1] = c.parent_start[i] + parent_count[i];
+    c.parents.resize(c.parent_start[n]);
+    std::vector<uint32_t> fill(c.parent_start.begin(), c.parent_start.end() - 1);
+    for (uint32_t i = 0; i < n; ++i) {
+        bool ordered = store.kind(c.nodes[i]) == Kind::Implies;
+        for (uint32_t k = c.child_start[i]; k < c.child_start[i + 1]; ++k) {
+            uint32_t position = ordered ? 1 + (k - c.child_start[i]) : 0;
+            c.parents[fill[c.children[k]]++] = {i, position};
+        }
+    }
+    c.colour.assign(n, 0);
+    std::vector<uint64_t> roles(n, 0);
+    for (FormulaId h : hypotheses) roles[index[h]] |= kHypothesis;
+    if (goal != kNoFormula) roles[index[goal]] |= kGoal;
+    for (uint32_t i = 0; i < n; ++i) {
+        Kind kind = store.kind(c.nodes[i]);
+        c.colour[i] = mix(mix(0x5eed, static_cast<uint64_t>(kind) + 1), roles[i]);
+    }
+    return c;
+}
+
+size_t distinct(const std::vector<uint64_t> &colours) {
+    std::vector<uint64_t> sorted(colours);
+    std::sort(sorted.begin(), sorted.end());
+    return static_cast<size_t>(std::unique(sorted.begin(), sorted.end()) - sorted.begin());
+}
+
+// Refines the colours until no class splits: each node's colour takes in
+// its children's (in order for implications, as a multiset otherwise) and
+// its parents' with its place in them.
+void refine(Colouring &c) {
+    size_t n = c.nodes.size();
+    size_t classes = distinct(c.colour);
+    std::vector<uint64_t> next(n), scratch;
+    for (int round = 0; round < kMaxRounds; ++round) {
+        for (size_t i = 0; i < n; ++i) {
+            uint64_t h = mix(0x7a11, c.colour[i]);
+            uint32_t first = c.child_start[i], last = c.child_start[i + 1];
+            scratch.clear();
+            for (uint32_t k = first; k < last; ++k) scratch.push_back(c.colour[c.children[k]]);
+            if (!c.ordered[i]) std::sort(scratch.begin(), scratch.end());
+            for (uint64_t v : scratch) h = mix(h, v);
+            scratch.clear();
+            for (uint32_t k = c.parent_start[i]; k < c.parent_start[i + 1]; ++k) {
+                auto [parent, position] = c.parents[k];
+                scratch.push_back(mix(c.colour[parent], position));
+            }
+            std::sort(scratch.begin(), scratch.end());
+            h = mix(h, 0xbeef);
+            for (uint64_t v : scratch) h = mix(h, v);
+            next[i] = h;
+        }
+        c.colour.swap(next);
+        size_t now = distinct(c.colour);
+        if (now == classes) break;
+        classes = now;
+    }
+}
+
+// Atom classes: (colour, atom indices ascending by formula), sorted by colour.
+std::vector<std::pair<uint64_t, std::vector<uint32_t>>> atom_classes(const Colouring &c) {
+    std::vector<std::pair<uint64_t, uint32_t>> tagged;
+    for (uint32_t a : c.atoms) tagged.push_back({c.colour[a], a});
+    std::sort(tagged.begin(), tagged.end());
+    std::vector<std::pair<uint64_t, std::vector<uint32_t>>> classes;
+    for (auto [colour, a] : tagged) {
+        if (classes.empty() || classes.back().first != colour) classes.push_back({colour, {}});
+        classes.back().second.push_back(a);
+    }
+    return classes;
+}
+
+}  // namespace
+
+bool SymmetryIndex::worthwhile(const Store &store, FormulaId formula) {
+    Colouring c = colouring(store, {}, formula);
+    if (c.atoms.size() < 2) return false;
+    refine(c);
+    for (const auto &cls : atom_classes(c)) {
+        if (cls.second.size() > 1) return true;
+    }
+    return false;
+}
+
+uint64_t SymmetryIndex::shape(FormulaId f) {
+    if (shapes_.size() < store_.size()) shapes_.resize(store_.size(), 0);
+    if (shapes_[f] != 0) return shapes_[f];
+    // Members are older than the formulas built of them: fill in ascending order.
+    std::vector<FormulaId> pending{f}, stack{f};
+    while (!stack.empty()) {
+        FormulaId g = stack.back();
+        stack.pop_back();
+        Kind kind = store_.kind(g);
+        if (kind == Kind::And || kind == Kind::Or || kind == Kind::Implies) {
+            for (FormulaId m : store_.members(g)) {
+                if (shapes_[m] == 0) {
+                    pending.push_back(m);
+                    stack.push_back(m);
+                }
+            }
+        }
+    }
+    std::sort(pending.begin(), pending.end());
+    pending.erase(std::unique(pending.begin(), pending.end()), pending.end());
+    std::vector<uint64_t> parts;
+    for (FormulaId g : pending) {
+        Kind kind = store_.kind(g);
+        uint64_t h = mix(0x5a9e, static_cast<uint64_t>(kind) + 1);
+        if (kind == Kind::Implies) {
+            h = mix(mix(h, shapes_[store_.antecedent(g)]), shapes_[store_.consequent(g)]);
+        } else if (kind == Kind::And || kind == Kind::Or) {
+            parts.clear();
+            for (FormulaId m : store_.members(g)) parts.push_back(shapes_[m]);
+            std::sort(parts.begin(), parts.end());
+            for (uint64_t p : parts) h = mix(h, p);
+        }
+        shapes_[g] = h == 0 ? 1 : h;
+    }
+    return shapes_[f];
+}
+
+uint64_t SymmetryIndex::key(const Sequent &sequent) {
+    std::vector<uint64_t> parts;
+    parts.reserve(sequent.hypotheses.size());
+    for (FormulaId h : sequent.hypotheses) parts.push_back(shape(h));
+    std::sort(parts.begin(), parts.end());
+    uint64_t k = mix(0x6e7, shape(sequent.goal));
+    for (uint64_t p : parts) k = mix(k, p);
+    return k;
+}
+
+void SymmetryIndex::remember(const Sequent &sequent, uint32_t step) {
+    uint64_t k = key(sequent);
+    shapes_seen_[k] = true;
+    uncoloured_[k].push_back(step);
+}
+
+SymmetryIndex::Colouring SymmetryIndex::refined(const Sequent &sequent) {
+    Colouring c = colouring(store_, sequent.hypotheses, sequent.goal);
+    refine(c);
+    ++refinements_;
+    std::vector<uint64_t> sorted(c.colour);
+    std::sort(sorted.begin(), sorted.end());
+    uint64_t signature = mix(0x516, sorted.size());
+    for (uint64_t v : sorted) signature = mix(signature, v);
+    c.signature = signature;
+    return c;
+}
+
+// Whether renaming the atoms of `source` as `image` says gives `target`.
+bool SymmetryIndex::maps_onto(const Colouring &from, const std::vector<FormulaId> &image, const Sequent &source,
+                              const Sequent &target) {
+    std::unordered_map<FormulaId, FormulaId> renamed;
+    for (size_t i = 0; i < from.nodes.size(); ++i) {
+        FormulaId f = from.nodes[i];
+        FormulaId to = f;
+        switch (store_.kind(f)) {
+            case Kind::Atom: to = image[i]; break;
+            case Kind::Falsum:
+            case Kind::Verum: break;
+            case Kind::Implies: to = store_.implication(renamed[store_.antecedent(f)], renamed[store_.consequent(f)]); break;
+            default: {
+                auto members = store_.members(f);
+                std::vector<FormulaId> parts;
+                parts.reserve(members.size());
+                for (FormulaId m : members) parts.push_back(renamed[m]);
+                to = store_.kind(f) == Kind::And ? store_.conjunction(parts) : store_.disjunction(parts);
+                break;
+            }
+        }
+        renamed[f] = to;
+    }
+    if (renamed[source.goal] != target.goal) return false;
+    std::vector<FormulaId> hyps;
+    hyps.reserve(source.hypotheses.size());
+    for (FormulaId h : source.hypotheses) hyps.push_back(renamed[h]);
+    std::sort(hyps.begin(), hyps.end());
+    hyps.erase(std::unique(hyps.begin(), hyps.end()), hyps.end());
+    return hyps == target.hypotheses;
+}
+
+bool SymmetryIndex::match(const Colouring &from, const Colouring &to, const Sequent &source, const Sequent &target,
+                          Renaming &renaming, int depth, int &budget) {
+    auto from_classes = atom_classes(from), to_classes = atom_classes(to);
+    if (from_classes.size() != to_classes.size()) return false;
+    for (size_t k = 0; k < from_classes.size(); ++k) {
+        if (from_classes[k].first != to_classes[k].first ||
+            from_classes[k].second.size() != to_classes[k].second.size()) {
+            return false;
+        }
+    }
+    // Class by class, in the order of the atoms.
+    std::vector<FormulaId> image(from.nodes.size(), kNoFormula);
+    for (size_t k = 0; k < from_classes.size(); ++k) {
+        for (size_t i = 0; i < from_classes[k].second.size(); ++i) {
+            image[from_classes[k].second[i]] = to.nodes[to_classes[k].second[i]];
+        }
+    }
+    if (maps_onto(from, image, source, target)) {
+        renaming.clear();
+        for (uint32_t a : from.atoms) {
+            if (from.nodes[a] != image[a]) renaming.push_back({from.nodes[a], image[a]});
+        }
+        return true;
+    }
+    // Otherwise fix one atom of the smallest ambiguous class, and try again.
+    size_t smallest = from_classes.size();
+    for (size_t k = 0; k < from_classes.size(); ++k) {
+        if (from_classes[k].second.size() > 1 &&
+            (smallest == from_classes.size() || from_classes[k].second.size() < from_classes[smallest].second.size())) {
+            smallest = k;
+        }
+    }
+    if (smallest == from_classes.size() || depth > 8) return false;
+    uint32_t fixed = from_classes[smallest].second[0];
+    for (uint32_t candidate : to_classes[smallest].second) {
+        if (--budget < 0) return false;
+        Colouring a = from, b = to;
+        uint64_t mark = mix(from.colour[fixed], 0x1d1d + depth);
+        a.colour[fixed] = mark;
+        b.colour[candidate] = mark;
+        refine(a);
+        refine(b);
+        refinements_ += 2;
+        if (match(a, b, source, target, renaming, depth + 1, budget)) return true;
+    }
+    return false;
+}
+
+uint32_t SymmetryIndex::find(const Sequent &sequent, const std::vector<Step> &steps, Renaming &renaming) {
+    uint64_t k = key(sequent);
+    if (shapes_seen_.count(k) == 0) return UINT32_MAX;
+    ++lookups_;
+    // Colour the sequents of this shape derived since the last look.
+    auto pending = uncoloured_.find(k);
+    if (pending != uncoloured_.end()) {
+        for (uint32_t step : pending->second) {
+            Colouring c = refined(steps[step].sequent);
+            auto &list = by_signature_[mix(k, c.signature)];
+            if (list.size() < kCandidatesKept) {
+                list.push_back(step);
+                coloured_.emplace(step, std::move(c));
+            }
+        }
+        uncoloured_.erase(pending);
+    }
+    Colouring target = refined(sequent);
+    auto hit = by_signature_.find(mix(k, target.signature));
+    if (hit == by_signature_.end()) return UINT32_MAX;
+    size_t tried = 0;
+    for (auto it = hit->second.begin(); it != hit->second.end() && tried < kCandidatesTried; ++it, ++tried) {
+        const Sequent &source = steps[*it].sequent;
+        int budget = kRefinementBudget;
+        if (match(coloured_.at(*it), target, source, sequent, renaming, 0, budget)) return *it;
+    }
+    return UINT32_MAX;
+}
 
 }  // namespace zelqor::search

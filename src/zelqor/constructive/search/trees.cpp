@@ -86,6 +86,30 @@ FormulaId Vocabulary::read_atom(Store &store, PyObject *node) {
     return store.atom(index);
 }
 
+uint32_t Vocabulary::copy_of(uint32_t atom, uint32_t tag) {
+    PyObject *name = field(atoms_[atom].get(), slot::pred_pred);
+    if (!PyUnicode_Check(name)) return UINT32_MAX;  // a second-order symbol: no copies
+    Ref candidate = Ref::steal(PyUnicode_FromFormat("%U#%u", name, tag + 1));
+    Ref empty = Ref::steal(PyTuple_New(0));
+    if (!candidate || !empty) return UINT32_MAX;
+    for (;;) {
+        PyObject *fields[3] = {candidate.get(), g.zero, empty.get()};
+        Ref node = Ref::steal(g.api->make(TreeKind::PredicateApp, fields));
+        if (!node) return UINT32_MAX;
+        PyObject *known = PyDict_GetItemWithError(index_of_atom_.get(), node.get());
+        if (known == nullptr && PyErr_Occurred()) return UINT32_MAX;
+        if (known == nullptr) {
+            auto index = static_cast<uint32_t>(atoms_.size());
+            Ref number = Ref::steal(PyLong_FromUnsignedLong(index));
+            if (!number || PyDict_SetItem(index_of_atom_.get(), node.get(), number.get()) < 0) return UINT32_MAX;
+            atoms_.push_back(std::move(node));
+            return index;
+        }
+        candidate = Ref::steal(PyUnicode_FromFormat("%U'", candidate.get()));
+        if (!candidate) return UINT32_MAX;
+    }
+}
+
 FormulaId Vocabulary::read(Store &store, PyObject *formula) {
     // Post-order over the tree with its own stack; a node shared by several
     // parents is read once.
@@ -95,6 +119,7 @@ FormulaId Vocabulary::read(Store &store, PyObject *formula) {
         bool expanded;
     };
     std::unordered_map<PyObject *, FormulaId> done;
+    std::unordered_map<PyObject *, std::vector<PyObject *>> chains;  // leaves of chains being read
     std::vector<Frame> stack;
     stack.push_back({formula, -1, false});
     while (!stack.empty()) {
@@ -117,7 +142,24 @@ FormulaId Vocabulary::read(Store &store, PyObject *formula) {
                     stack.push_back({field(frame.node, slot::operand), -1, false});
                     continue;
                 case static_cast<int>(TreeKind::And):
-                case static_cast<int>(TreeKind::Or):
+                case static_cast<int>(TreeKind::Or): {
+                    // A chain of one connective is read as one n-ary node:
+                    // building it pairwise would copy its members at every link.
+                    std::vector<PyObject *> &leaves = chains[frame.node];
+                    std::vector<PyObject *> walk{frame.node};
+                    while (!walk.empty()) {
+                        PyObject *n = walk.back();
+                        walk.pop_back();
+                        if (g.api->kind_of(n) == kind) {
+                            walk.push_back(field(n, slot::right));
+                            walk.push_back(field(n, slot::left));
+                        } else {
+                            leaves.push_back(n);
+                        }
+                    }
+                    for (auto it = leaves.rbegin(); it != leaves.rend(); ++it) stack.push_back({*it, -1, false});
+                    continue;
+                }
                 case static_cast<int>(TreeKind::Implies):
                 case static_cast<int>(TreeKind::Iff):
                     stack.push_back({field(frame.node, slot::right), -1, false});
@@ -129,14 +171,18 @@ FormulaId Vocabulary::read(Store &store, PyObject *formula) {
             }
         } else if (frame.kind == static_cast<int>(TreeKind::Not)) {
             result = store.negation(done[field(frame.node, slot::operand)]);
+        } else if (frame.kind == static_cast<int>(TreeKind::And) || frame.kind == static_cast<int>(TreeKind::Or)) {
+            auto chain = chains.find(frame.node);
+            std::vector<FormulaId> members;
+            members.reserve(chain->second.size());
+            for (PyObject *leaf : chain->second) members.push_back(done[leaf]);
+            chains.erase(chain);
+            result = frame.kind == static_cast<int>(TreeKind::And) ? store.conjunction(members)
+                                                                    : store.disjunction(members);
         } else {
-            FormulaId pair[2] = {done[field(frame.node, slot::left)], done[field(frame.node, slot::right)]};
-            switch (frame.kind) {
-                case static_cast<int>(TreeKind::And): result = store.conjunction(pair); break;
-                case static_cast<int>(TreeKind::Or): result = store.disjunction(pair); break;
-                case static_cast<int>(TreeKind::Implies): result = store.implication(pair[0], pair[1]); break;
-                default: result = store.equivalence(pair[0], pair[1]); break;
-            }
+            FormulaId left = done[field(frame.node, slot::left)], right = done[field(frame.node, slot::right)];
+            result = frame.kind == static_cast<int>(TreeKind::Implies) ? store.implication(left, right)
+                                                                       : store.equivalence(left, right);
         }
         done.emplace(frame.node, result);
         if (sources_.size() < store.size()) sources_.resize(store.size(), nullptr);

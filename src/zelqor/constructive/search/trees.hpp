@@ -4,6 +4,7 @@
 #pragma once
 
 #include "common/pyref.hpp"
+#include "zelqor/constructive/search/lifting.hpp"
 #include "zelqor/constructive/search/store.hpp"
 
 #include <vector>
@@ -11,8 +12,11 @@
 namespace zelqor::search {
 
 // The atoms met while reading, and the caller's node behind each formula.
-class Vocabulary {
+// It also makes fresh atoms: a copy of `p` is named `p#1`, `p#2`, ... (primes
+// are added while such a name is taken).
+class Vocabulary : public AtomMaker {
 public:
+    uint32_t copy_of(uint32_t atom, uint32_t tag) override;
     // The stored form of `formula`; kNoFormula with InvalidFormulaError set
     // when a node is not propositional (or another error from comparing nodes).
     FormulaId read(Store &store, PyObject *formula);
