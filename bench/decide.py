@@ -157,11 +157,11 @@ def _alarm(signum, frame):
     raise _Timeout()
 
 
-def problems(only):
-    for domain in sorted(os.listdir(PROBLEMS)):
-        for name in sorted(os.listdir(os.path.join(PROBLEMS, domain))):
+def problems(root, only):
+    for folder, _, names in sorted(os.walk(root)):
+        for name in sorted(names):
             if name.endswith(".p") and (only is None or re.search(only, name)):
-                yield os.path.join(PROBLEMS, domain, name)
+                yield os.path.join(folder, name)
 
 
 def main():
@@ -170,11 +170,12 @@ def main():
     parser.add_argument("--only", help="a regular expression the problem file names must match")
     parser.add_argument("--no-check", action="store_true", help="do not check the certificates")
     parser.add_argument("--quiet", action="store_true", help="only the summary")
+    parser.add_argument("--dir", default=PROBLEMS, help="a folder of problems instead of the corpus")
     args = parser.parse_args()
     sys.setrecursionlimit(max(sys.getrecursionlimit(), 100000))  # the throwaway reader recurses
     signal.signal(signal.SIGALRM, _alarm)
 
-    paths = list(problems(args.only))
+    paths = list(problems(args.dir, args.only))
     rows = []
     for n, path in enumerate(paths, 1):
         name = os.path.basename(path)[:-2]

@@ -37,7 +37,7 @@ bool read_limit(PyObject *value, const char *name, uint64_t unlimited, uint64_t 
 PyObject *statistics(const ProofSearch &search, size_t steps, size_t worlds) {
     const SymmetryIndex *symmetry = search.symmetry();
     auto count = [](uint64_t n) { return static_cast<unsigned long long>(n); };
-    return Py_BuildValue("{sKsKsKsKsKsKsK}", "renaming_lookups", count(symmetry ? symmetry->lookups() : 0),
+    return Py_BuildValue("{sKsKsKsKsKsKsKsK}", "rounds", count(search.oracle().rounds()), "renaming_lookups", count(symmetry ? symmetry->lookups() : 0),
                          "refinements", count(symmetry ? symmetry->refinements() : 0), "steps", static_cast<unsigned long long>(steps), "worlds",
                          static_cast<unsigned long long>(worlds), "queries",
                          static_cast<unsigned long long>(search.oracle().queries()), "conflicts",

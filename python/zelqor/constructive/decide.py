@@ -34,7 +34,8 @@ from zelqor.constructive.formula_text import formula_text
 from zelqor.constructive.kripke import KripkeModel, World
 from zelqor.constructive.pictures import hasse_diagram
 from zelqor.constructive.proof_check import ProofCheckError, check_derivation
-from zelqor.core.ast import Formula
+from zelqor.constructive.common import FALSUM, VERUM
+from zelqor.core.ast import And, Formula, Implies, Not, Or, PredicateApp
 from zelqor.core.exceptions import ZelqorError
 
 __all__ = ["decide", "Decision", "Derivation", "Step", "Sequent", "CertificateError", "SearchLimitReached",
@@ -223,7 +224,12 @@ class Decision:
         problem = _model_problem(self.model)
         if problem is not None:
             raise CertificateError(f"the countermodel is not a Kripke model: {problem}")
-        if self.model.evaluate(self.formula, self.world):
+        try:
+            holds = self.model.evaluate(self.formula, self.world)
+        except RecursionError:
+            # Deeper than evaluate can go: the same forcing, worked out with its own stack.
+            holds = self.world in _forcing_worlds(self.model, self.formula)
+        if holds:
             raise CertificateError(f"the formula holds at {self.world.name} of its countermodel")
 
     def __str__(self):
@@ -266,6 +272,46 @@ def _model_problem(model):
             if not valuation <= model.valuations.get(v, set()):
                 return f"atoms forced at {w.name} are not forced at {v.name}"
     return None
+
+
+def _forcing_worlds(model, formula):
+    """The worlds of `model` that force `formula`, subformula by subformula, without recursion."""
+    worlds = set(model.worlds)
+    rows = {w: model.relations.get(w, {w}) for w in worlds}
+    forcing = {}
+
+    def refuted_above(bad):
+        return {w for w in worlds if not rows[w].isdisjoint(bad)}
+
+    stack = [(formula, False)]
+    while stack:
+        node, ready = stack.pop()
+        if node in forcing and not ready:
+            continue
+        if isinstance(node, PredicateApp):
+            if node == FALSUM:
+                forcing[node] = set()
+            elif node == VERUM:
+                forcing[node] = set(worlds)
+            else:
+                forcing[node] = {w for w in worlds if node in model.valuations.get(w, ())}
+            continue
+        parts = (node.operand,) if isinstance(node, Not) else (node.left, node.right)
+        if not ready:
+            stack.append((node, True))
+            stack.extend((part, False) for part in parts if part not in forcing)
+            continue
+        if isinstance(node, Not):
+            forcing[node] = worlds - refuted_above(forcing[parts[0]])
+        elif isinstance(node, And):
+            forcing[node] = forcing[parts[0]] & forcing[parts[1]]
+        elif isinstance(node, Or):
+            forcing[node] = forcing[parts[0]] | forcing[parts[1]]
+        else:
+            a, b = forcing[parts[0]], forcing[parts[1]]
+            forward = worlds - refuted_above(a - b)
+            forcing[node] = forward if isinstance(node, Implies) else forward - refuted_above(b - a)
+    return forcing[formula]
 
 
 def _model(worlds):

@@ -36,6 +36,7 @@ bool CountermodelSearch::define(FormulaId f) {
     std::vector<Lit> clause;
     for (FormulaId next : pending) {
         Var name = sat_.new_var();
+        sat_.set_decision(name, false);  // until a query needs it
         var_of_[next] = name;
         formula_of_.push_back(next);
         switch (store_.kind(next)) {
@@ -76,8 +77,11 @@ bool CountermodelSearch::define(FormulaId f) {
 }
 
 void CountermodelSearch::collect_cone(std::span<const FormulaId> hypotheses, FormulaId goal) {
+    // The solver branches on the formulas of this query only.
+    for (Var v : cone_vars_) sat_.set_decision(v, false);
     position_of_.assign(sat_.var_count(), kNone);
     cone_vars_.clear();
+    persists_.clear();
     cone_implications_.clear();
     std::vector<FormulaId> stack(hypotheses.begin(), hypotheses.end());
     stack.push_back(goal);
@@ -89,12 +93,14 @@ void CountermodelSearch::collect_cone(std::span<const FormulaId> hypotheses, For
         position_of_[v] = static_cast<uint32_t>(cone_vars_.size());
         cone_vars_.push_back(v);
         Kind kind = store_.kind(f);
+        persists_.push_back(kind == Kind::Atom || kind == Kind::Implies);
         if (kind == Kind::Implies) cone_implications_.push_back(f);
         if (kind == Kind::And || kind == Kind::Or || kind == Kind::Implies) {
             for (FormulaId m : store_.members(f)) stack.push_back(m);
         }
     }
     std::sort(cone_implications_.begin(), cone_implications_.end());
+    for (Var v : cone_vars_) sat_.set_decision(v, true);
     words_ = (cone_vars_.size() + 63) / 64;
     pool_.clear();
     bits_.clear();
@@ -142,11 +148,14 @@ Verdict CountermodelSearch::refute(const std::vector<Var> &assumed, Var goal, ui
     std::vector<Var> child_assumed, child_core;
     std::vector<Lit> learnt;
     for (;;) {
-        if (limits_.conflicts_left == 0) {
+        // A round costs in proportion to the formulas it looks at.
+        uint64_t cost = 1 + cone_vars_.size() / 1024;
+        if (limits_.conflicts_left < cost) {
+            limits_.conflicts_left = 0;
             limits_.stopped = true;
             return Verdict::Stopped;
         }
-        --limits_.conflicts_left;
+        limits_.conflicts_left -= cost;
         if (++rounds_ % kCheckRounds == 0 && limits_.interrupted != nullptr && limits_.interrupted(limits_.context)) {
             limits_.stopped = true;
             return stop_verdict();
@@ -180,9 +189,11 @@ Verdict CountermodelSearch::refute(const std::vector<Var> &assumed, Var goal, ui
                 successors.push_back(witness);
                 continue;
             }
+            // What holds here holds above: the true atoms and implications
+            // fix the rest through the clauses.
             child_assumed.clear();
             for (uint32_t i = 0; i < cone_vars_.size(); ++i) {
-                if ((here[i >> 6] >> (i & 63)) & 1) child_assumed.push_back(cone_vars_[i]);
+                if (((here[i >> 6] >> (i & 63)) & 1) && persists_[i]) child_assumed.push_back(cone_vars_[i]);
             }
             child_assumed.push_back(a);
             uint32_t child = kNone;

@@ -57,6 +57,7 @@ public:
     uint64_t queries() const { return queries_; }
     uint64_t worlds_built() const { return worlds_built_; }
     uint64_t conflicts() const { return sat_.conflicts(); }
+    uint64_t rounds() const { return rounds_; }
 
 private:
     static constexpr uint32_t kNone = UINT32_MAX;
@@ -84,6 +85,7 @@ private:
     // worlds built for it.
     std::vector<uint32_t> position_of_;  // by variable: index in cone_vars_, or kNone
     std::vector<Var> cone_vars_;
+    std::vector<uint8_t> persists_;      // by cone position: an atom or implication, assumed above
     std::vector<FormulaId> cone_implications_;
     size_t words_ = 0;
     std::vector<WorldRecord> pool_;

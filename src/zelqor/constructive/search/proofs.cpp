@@ -329,6 +329,7 @@ uint32_t ProofSearch::prove(Sequent sequent) {
         }
         chain.push_back({std::move(sequent), rule, principal});
         sequent = std::move(premise);
+        if (!spend()) return kFailed;
         top = lookup(sequent);
         if (top != kFailed) break;
     }

@@ -34,7 +34,8 @@ Var SatSolver::new_var() {
     assigns_.push_back(0);
     levels_.push_back(0);
     reasons_.push_back(kNoReason);
-    phase_.push_back(0);
+    phase_.push_back(1);
+    decision_.push_back(1);
     seen_.push_back(0);
     activity_.push_back(0.0);
     watches_.emplace_back();
@@ -250,7 +251,7 @@ void SatSolver::backtrack(uint32_t level) {
         phase_[v] = assigns_[v] > 0;
         assigns_[v] = 0;
         reasons_[v] = kNoReason;
-        if (!heap_contains(v)) heap_insert(v);
+        if (!heap_contains(v) && decision_[v]) heap_insert(v);
     }
     trail_.resize(trail_limits_[level]);
     propagated_ = trail_.size();
@@ -260,7 +261,7 @@ void SatSolver::backtrack(uint32_t level) {
 Lit SatSolver::pick_branch() {
     while (!heap_.empty()) {
         Var v = heap_pop();
-        if (assigns_[v] == 0) return phase_[v] ? positive(v) : negative(v);
+        if (assigns_[v] == 0 && decision_[v]) return phase_[v] ? positive(v) : negative(v);
     }
     return kNoLit;
 }
@@ -378,24 +379,28 @@ SatSolver::Outcome SatSolver::search(std::span<const Lit> assumptions, uint64_t 
         }
         if (next == kNoLit) {
             next = pick_branch();
-            if (next == kNoLit) {
-                model_ = assigns_;
-                return Outcome::Satisfiable;
-            }
+            if (next == kNoLit) return Outcome::Satisfiable;
         }
         trail_limits_.push_back(static_cast<uint32_t>(trail_.size()));
         assign(next, kNoReason);
     }
 }
 
+void SatSolver::set_decision(Var v, bool decide) {
+    decision_[v] = decide ? 1 : 0;
+    if (decide && assigns_[v] == 0 && !heap_contains(v)) heap_insert(v);
+    // A variable no longer decided on leaves the heap when it comes up.
+}
+
 SatSolver::Outcome SatSolver::solve(std::span<const Lit> assumptions, Limits &limits) {
+    backtrack(0);
     failed_.clear();
     if (!consistent_) return Outcome::Unsatisfiable;
     max_learnts_ = std::max(max_learnts_, original_clauses_ / 3.0);
     for (uint64_t round = 0;; ++round) {
         Outcome outcome = search(assumptions, luby(round) * kRestartUnit, limits);
         if (outcome == Outcome::Stopped && !limits.stopped) continue;
-        backtrack(0);
+        if (outcome != Outcome::Satisfiable) backtrack(0);  // a model stays readable until the next call
         return outcome;
     }
 }

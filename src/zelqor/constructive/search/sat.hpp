@@ -37,8 +37,13 @@ public:
     // Adds a clause for good. Returns false once the clauses are contradictory.
     bool add_clause(std::span<const Lit> clause);
     Outcome solve(std::span<const Lit> assumptions, Limits &limits);
-    // After Satisfiable: the value of `v` in the model found.
-    bool model_value(Var v) const { return model_[v] > 0; }
+    // After Satisfiable, until the next call: the value of `v` in the model
+    // found. Only variables the search decides on are sure to have one.
+    bool model_value(Var v) const { return assigns_[v] > 0; }
+    // Whether the search branches on `v` (initially yes). A variable it does
+    // not branch on keeps a value only where the clauses force one: a query
+    // about some formulas need not settle all the others.
+    void set_decision(Var v, bool decide);
     // After Unsatisfiable: the assumptions whose conjunction the clauses refute.
     const std::vector<Lit> &failed_assumptions() const { return failed_; }
     uint64_t conflicts() const { return conflicts_; }
@@ -89,7 +94,7 @@ private:
     std::vector<ClauseRef> learnts_;
     std::vector<std::vector<Watcher>> watches_;  // by the literal whose truth wakes them
     std::vector<int8_t> assigns_;
-    std::vector<int8_t> model_;
+    std::vector<uint8_t> decision_;
     std::vector<uint32_t> levels_;
     std::vector<ClauseRef> reasons_;
     std::vector<uint8_t> phase_;  // 1: last assigned true

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <unordered_map>
+#include <unordered_set>
 
 namespace zelqor::search {
 
@@ -148,13 +149,14 @@ uint64_t SymmetryIndex::shape(FormulaId f) {
     if (shapes_[f] != 0) return shapes_[f];
     // Members are older than the formulas built of them: fill in ascending order.
     std::vector<FormulaId> pending{f}, stack{f};
+    std::unordered_set<FormulaId> queued{f};
     while (!stack.empty()) {
         FormulaId g = stack.back();
         stack.pop_back();
         Kind kind = store_.kind(g);
         if (kind == Kind::And || kind == Kind::Or || kind == Kind::Implies) {
             for (FormulaId m : store_.members(g)) {
-                if (shapes_[m] == 0) {
+                if (shapes_[m] == 0 && queued.insert(m).second) {
                     pending.push_back(m);
                     stack.push_back(m);
                 }
@@ -162,7 +164,6 @@ uint64_t SymmetryIndex::shape(FormulaId f) {
         }
     }
     std::sort(pending.begin(), pending.end());
-    pending.erase(std::unique(pending.begin(), pending.end()), pending.end());
     std::vector<uint64_t> parts;
     for (FormulaId g : pending) {
         Kind kind = store_.kind(g);
