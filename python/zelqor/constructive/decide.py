@@ -38,8 +38,8 @@ from zelqor.constructive.common import FALSUM, VERUM
 from zelqor.core.ast import And, Formula, Implies, Not, Or, PredicateApp
 from zelqor.core.exceptions import ZelqorError
 
-__all__ = ["decide", "Decision", "Derivation", "Step", "Sequent", "CertificateError", "SearchLimitReached",
-           "ProofCheckError", "check_derivation"]
+__all__ = ["decide", "problem_formula", "describe_model", "Decision", "Derivation", "Step", "Sequent",
+           "CertificateError", "SearchLimitReached", "ProofCheckError", "check_derivation"]
 
 
 class CertificateError(ZelqorError):
@@ -338,6 +338,25 @@ def _model(worlds):
     relations = {made[i]: {made[j] for j in closure[i]} for i in range(len(worlds))}
     valuations = {made[i]: set(worlds[i][0]) for i in range(len(worlds))}
     return KripkeModel(made, relations, valuations), made[0]
+
+
+def problem_formula(problem):
+    """The formula a TPTP problem (a `zelqor.tptp.Problem`) asks about: its axioms imply its conjecture.
+
+    Several conjectures are read as their conjunction; a problem without one asks whether its
+    axioms are contradictory, so its formula is the axioms implying falsum.
+    """
+    axioms = [f.formula for f in problem.axioms]
+    conjectures = [f.formula for f in problem.conjectures]
+    goal = _nest(And, conjectures) if conjectures else FALSUM
+    return Implies(_nest(And, axioms), goal) if axioms else goal
+
+
+def _nest(connective, parts):
+    result = parts[-1]
+    for part in reversed(parts[:-1]):
+        result = connective(part, result)
+    return result
 
 
 def decide(formula, *, verify=True, budget=None):
