@@ -1,6 +1,7 @@
 #include "zelqor/constructive/search/symmetry.hpp"
 
 #include <algorithm>
+#include <iterator>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -251,19 +252,36 @@ bool SymmetryIndex::match(const Colouring &from, const Colouring &to, const Sequ
             return false;
         }
     }
-    // Class by class, in the order of the atoms.
+    // Class by class: first each atom the two classes share to itself (a
+    // renaming that moves few atoms is cheap to check), the others in order;
+    // failing that, all in order.
     std::vector<FormulaId> image(from.nodes.size(), kNoFormula);
-    for (size_t k = 0; k < from_classes.size(); ++k) {
-        for (size_t i = 0; i < from_classes[k].second.size(); ++i) {
-            image[from_classes[k].second[i]] = to.nodes[to_classes[k].second[i]];
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        for (size_t k = 0; k < from_classes.size(); ++k) {
+            const auto &mine = from_classes[k].second, &theirs = to_classes[k].second;
+            if (attempt == 1) {
+                for (size_t i = 0; i < mine.size(); ++i) image[mine[i]] = to.nodes[theirs[i]];
+                continue;
+            }
+            // Both lists are in ascending order of formula.
+            std::vector<FormulaId> ours, others, unmatched;
+            for (uint32_t i : mine) ours.push_back(from.nodes[i]);
+            for (uint32_t i : theirs) others.push_back(to.nodes[i]);
+            std::set_difference(others.begin(), others.end(), ours.begin(), ours.end(),
+                                std::back_inserter(unmatched));
+            size_t next = 0;
+            for (uint32_t i : mine) {
+                FormulaId atom = from.nodes[i];
+                image[i] = std::binary_search(others.begin(), others.end(), atom) ? atom : unmatched[next++];
+            }
         }
-    }
-    if (maps_onto(from, image, source, target)) {
-        renaming.clear();
-        for (uint32_t a : from.atoms) {
-            if (from.nodes[a] != image[a]) renaming.push_back({from.nodes[a], image[a]});
+        if (maps_onto(from, image, source, target)) {
+            renaming.clear();
+            for (uint32_t a : from.atoms) {
+                if (from.nodes[a] != image[a]) renaming.push_back({from.nodes[a], image[a]});
+            }
+            return true;
         }
-        return true;
     }
     // Otherwise fix one atom of the smallest ambiguous class, and try again.
     size_t smallest = from_classes.size();
