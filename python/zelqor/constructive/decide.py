@@ -255,7 +255,7 @@ def describe_model(model, failing=None):
         forces = ", ".join(atoms) if atoms else "nothing"
         sees = ", ".join(v.name for v in above.get(w, ()))
         mark = "  <- fails here" if w == failing else ""
-        lines.append(f"  {w.name}: forces {forces}" + (f"; below {sees}" if sees else "") + mark)
+        lines.append(f"  {w.name}: forces {forces}" + (f"; just below {sees}" if sees else "") + mark)
     return "\n".join(lines)
 
 

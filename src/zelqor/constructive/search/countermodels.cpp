@@ -227,11 +227,13 @@ Verdict CountermodelSearch::refute(const std::vector<Var> &assumed, Var goal, ui
 Countermodel CountermodelSearch::countermodel() const {
     Countermodel model;
     if (failing_world_ == kNone) return model;
-    // Worlds below their successors (post-order from the failing world), each
-    // merged with an earlier one of the same atoms and successors.
+    // Worlds after their successors (post-order from the failing world), each
+    // with its immediate successors only, and merged with an earlier one of
+    // the same atoms and successors.
     std::vector<uint32_t> merged(pool_.size(), kNone);
     std::map<std::pair<std::vector<uint32_t>, std::vector<uint32_t>>, uint32_t> seen;
     std::vector<Countermodel::World> found;
+    std::vector<std::vector<uint32_t>> reach;  // by merged world: the worlds it sees, ascending
     std::vector<std::pair<uint32_t, size_t>> stack{{failing_world_, 0}};
     std::vector<uint8_t> entered(pool_.size(), 0);
     entered[failing_world_] = 1;
@@ -252,15 +254,29 @@ Countermodel CountermodelSearch::countermodel() const {
             if (store_.kind(f) == Kind::Atom && test(record.bits, i)) w.atoms.push_back(store_.atom_index(f));
         }
         std::sort(w.atoms.begin(), w.atoms.end());
-        for (uint32_t v : record.successors) w.successors.push_back(merged[v]);
-        std::sort(w.successors.begin(), w.successors.end());
-        w.successors.erase(std::unique(w.successors.begin(), w.successors.end()), w.successors.end());
+        std::vector<uint32_t> above;
+        for (uint32_t v : record.successors) above.push_back(merged[v]);
+        std::sort(above.begin(), above.end());
+        above.erase(std::unique(above.begin(), above.end()), above.end());
+        // Only the worlds just above: none that another successor already sees.
+        for (uint32_t v : above) {
+            bool covered = false;
+            for (uint32_t other : above) {
+                covered = covered || (other != v && std::binary_search(reach[other].begin(), reach[other].end(), v));
+            }
+            if (!covered) w.successors.push_back(v);
+        }
         auto key = std::make_pair(w.atoms, w.successors);
         auto hit = seen.find(key);
         if (hit != seen.end()) {
             merged[u] = hit->second;
         } else {
             merged[u] = static_cast<uint32_t>(found.size());
+            std::vector<uint32_t> sees{merged[u]};
+            for (uint32_t v : w.successors) sees.insert(sees.end(), reach[v].begin(), reach[v].end());
+            std::sort(sees.begin(), sees.end());
+            sees.erase(std::unique(sees.begin(), sees.end()), sees.end());
+            reach.push_back(std::move(sees));
             seen.emplace(std::move(key), merged[u]);
             found.push_back(std::move(w));
         }

@@ -34,8 +34,9 @@ enum class Verdict : uint8_t {
 };
 
 // A finite Kripke model over the atoms of the store: worlds[0] is where the
-// query fails; each world lists the atoms it forces and its immediate
-// successors (the order is their reflexive and transitive closure).
+// query fails, the others numbered breadth first from it; each world lists
+// the atoms it forces and the worlds just above it (the order is the
+// reflexive and transitive closure of these).
 struct Countermodel {
     struct World {
         std::vector<uint32_t> atoms;        // atom indices of the vocabulary, ascending
