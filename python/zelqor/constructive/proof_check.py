@@ -52,6 +52,7 @@ class ProofCheckError(ZelqorError):
 
 
 _ATOM, _BOT, _TOP, _AND, _OR, _IMP = range(6)
+_KIND_NAMES = {_AND: "a conjunction", _OR: "a disjunction", _IMP: "an implication"}
 
 
 def _chain(node, kind):
@@ -332,11 +333,15 @@ class _Checker:
         a, b = self.forms.sides(goal)
         return None if premises == [(hyps | {a}, b)] else "the premise does not assume the antecedent"
 
-    def _implication_left(self, hyps, principal):
+    def _implication_left(self, hyps, principal, antecedent=None):
+        """(what is wrong or None, antecedent, consequent) of the principal implication; `antecedent`
+        is the kind its antecedent must have, if any."""
         wrong = self._left(hyps, principal, _IMP)
         if wrong:
             return wrong, None, None
         a, b = self.forms.sides(principal)
+        if antecedent is not None and self.forms.kind(a) != antecedent:
+            return f"the antecedent is not {_KIND_NAMES[antecedent]}", None, None
         return None, a, b
 
     def implies_left(self, step, hyps, goal, premises, principal):
@@ -349,11 +354,9 @@ class _Checker:
         return None if premises == [(expected, goal)] else "the premise does not replace the implication"
 
     def implies_left_and(self, step, hyps, goal, premises, principal):
-        wrong, a, b = self._implication_left(hyps, principal)
+        wrong, a, b = self._implication_left(hyps, principal, _AND)
         if wrong:
             return wrong
-        if self.forms.kind(a) != _AND:
-            return "the antecedent is not a conjunction"
         if len(premises) != 1 or premises[0][1] != goal:
             return "needs one premise with the same goal"
         rest = hyps - {principal}
@@ -365,20 +368,16 @@ class _Checker:
         return "the premise does not curry the conjunction"
 
     def implies_left_or(self, step, hyps, goal, premises, principal):
-        wrong, a, b = self._implication_left(hyps, principal)
+        wrong, a, b = self._implication_left(hyps, principal, _OR)
         if wrong:
             return wrong
-        if self.forms.kind(a) != _OR:
-            return "the antecedent is not a disjunction"
         expected = (hyps - {principal}) | {self.forms.implication(m, b) for m in self.forms.members(a)}
         return None if premises == [(expected, goal)] else "the premise does not split the disjunction"
 
     def implies_left_implies(self, step, hyps, goal, premises, principal):
-        wrong, inner, b = self._implication_left(hyps, principal)
+        wrong, inner, b = self._implication_left(hyps, principal, _IMP)
         if wrong:
             return wrong
-        if self.forms.kind(inner) != _IMP:
-            return "the antecedent is not an implication"
         _, c = self.forms.sides(inner)
         rest = hyps - {principal}
         expected = [(rest | {self.forms.implication(c, b)}, inner), (rest | {b}, goal)]

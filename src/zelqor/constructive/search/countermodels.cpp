@@ -13,56 +13,43 @@ constexpr uint64_t kCheckRounds = 64;
 }  // namespace
 
 // Gives `f` and everything below it a variable and the clauses of its name.
-bool CountermodelSearch::define(FormulaId f) {
-    if (var_of_.size() < store_.size()) var_of_.resize(store_.size(), kNoVar);
-    if (var_of_[f] != kNoVar) return true;
-    std::vector<FormulaId> pending;
-    std::vector<FormulaId> stack{f};
-    var_of_[f] = kNoVar - 1;  // queued
-    while (!stack.empty()) {
-        FormulaId next = stack.back();
-        stack.pop_back();
-        pending.push_back(next);
-        if (store_.kind(next) == Kind::And || store_.kind(next) == Kind::Or || store_.kind(next) == Kind::Implies) {
-            for (FormulaId m : store_.members(next)) {
-                if (var_of_[m] == kNoVar) {
-                    var_of_[m] = kNoVar - 1;
-                    stack.push_back(m);
-                }
-            }
-        }
+// Clauses saying that `name` is the conjunction (or the disjunction) of `members`.
+void CountermodelSearch::define_junction(Var name, std::span<const FormulaId> members, bool conjunction) {
+    auto lit = [](Var v, bool positive_side) { return positive_side ? positive(v) : negative(v); };
+    std::vector<Lit> whole{lit(name, conjunction)};
+    for (FormulaId m : members) {
+        Lit part[2] = {lit(name, !conjunction), lit(var_of_[m], conjunction)};
+        sat_.add_clause(part);
+        whole.push_back(lit(var_of_[m], !conjunction));
     }
-    std::sort(pending.begin(), pending.end());
-    std::vector<Lit> clause;
-    for (FormulaId next : pending) {
+    sat_.add_clause(whole);
+}
+
+// Gives `f` and everything below it a variable and the clauses of its name.
+void CountermodelSearch::define(FormulaId f) {
+    if (var_of_.size() < store_.size()) var_of_.resize(store_.size(), kNoVar);
+    if (var_of_[f] != kNoVar) return;
+    FormulaId root[1] = {f};
+    for (FormulaId next : store_.reach(root, [&](FormulaId g) { return var_of_[g] != kNoVar; })) {
+        if (var_of_[next] != kNoVar) continue;
         Var name = sat_.new_var();
         sat_.set_decision(name, false);  // until a query needs it
         var_of_[next] = name;
         formula_of_.push_back(next);
         switch (store_.kind(next)) {
             case Kind::Atom: break;
-            case Kind::Falsum: clause = {negative(name)}; sat_.add_clause(clause); break;
-            case Kind::Verum: clause = {positive(name)}; sat_.add_clause(clause); break;
-            case Kind::And: {
-                clause = {positive(name)};
-                for (FormulaId m : store_.members(next)) {
-                    Lit member[2] = {negative(name), positive(var_of_[m])};
-                    sat_.add_clause(member);
-                    clause.push_back(negative(var_of_[m]));
-                }
-                sat_.add_clause(clause);
+            case Kind::Falsum: {
+                Lit never[1] = {negative(name)};
+                sat_.add_clause(never);
                 break;
             }
-            case Kind::Or: {
-                clause = {negative(name)};
-                for (FormulaId m : store_.members(next)) {
-                    Lit member[2] = {positive(name), negative(var_of_[m])};
-                    sat_.add_clause(member);
-                    clause.push_back(positive(var_of_[m]));
-                }
-                sat_.add_clause(clause);
+            case Kind::Verum: {
+                Lit always[1] = {positive(name)};
+                sat_.add_clause(always);
                 break;
             }
+            case Kind::And: define_junction(name, store_.members(next), true); break;
+            case Kind::Or: define_junction(name, store_.members(next), false); break;
             case Kind::Implies: {
                 Var a = var_of_[store_.antecedent(next)], b = var_of_[store_.consequent(next)];
                 Lit apply[3] = {negative(name), negative(a), positive(b)};
@@ -73,7 +60,6 @@ bool CountermodelSearch::define(FormulaId f) {
             }
         }
     }
-    return true;
 }
 
 void CountermodelSearch::collect_cone(std::span<const FormulaId> hypotheses, FormulaId goal) {
@@ -83,24 +69,17 @@ void CountermodelSearch::collect_cone(std::span<const FormulaId> hypotheses, For
     cone_vars_.clear();
     persists_.clear();
     cone_implications_.clear();
-    std::vector<FormulaId> stack(hypotheses.begin(), hypotheses.end());
-    stack.push_back(goal);
-    while (!stack.empty()) {
-        FormulaId f = stack.back();
-        stack.pop_back();
+    std::vector<FormulaId> roots(hypotheses.begin(), hypotheses.end());
+    roots.push_back(goal);
+    for (FormulaId f : store_.reach(roots)) {
         Var v = var_of_[f];
-        if (position_of_[v] != kNone) continue;
         position_of_[v] = static_cast<uint32_t>(cone_vars_.size());
         cone_vars_.push_back(v);
+        sat_.set_decision(v, true);
         Kind kind = store_.kind(f);
         persists_.push_back(kind == Kind::Atom || kind == Kind::Implies);
         if (kind == Kind::Implies) cone_implications_.push_back(f);
-        if (kind == Kind::And || kind == Kind::Or || kind == Kind::Implies) {
-            for (FormulaId m : store_.members(f)) stack.push_back(m);
-        }
     }
-    std::sort(cone_implications_.begin(), cone_implications_.end());
-    for (Var v : cone_vars_) sat_.set_decision(v, true);
     words_ = (cone_vars_.size() + 63) / 64;
     pool_.clear();
     bits_.clear();

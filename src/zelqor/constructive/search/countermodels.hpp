@@ -67,7 +67,8 @@ private:
         std::vector<uint32_t> successors;     // worlds of pool_
     };
 
-    bool define(FormulaId f);
+    void define(FormulaId f);
+    void define_junction(Var name, std::span<const FormulaId> members, bool conjunction);
     void collect_cone(std::span<const FormulaId> hypotheses, FormulaId goal);
     Verdict refute(const std::vector<Var> &assumed, Var goal, uint32_t &world, std::vector<Var> &core);
     uint32_t find_witness(const std::vector<uint64_t> &here, uint32_t holds, uint32_t fails) const;

@@ -5,7 +5,6 @@
 #include "zelqor/constructive/search/symmetry.hpp"
 
 #include <algorithm>
-#include <unordered_set>
 
 namespace zelqor::search {
 
@@ -22,7 +21,7 @@ const char *const kRuleNames[kRuleCount] = {
 
 // `hypotheses` without `drop`, with `add` (kept ascending and without repeats).
 std::vector<FormulaId> replaced(const std::vector<FormulaId> &hypotheses, FormulaId drop,
-                                std::initializer_list<FormulaId> add) {
+                                std::span<const FormulaId> add) {
     std::vector<FormulaId> out;
     out.reserve(hypotheses.size() + add.size());
     for (FormulaId h : hypotheses) {
@@ -35,16 +34,8 @@ std::vector<FormulaId> replaced(const std::vector<FormulaId> &hypotheses, Formul
 }
 
 std::vector<FormulaId> replaced(const std::vector<FormulaId> &hypotheses, FormulaId drop,
-                                std::span<const FormulaId> add) {
-    std::vector<FormulaId> out;
-    out.reserve(hypotheses.size() + add.size());
-    for (FormulaId h : hypotheses) {
-        if (h != drop) out.push_back(h);
-    }
-    out.insert(out.end(), add.begin(), add.end());
-    std::sort(out.begin(), out.end());
-    out.erase(std::unique(out.begin(), out.end()), out.end());
-    return out;
+                                std::initializer_list<FormulaId> add) {
+    return replaced(hypotheses, drop, std::span<const FormulaId>(add.begin(), add.size()));
 }
 
 bool interrupted_by_signal(void *) { return PyErr_CheckSignals() != 0; }
@@ -226,19 +217,11 @@ const std::vector<FormulaId> &ProofSearch::atoms_of(FormulaId f) {
         atoms_known_.resize(store_.size(), 0);
     }
     if (atoms_known_[f]) return atoms_[f];
-    std::vector<FormulaId> found, stack{f};
-    std::unordered_set<FormulaId> visited;
-    while (!stack.empty()) {
-        FormulaId g = stack.back();
-        stack.pop_back();
-        if (!visited.insert(g).second) continue;
-        Kind kind = store_.kind(g);
-        if (kind == Kind::Atom) found.push_back(g);
-        if (kind == Kind::And || kind == Kind::Or || kind == Kind::Implies) {
-            for (FormulaId m : store_.members(g)) stack.push_back(m);
-        }
+    FormulaId root[1] = {f};
+    std::vector<FormulaId> found;
+    for (FormulaId g : store_.reach(root)) {
+        if (store_.kind(g) == Kind::Atom) found.push_back(g);
     }
-    std::sort(found.begin(), found.end());
     atoms_[f] = std::move(found);
     atoms_known_[f] = 1;
     return atoms_[f];
@@ -251,46 +234,41 @@ const std::vector<FormulaId> &ProofSearch::atoms_of(FormulaId f) {
 FormulaId ProofSearch::live_disjuncts(const Sequent &sequent) {
     FormulaId goal = sequent.goal;
     // The goal's formulas, members first; none may be an implication.
-    std::vector<FormulaId> cone, stack{goal};
-    std::unordered_map<FormulaId, uint8_t> state;  // 0 dead, 1 may hold
-    while (!stack.empty()) {
-        FormulaId g = stack.back();
-        stack.pop_back();
-        if (!state.emplace(g, 1).second) continue;
-        cone.push_back(g);
-        Kind kind = store_.kind(g);
-        if (kind == Kind::Implies) return goal;
-        if (kind == Kind::And || kind == Kind::Or) {
-            for (FormulaId m : store_.members(g)) stack.push_back(m);
-        }
+    FormulaId root[1] = {goal};
+    std::vector<FormulaId> cone = store_.reach(root);
+    for (FormulaId g : cone) {
+        if (store_.kind(g) == Kind::Implies) return goal;
     }
+    std::vector<uint8_t> state(cone.size(), 1);  // 0: needs an atom no hypothesis mentions
+    auto state_of = [&](FormulaId g) -> uint8_t & {
+        return state[std::lower_bound(cone.begin(), cone.end(), g) - cone.begin()];
+    };
     std::vector<FormulaId> mentioned;
     for (FormulaId h : sequent.hypotheses) {
         const auto &atoms = atoms_of(h);
         mentioned.insert(mentioned.end(), atoms.begin(), atoms.end());
     }
     std::sort(mentioned.begin(), mentioned.end());
-    std::sort(cone.begin(), cone.end());
     for (FormulaId g : cone) {
         uint8_t holds = 1;
         switch (store_.kind(g)) {
             case Kind::Atom: holds = std::binary_search(mentioned.begin(), mentioned.end(), g); break;
             case Kind::Falsum: holds = 0; break;
             case Kind::And:
-                for (FormulaId m : store_.members(g)) holds &= state[m];
+                for (FormulaId m : store_.members(g)) holds &= state_of(m);
                 break;
             case Kind::Or:
                 holds = 0;
-                for (FormulaId m : store_.members(g)) holds |= state[m];
+                for (FormulaId m : store_.members(g)) holds |= state_of(m);
                 break;
             default: break;
         }
-        state[g] = holds;
+        state_of(g) = holds;
     }
     auto members = store_.members(goal);
     std::vector<FormulaId> live;
     for (FormulaId m : members) {
-        if (state[m]) live.push_back(m);
+        if (state_of(m)) live.push_back(m);
     }
     if (live.size() == members.size()) return goal;
     return store_.disjunction(live);

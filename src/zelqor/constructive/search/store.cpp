@@ -1,21 +1,22 @@
 #include "zelqor/constructive/search/store.hpp"
 
+#include "common/hashing.hpp"
+
 #include <algorithm>
 
 namespace zelqor::search {
 
 namespace {
 
-uint64_t mix(uint64_t h, uint64_t v) {
-    h ^= v + 0x9e3779b97f4a7c15ULL + (h << 6) + (h >> 2);
-    return h * 0xff51afd7ed558ccdULL;
-}
-
 uint64_t content_hash(Kind kind, uint32_t atom, const FormulaId *members, uint32_t count) {
-    uint64_t h = mix(0x51ed27ULL, static_cast<uint64_t>(kind));
-    if (kind == Kind::Atom) return mix(h, atom);
-    for (uint32_t i = 0; i < count; ++i) h = mix(h, members[i]);
-    return h;
+    TupleHasher h;
+    h.add(static_cast<Py_hash_t>(kind));
+    if (kind == Kind::Atom) {
+        h.add(atom);
+    } else {
+        for (uint32_t i = 0; i < count; ++i) h.add(members[i]);
+    }
+    return static_cast<uint64_t>(h.finish());
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 // before the formulas built from them, so ascending order is bottom-up.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -46,6 +47,46 @@ public:
     FormulaId consequent(FormulaId f) const { return pool_[nodes_[f].first + 1]; }
     uint32_t atom_index(FormulaId f) const { return nodes_[f].first; }
     size_t size() const { return nodes_.size(); }
+    bool compound(FormulaId f) const {
+        Kind k = nodes_[f].kind;
+        return k == Kind::And || k == Kind::Or || k == Kind::Implies;
+    }
+
+    // The formulas `roots` reach through members and sides, each once, in
+    // ascending order (so members come before what is made of them). A
+    // formula for which `stop` holds is listed but not looked into.
+    template <typename Stop>
+    std::vector<FormulaId> reach(std::span<const FormulaId> roots, Stop stop) const {
+        if (marks_.size() < nodes_.size()) marks_.resize(nodes_.size(), 0);
+        if (++epoch_ == 0) {  // the stamps wrapped around: start afresh
+            std::fill(marks_.begin(), marks_.end(), 0);
+            epoch_ = 1;
+        }
+        std::vector<FormulaId> found, stack;
+        for (FormulaId r : roots) {
+            if (marks_[r] != epoch_) {
+                marks_[r] = epoch_;
+                stack.push_back(r);
+            }
+        }
+        while (!stack.empty()) {
+            FormulaId f = stack.back();
+            stack.pop_back();
+            found.push_back(f);
+            if (!compound(f) || stop(f)) continue;
+            for (FormulaId m : members(f)) {
+                if (marks_[m] != epoch_) {
+                    marks_[m] = epoch_;
+                    stack.push_back(m);
+                }
+            }
+        }
+        std::sort(found.begin(), found.end());
+        return found;
+    }
+    std::vector<FormulaId> reach(std::span<const FormulaId> roots) const {
+        return reach(roots, [](FormulaId) { return false; });
+    }
 
 private:
     struct Node {
@@ -62,7 +103,8 @@ private:
     std::vector<Node> nodes_;
     std::vector<FormulaId> pool_;
     std::vector<uint32_t> table_;   // open addressing: formula + 1, 0 empty
-    std::vector<FormulaId> scratch_;
+    mutable std::vector<uint32_t> marks_;  // visit stamps of reach()
+    mutable uint32_t epoch_ = 0;
 };
 
 }  // namespace zelqor::search

@@ -1,5 +1,7 @@
 #include "zelqor/constructive/search/symmetry.hpp"
 
+#include "common/hashing.hpp"
+
 #include <algorithm>
 #include <iterator>
 #include <unordered_map>
@@ -15,9 +17,10 @@ constexpr int kRefinementBudget = 24;
 constexpr int kMaxRounds = 12;
 
 uint64_t mix(uint64_t h, uint64_t v) {
-    h ^= v + 0x9e3779b97f4a7c15ULL + (h << 6) + (h >> 2);
-    h *= 0xff51afd7ed558ccdULL;
-    return h ^ (h >> 32);
+    TupleHasher hasher;
+    hasher.add(static_cast<Py_hash_t>(h));
+    hasher.add(static_cast<Py_hash_t>(v));
+    return static_cast<uint64_t>(hasher.finish());
 }
 
 using Colouring = SymmetryIndex::Colouring;
@@ -25,35 +28,26 @@ using Colouring = SymmetryIndex::Colouring;
 // Role marks of the top-level formulas of a sequent.
 constexpr uint64_t kHypothesis = 1, kGoal = 2;
 
+uint32_t position(const std::vector<FormulaId> &nodes, FormulaId f) {
+    return static_cast<uint32_t>(std::lower_bound(nodes.begin(), nodes.end(), f) - nodes.begin());
+}
+
 Colouring colouring(const Store &store, const std::vector<FormulaId> &hypotheses, FormulaId goal) {
     Colouring c;
-    std::unordered_map<FormulaId, uint32_t> index;
-    std::vector<FormulaId> stack(hypotheses.begin(), hypotheses.end());
-    if (goal != kNoFormula) stack.push_back(goal);
-    std::vector<FormulaId> seen;
-    while (!stack.empty()) {
-        FormulaId f = stack.back();
-        stack.pop_back();
-        if (!index.emplace(f, 0).second) continue;
-        seen.push_back(f);
-        Kind kind = store.kind(f);
-        if (kind == Kind::And || kind == Kind::Or || kind == Kind::Implies) {
-            for (FormulaId m : store.members(f)) stack.push_back(m);
-        }
-    }
-    std::sort(seen.begin(), seen.end());
-    c.nodes = std::move(seen);
-    for (uint32_t i = 0; i < c.nodes.size(); ++i) index[c.nodes[i]] = i;
+    std::vector<FormulaId> roots(hypotheses.begin(), hypotheses.end());
+    if (goal != kNoFormula) roots.push_back(goal);
+    c.nodes = store.reach(roots);
     size_t n = c.nodes.size();
     c.child_start.assign(n + 1, 0);
     std::vector<uint32_t> parent_count(n + 1, 0);
     for (uint32_t i = 0; i < n; ++i) {
         FormulaId f = c.nodes[i];
         Kind kind = store.kind(f);
-        if (kind == Kind::And || kind == Kind::Or || kind == Kind::Implies) {
+        if (store.compound(f)) {
             for (FormulaId m : store.members(f)) {
-                c.children.push_back(index[m]);
-                ++parent_count[index[m]];
+                uint32_t k = position(c.nodes, m);
+                c.children.push_back(k);
+                ++parent_count[k];
             }
         }
         c.child_start[i + 1] = static_cast<uint32_t>(c.children.size());
@@ -73,8 +67,8 @@ Colouring colouring(const Store &store, const std::vector<FormulaId> &hypotheses
     }
     c.colour.assign(n, 0);
     std::vector<uint64_t> roles(n, 0);
-    for (FormulaId h : hypotheses) roles[index[h]] |= kHypothesis;
-    if (goal != kNoFormula) roles[index[goal]] |= kGoal;
+    for (FormulaId h : hypotheses) roles[position(c.nodes, h)] |= kHypothesis;
+    if (goal != kNoFormula) roles[position(c.nodes, goal)] |= kGoal;
     for (uint32_t i = 0; i < n; ++i) {
         Kind kind = store.kind(c.nodes[i]);
         c.colour[i] = mix(mix(0x5eed, static_cast<uint64_t>(kind) + 1), roles[i]);
@@ -148,36 +142,24 @@ bool SymmetryIndex::worthwhile(const Store &store, FormulaId formula) {
 uint64_t SymmetryIndex::shape(FormulaId f) {
     if (shapes_.size() < store_.size()) shapes_.resize(store_.size(), 0);
     if (shapes_[f] != 0) return shapes_[f];
-    // Members are older than the formulas built of them: fill in ascending order.
-    std::vector<FormulaId> pending{f}, stack{f};
-    std::unordered_set<FormulaId> queued{f};
-    while (!stack.empty()) {
-        FormulaId g = stack.back();
-        stack.pop_back();
-        Kind kind = store_.kind(g);
-        if (kind == Kind::And || kind == Kind::Or || kind == Kind::Implies) {
-            for (FormulaId m : store_.members(g)) {
-                if (shapes_[m] == 0 && queued.insert(m).second) {
-                    pending.push_back(m);
-                    stack.push_back(m);
-                }
-            }
-        }
-    }
-    std::sort(pending.begin(), pending.end());
+    FormulaId root[1] = {f};
     std::vector<uint64_t> parts;
-    for (FormulaId g : pending) {
+    for (FormulaId g : store_.reach(root, [&](FormulaId h) { return shapes_[h] != 0; })) {
+        if (shapes_[g] != 0) continue;
         Kind kind = store_.kind(g);
-        uint64_t h = mix(0x5a9e, static_cast<uint64_t>(kind) + 1);
+        TupleHasher h;
+        h.add(0x5a9e + static_cast<Py_hash_t>(kind));
         if (kind == Kind::Implies) {
-            h = mix(mix(h, shapes_[store_.antecedent(g)]), shapes_[store_.consequent(g)]);
+            h.add(static_cast<Py_hash_t>(shapes_[store_.antecedent(g)]));
+            h.add(static_cast<Py_hash_t>(shapes_[store_.consequent(g)]));
         } else if (kind == Kind::And || kind == Kind::Or) {
             parts.clear();
             for (FormulaId m : store_.members(g)) parts.push_back(shapes_[m]);
             std::sort(parts.begin(), parts.end());
-            for (uint64_t p : parts) h = mix(h, p);
+            for (uint64_t p : parts) h.add(static_cast<Py_hash_t>(p));
         }
-        shapes_[g] = h == 0 ? 1 : h;
+        auto shape = static_cast<uint64_t>(h.finish());
+        shapes_[g] = shape == 0 ? 1 : shape;
     }
     return shapes_[f];
 }
@@ -213,30 +195,31 @@ SymmetryIndex::Colouring SymmetryIndex::refined(const Sequent &sequent) {
 // Whether renaming the atoms of `source` as `image` says gives `target`.
 bool SymmetryIndex::maps_onto(const Colouring &from, const std::vector<FormulaId> &image, const Sequent &source,
                               const Sequent &target) {
-    std::unordered_map<FormulaId, FormulaId> renamed;
+    // from.nodes ascends, so members are renamed before what is made of them.
+    std::vector<FormulaId> renamed(from.nodes.size());
+    std::vector<FormulaId> parts;
     for (size_t i = 0; i < from.nodes.size(); ++i) {
         FormulaId f = from.nodes[i];
         FormulaId to = f;
-        switch (store_.kind(f)) {
-            case Kind::Atom: to = image[i]; break;
-            case Kind::Falsum:
-            case Kind::Verum: break;
-            case Kind::Implies: to = store_.implication(renamed[store_.antecedent(f)], renamed[store_.consequent(f)]); break;
-            default: {
-                auto members = store_.members(f);
-                std::vector<FormulaId> parts;
-                parts.reserve(members.size());
-                for (FormulaId m : members) parts.push_back(renamed[m]);
-                to = store_.kind(f) == Kind::And ? store_.conjunction(parts) : store_.disjunction(parts);
-                break;
+        if (store_.kind(f) == Kind::Atom) {
+            to = image[i];
+        } else if (store_.compound(f)) {
+            parts.clear();
+            for (uint32_t k = from.child_start[i]; k < from.child_start[i + 1]; ++k) {
+                parts.push_back(renamed[from.children[k]]);
+            }
+            switch (store_.kind(f)) {
+                case Kind::Implies: to = store_.implication(parts[0], parts[1]); break;
+                case Kind::And: to = store_.conjunction(parts); break;
+                default: to = store_.disjunction(parts); break;
             }
         }
-        renamed[f] = to;
+        renamed[i] = to;
     }
-    if (renamed[source.goal] != target.goal) return false;
+    if (renamed[position(from.nodes, source.goal)] != target.goal) return false;
     std::vector<FormulaId> hyps;
     hyps.reserve(source.hypotheses.size());
-    for (FormulaId h : source.hypotheses) hyps.push_back(renamed[h]);
+    for (FormulaId h : source.hypotheses) hyps.push_back(renamed[position(from.nodes, h)]);
     std::sort(hyps.begin(), hyps.end());
     hyps.erase(std::unique(hyps.begin(), hyps.end()), hyps.end());
     return hyps == target.hypotheses;

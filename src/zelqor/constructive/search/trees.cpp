@@ -194,33 +194,11 @@ FormulaId Vocabulary::read(Store &store, PyObject *formula) {
 
 PyObject *TreeWriter::tree(FormulaId f) {
     if (f < built_.size() && built_[f]) return built_[f].get();
-    // Everything `f` needs, built bottom-up (members have smaller numbers).
-    std::vector<FormulaId> needed;
-    std::vector<FormulaId> stack{f};
     if (built_.size() < store_.size()) built_.resize(store_.size());
-    std::vector<uint8_t> queued(store_.size(), 0);
-    queued[f] = 1;
-    while (!stack.empty()) {
-        FormulaId next = stack.back();
-        stack.pop_back();
-        needed.push_back(next);
-        if (vocabulary_.source(next) != nullptr) continue;
-        switch (store_.kind(next)) {
-            case Kind::And:
-            case Kind::Or:
-            case Kind::Implies:
-                for (FormulaId m : store_.members(next)) {
-                    if (!queued[m] && !built_[m]) {
-                        queued[m] = 1;
-                        stack.push_back(m);
-                    }
-                }
-                break;
-            default: break;
-        }
-    }
-    std::sort(needed.begin(), needed.end());
-    for (FormulaId next : needed) {
+    // Everything `f` needs, built bottom-up: reach() lists members first.
+    FormulaId root[1] = {f};
+    auto ready = [&](FormulaId g) { return static_cast<bool>(built_[g]) || vocabulary_.source(g) != nullptr; };
+    for (FormulaId next : store_.reach(root, ready)) {
         if (!built_[next] && !build(next)) return nullptr;
     }
     return built_[f].get();
