@@ -34,15 +34,17 @@ bool read_limit(PyObject *value, const char *name, uint64_t unlimited, uint64_t 
     return true;
 }
 
+// What the search did: derivation steps or countermodel worlds handed back,
+// queries and rounds of the countermodel search, conflicts of its solver,
+// steps taken by renaming, and the lookups and refinements renaming cost.
 PyObject *statistics(const ProofSearch &search, size_t steps, size_t worlds) {
     const SymmetryIndex *symmetry = search.symmetry();
     auto count = [](uint64_t n) { return static_cast<unsigned long long>(n); };
-    return Py_BuildValue("{sKsKsKsKsKsKsKsK}", "rounds", count(search.oracle().rounds()), "renaming_lookups", count(symmetry ? symmetry->lookups() : 0),
-                         "refinements", count(symmetry ? symmetry->refinements() : 0), "steps", static_cast<unsigned long long>(steps), "worlds",
-                         static_cast<unsigned long long>(worlds), "queries",
-                         static_cast<unsigned long long>(search.oracle().queries()), "conflicts",
-                         static_cast<unsigned long long>(search.oracle().conflicts()), "renamed",
-                         static_cast<unsigned long long>(search.renamed()));
+    return Py_BuildValue("{sKsKsKsKsKsKsKsK}", "steps", count(steps), "worlds", count(worlds), "queries",
+                         count(search.oracle().queries()), "rounds", count(search.oracle().rounds()), "conflicts",
+                         count(search.oracle().conflicts()), "renamed", count(search.renamed()), "renaming_lookups",
+                         count(symmetry ? symmetry->lookups() : 0), "refinements",
+                         count(symmetry ? symmetry->refinements() : 0));
 }
 
 PyObject *run_search(PyObject *formula, uint64_t budget, uint64_t first_look) {
@@ -51,7 +53,7 @@ PyObject *run_search(PyObject *formula, uint64_t budget, uint64_t first_look) {
     FormulaId root = vocabulary.read(store, formula);
     if (root == kNoFormula) return nullptr;
     Limits limits;
-    limits.conflicts_left = budget;
+    limits.work_left = budget;
     ProofSearch search(store, limits, &vocabulary);
     switch (search.run(root, first_look)) {
         case ProofSearch::Outcome::Proved: {
@@ -96,8 +98,8 @@ PyMethodDef functions[] = {
      "('valid', steps, stats) with the steps of a derivation, root last, each a tuple (hypotheses, goal, rule, "
      "premises, principal, renaming); ('invalid', worlds, stats) with the worlds of a countermodel, the first "
      "one failing the formula, each a tuple (atoms, successors); or ('unknown', None, stats) when `budget` "
-     "(rounds and conflicts of the classical solver) ran out. `first_look` bounds the short search for a "
-     "countermodel made before a derivation is built."},
+     "(units of work: conflicts of the classical solver, rounds of the countermodel search, sequents visited) "
+     "ran out. `first_look` bounds the short search for a countermodel made before a derivation is built."},
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -202,8 +202,9 @@ class Decision:
     `valid` tells whether the formula is intuitionistically valid. A valid
     formula comes with `proof`, a :class:`Derivation` of it; an invalid one with
     `model`, a KripkeModel, and `world`, a world of it where the formula fails.
-    `statistics` counts the search's work (derivation steps, worlds, queries of
-    the countermodel search, conflicts of its classical solver, renamed steps).
+    `statistics` counts the search's work: derivation steps or countermodel
+    worlds, queries and rounds of the countermodel search, conflicts of its
+    classical solver, steps taken by renaming and what finding them cost.
     """
 
     formula: Formula
@@ -235,12 +236,18 @@ class Decision:
     def __str__(self):
         return self.format()
 
-    def format(self, *, proof=True, model=True):
-        """The verdict, then the derivation or the countermodel in words."""
+    def format(self, *, proof=True, model=True, width=120):
+        """The verdict, then the derivation or the countermodel in words.
+
+        The formula in the first line is cut to `width` characters (None: never).
+        """
+        text = formula_text(self.formula)
+        if width is not None and len(text) > width:
+            text = text[:width - 1] + "…"
         if self.valid:
-            head = f"valid: {formula_text(self.formula)}"
+            head = f"valid: {text}"
             return f"{head}\n{self.proof.format()}" if proof else head
-        head = f"not valid: {formula_text(self.formula)} fails at {self.world.name}"
+        head = f"not valid: {text} fails at {self.world.name}"
         return f"{head}\n{describe_model(self.model, self.world)}" if model else head
 
 
@@ -364,8 +371,9 @@ def decide(formula, *, verify=True, budget=None):
 
     With `verify` (the default) the certificate is checked before it is
     returned: the derivation by the independent checker, the countermodel by
-    forcing; a failure raises CertificateError. `budget` bounds the search
-    (rounds and conflicts of its classical solver); when it runs out
+    forcing; a failure raises CertificateError. `budget` bounds the search in
+    units of work (conflicts of its classical solver, rounds of the
+    countermodel search, sequents visited); when it runs out
     SearchLimitReached is raised. Ctrl-C interrupts a long search.
     """
     verdict, certificate, stats = search(formula, budget=budget)

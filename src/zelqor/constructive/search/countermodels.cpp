@@ -129,12 +129,12 @@ Verdict CountermodelSearch::refute(const std::vector<Var> &assumed, Var goal, ui
     for (;;) {
         // A round costs in proportion to the formulas it looks at.
         uint64_t cost = 1 + cone_vars_.size() / 1024;
-        if (limits_.conflicts_left < cost) {
-            limits_.conflicts_left = 0;
+        if (limits_.work_left < cost) {
+            limits_.work_left = 0;
             limits_.stopped = true;
             return Verdict::Stopped;
         }
-        limits_.conflicts_left -= cost;
+        limits_.work_left -= cost;
         if (++rounds_ % kCheckRounds == 0 && limits_.interrupted != nullptr && limits_.interrupted(limits_.context)) {
             limits_.stopped = true;
             return stop_verdict();

@@ -64,12 +64,12 @@ bool ProofSearch::has(const Sequent &sequent, FormulaId f) const {
 // Counts a visit against the budget; false (with the outcome set) when the
 // budget is spent or Ctrl-C was pressed.
 bool ProofSearch::spend() {
-    if (limits_.conflicts_left == 0) {
+    if (limits_.work_left == 0) {
         limits_.stopped = true;
         outcome_ = Outcome::Stopped;
         return false;
     }
-    --limits_.conflicts_left;
+    --limits_.work_left;
     if (++visits_ % kCheckVisits == 0 && PyErr_CheckSignals() != 0) {
         outcome_ = Outcome::Error;
         return false;
@@ -409,11 +409,11 @@ uint32_t ProofSearch::try_lifted(const Sequent &sequent) {
     Lifted how = lift(store_, *maker_, sequent, lifted, renaming, image);
     if (how == Lifted::Error) return fail(Outcome::Error);
     if (how != Lifted::Done) return kFailed;
-    uint64_t total = limits_.conflicts_left;
+    uint64_t total = limits_.work_left;
     uint64_t share = std::min(total, kLiftedBudget);
-    limits_.conflicts_left = share;
+    limits_.work_left = share;
     uint32_t proof = prove(std::move(lifted));
-    limits_.conflicts_left = total - (share - limits_.conflicts_left);
+    limits_.work_left = total - (share - limits_.work_left);
     if (proof == kFailed) {
         if (outcome_ == Outcome::Error) return kFailed;
         // The lifted sequent may be invalid, or too hard: derive the sequent itself.
@@ -483,11 +483,11 @@ uint32_t ProofSearch::choose(Sequent sequent) {
 ProofSearch::Outcome ProofSearch::run(FormulaId formula, uint64_t first_look) {
     Sequent root{{}, formula};
     if (SymmetryIndex::worthwhile(store_, formula)) symmetry_ = std::make_unique<SymmetryIndex>(store_);
-    uint64_t total = limits_.conflicts_left;
-    limits_.conflicts_left = std::min(total, first_look);
+    uint64_t total = limits_.work_left;
+    limits_.work_left = std::min(total, first_look);
     Verdict first = oracle_.decide(root.hypotheses, root.goal);
-    uint64_t spent = std::min(total, first_look) - limits_.conflicts_left;
-    limits_.conflicts_left = total - spent;
+    uint64_t spent = std::min(total, first_look) - limits_.work_left;
+    limits_.work_left = total - spent;
     limits_.stopped = false;
     if (first == Verdict::Error) return Outcome::Error;
     if (first == Verdict::Invalid) {

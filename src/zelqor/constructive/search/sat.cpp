@@ -344,11 +344,11 @@ SatSolver::Outcome SatSolver::search(std::span<const Lit> assumptions, uint64_t 
             }
             var_increment_ /= kVarDecay;
             clause_increment_ /= kClauseDecay;
-            if (limits.conflicts_left == 0) {
+            if (limits.work_left == 0) {
                 limits.stopped = true;
                 return Outcome::Stopped;
             }
-            --limits.conflicts_left;
+            --limits.work_left;
             if (conflicts_ % kCheckEvery == 0 && limits.interrupted != nullptr &&
                 limits.interrupted(limits.context)) {
                 limits.stopped = true;

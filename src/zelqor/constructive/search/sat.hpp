@@ -19,9 +19,11 @@ inline constexpr Lit negate(Lit l) { return l ^ 1; }
 inline constexpr Var var_of(Lit l) { return l >> 1; }
 inline constexpr bool is_negative(Lit l) { return (l & 1) != 0; }
 
-// What a search may still spend, and how it learns that it must stop.
+// What a search may still spend, and how it learns that it must stop. Work
+// is counted in conflicts of the solver, rounds of the countermodel search
+// (more for larger formulas) and sequents visited by the proof search.
 struct Limits {
-    uint64_t conflicts_left = UINT64_MAX;
+    uint64_t work_left = UINT64_MAX;
     // Asked every few hundred conflicts; true stops the search (Ctrl-C).
     bool (*interrupted)(void *context) = nullptr;
     void *context = nullptr;

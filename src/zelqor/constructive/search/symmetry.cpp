@@ -59,10 +59,9 @@ Colouring colouring(const Store &store, const std::vector<FormulaId> &hypotheses
     c.parents.resize(c.parent_start[n]);
     std::vector<uint32_t> fill(c.parent_start.begin(), c.parent_start.end() - 1);
     for (uint32_t i = 0; i < n; ++i) {
-        bool ordered = store.kind(c.nodes[i]) == Kind::Implies;
         for (uint32_t k = c.child_start[i]; k < c.child_start[i + 1]; ++k) {
-            uint32_t position = ordered ? 1 + (k - c.child_start[i]) : 0;
-            c.parents[fill[c.children[k]]++] = {i, position};
+            uint32_t place = c.ordered[i] ? 1 + (k - c.child_start[i]) : 0;  // antecedent 1, consequent 2
+            c.parents[fill[c.children[k]]++] = {i, place};
         }
     }
     c.colour.assign(n, 0);
@@ -99,8 +98,8 @@ void refine(Colouring &c) {
             for (uint64_t v : scratch) h = mix(h, v);
             scratch.clear();
             for (uint32_t k = c.parent_start[i]; k < c.parent_start[i + 1]; ++k) {
-                auto [parent, position] = c.parents[k];
-                scratch.push_back(mix(c.colour[parent], position));
+                auto [parent, place] = c.parents[k];
+                scratch.push_back(mix(c.colour[parent], place));
             }
             std::sort(scratch.begin(), scratch.end());
             h = mix(h, 0xbeef);
@@ -176,7 +175,7 @@ uint64_t SymmetryIndex::key(const Sequent &sequent) {
 
 void SymmetryIndex::remember(const Sequent &sequent, uint32_t step) {
     uint64_t k = key(sequent);
-    shapes_seen_[k] = true;
+    shapes_seen_.insert(k);
     uncoloured_[k].push_back(step);
 }
 

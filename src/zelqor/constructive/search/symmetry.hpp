@@ -15,6 +15,7 @@
 #include "zelqor/constructive/search/proofs.hpp"
 
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 namespace zelqor::search {
@@ -63,7 +64,7 @@ private:
     std::unordered_map<uint64_t, std::vector<uint32_t>> uncoloured_;
     std::unordered_map<uint64_t, std::vector<uint32_t>> by_signature_;
     std::unordered_map<uint32_t, Colouring> coloured_;  // by step, the candidates' colourings
-    std::unordered_map<uint64_t, bool> shapes_seen_;
+    std::unordered_set<uint64_t> shapes_seen_;
     uint64_t lookups_ = 0;
     uint64_t refinements_ = 0;
 };
