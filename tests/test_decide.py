@@ -128,8 +128,11 @@ def test_budget_and_the_limit_reached():
     hard = random_clauses(100, 600, seed=1)
     with pytest.raises(SearchLimitReached):
         decide(hard, budget=500)
+    assert decide(p, budget=10**30).valid is False  # beyond 64 bits: no limit
     with pytest.raises(ValueError):
         decide(p, budget=-1)
+    with pytest.raises(ValueError):
+        decide(p, budget=-10**30)
     with pytest.raises(TypeError):
         decide(p, budget="many")
 

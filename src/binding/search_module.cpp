@@ -21,16 +21,16 @@ bool read_limit(PyObject *value, const char *name, uint64_t unlimited, uint64_t 
         PyErr_Format(PyExc_TypeError, "%s must be an int or None, not %.200s", name, Py_TYPE(value)->tp_name);
         return false;
     }
-    if (_PyLong_Sign(value) < 0) {
+    // Read without private API and without running Python code: an int too
+    // large for 64 bits is as good as no limit, a negative one is refused.
+    int overflow = 0;
+    long long small = PyLong_AsLongLongAndOverflow(value, &overflow);
+    if (small == -1 && overflow == 0 && PyErr_Occurred()) return false;
+    if (overflow < 0 || (overflow == 0 && small < 0)) {
         PyErr_Format(PyExc_ValueError, "%s must not be negative", name);
         return false;
     }
-    out = PyLong_AsUnsignedLongLong(value);
-    if (out == static_cast<uint64_t>(-1) && PyErr_Occurred()) {
-        if (!PyErr_ExceptionMatches(PyExc_OverflowError)) return false;
-        PyErr_Clear();
-        out = unlimited;
-    }
+    out = overflow > 0 ? unlimited : static_cast<uint64_t>(small);
     return true;
 }
 
