@@ -1,5 +1,7 @@
 #include "zelqor/tptp/native/lexer.hpp"
 
+#include <cstring>
+
 namespace zelqor::tptp {
 
 void Lexer::locate(const char *where, int &line, const char *&line_start) const {
@@ -26,7 +28,8 @@ bool Lexer::skip_layout() {
             line_start_ = pos_;
         } else if (c == '%') {
             // A comment runs to the end of the line; its bytes are not checked.
-            while (pos_ < end_ && *pos_ != '\n') ++pos_;
+            const void *newline = std::memchr(pos_, '\n', static_cast<size_t>(end_ - pos_));
+            pos_ = newline != nullptr ? static_cast<const char *>(newline) : end_;
         } else if (c == '/' && pos_ + 1 < end_ && pos_[1] == '*') {
             const char *start = pos_;
             pos_ += 2;

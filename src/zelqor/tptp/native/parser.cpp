@@ -222,11 +222,12 @@ void Parser::read_annotated(Language language) {
     }
     expect(Tok::RParen, "',' or ')'");
     expect(Tok::Dot, "'.' after the annotated formula");
-    if (!typing) add_entry(std::move(name), role, language, formula.get(), line);
+    if (!typing) add_entry(std::move(name), py_name, role, language, formula.get(), line);
     reset_formula_state();
 }
 
-void Parser::add_entry(std::string name, PyObject *role, Language language, PyObject *formula, int line) {
+void Parser::add_entry(std::string name, PyObject *py_name, PyObject *role, Language language, PyObject *formula,
+                       int line) {
     Ref names = Ref::steal(check(PyDict_New()));
     for (auto &[id, variable_name] : formula_vars_) {
         Ref key = Ref::steal(check(PyLong_FromLongLong(id)));
@@ -235,9 +236,13 @@ void Parser::add_entry(std::string name, PyObject *role, Language language, PyOb
     PyObject *lang = language == Language::Fof ? g.lang_fof :
                      language == Language::Cnf ? g.lang_cnf :
                      language == Language::Tff ? g.lang_tff : intern("tcf");
-    PyObject *py_name = intern(name);
-    Ref record = Ref::steal(check(Py_BuildValue("(OOOOOiO)", py_name, role, lang, formula, source_, line,
-                                                names.get())));
+    Ref number = Ref::steal(check(PyLong_FromLong(line)));
+    // (name, role, language, formula, source, line, variable_names)
+    PyObject *fields[] = {py_name, role, lang, formula, source_, number.get(), names.get()};
+    // A tuple, or an instance of a tuple subclass made as tuple.__new__ makes it.
+    Ref record = Ref::steal(check(p_.record_type == &PyTuple_Type ? PyTuple_New(7)
+                                                                   : p_.record_type->tp_alloc(p_.record_type, 7)));
+    for (Py_ssize_t i = 0; i < 7; ++i) PyTuple_SET_ITEM(record.get(), i, new_ref(fields[i]));
     p_.entries.push_back(Entry{std::move(name), std::move(record)});
 }
 
