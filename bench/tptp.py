@@ -5,7 +5,9 @@
     python bench/tptp.py --cnf distribute --budget 100000 --timeout 20 --largest 20
 
 1. Reads every problem of ../shared/corpora/iltp (includes resolved as provers do) and prints the
-   failures (the target is none) and the reading speed in MB/s of TPTP text, includes counted.
+   failures (the target is none) and the reading speed in MB/s of TPTP text, includes counted;
+   then writes every problem back as TPTP, reads that again and counts the formulas that do not
+   come back equal (the target is none).
 2. Clausifies each problem, in a child process with a time limit, and prints those that exceed
    the clause budget or the time limit.
 3. Times reading plus clausifying each of the largest problems, in this process, against
@@ -25,7 +27,7 @@ import time
 
 from zelqor.core.exceptions import ZelqorError
 from zelqor.prover.problem import ClauseLimitError, clause_forms, clausify_problem
-from zelqor.tptp import format_clauses, format_declarations, read_problem
+from zelqor.tptp import format_clauses, format_declarations, format_problem, parse_problem, read_problem
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 CORPUS = os.path.normpath(os.path.join(HERE, "..", "..", "shared", "corpora", "iltp"))
@@ -60,6 +62,22 @@ def read_all(files, include_dirs):
         seconds += time.process_time() - started
         sizes[path] = text_size(path, problem)
     return failures, sizes, seconds
+
+
+def round_trips(files, include_dirs):
+    """Formulas written back and read again; those that do not come back equal."""
+    formulas, different = 0, []
+    for path in files:
+        problem = read_problem(path, include_dirs=include_dirs)
+        again = parse_problem(format_problem(problem))
+        formulas += len(problem)
+        for first, second in zip(problem, again):
+            if (first.formula, first.name, first.role, first.variable_names) != \
+                    (second.formula, second.name, second.role, second.variable_names):
+                different.append(f"{path}: {first.name}")
+        if len(again) != len(problem):
+            different.append(f"{path}: {len(problem)} formulas written, {len(again)} read back")
+    return formulas, different
 
 
 # ---- 2. clausifying, each in a child process with a time limit -------------------------------
@@ -169,6 +187,10 @@ def main():
     print(f"== reading: {len(files)} problems, {len(files) - len(failures)} read, {len(failures)} failed; "
           f"{total / 1e6:.1f} MB of TPTP text (includes counted) in {seconds:.2f} s = {total / seconds / 1e6:.1f} MB/s")
     for line in failures:
+        print("   ", line)
+    formulas, different = round_trips(list(sizes), include_dirs)
+    print(f"   round trip: {formulas} formulas written and read back, {len(different)} different")
+    for line in different[:20]:
         print("   ", line)
 
     if not args.skip_clausify:

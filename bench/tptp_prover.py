@@ -72,14 +72,23 @@ def main():
     out = args.keep or tempfile.mkdtemp(prefix="zelqor-e-")
     os.makedirs(out, exist_ok=True)
     started = time.monotonic()
-    clausify = subprocess.run([sys.executable, "-m", "zelqor", "clausify", *files, "-o", out,
-                               "--max-clauses", str(args.max_clauses), "--jobs", str(args.jobs)],
-                              capture_output=True, text=True, env=env)
-    refused = {line.split(":", 1)[0]: line for line in clausify.stderr.splitlines() if ":" in line}
+    refused = {}
+    for part in ("firstorder", "propositional"):  # one output folder each: some file names repeat
+        chosen = [f for f in files if f"{os.sep}{part}{os.sep}" in f]
+        if not chosen:
+            continue
+        clausify = subprocess.run([sys.executable, "-m", "zelqor", "clausify", *chosen, "-o", os.path.join(out, part),
+                                   "--max-clauses", str(args.max_clauses), "--jobs", str(args.jobs)],
+                                  capture_output=True, text=True, env=env)
+        refused.update({line.split(":", 1)[0]: line for line in clausify.stderr.splitlines() if ":" in line})
     clausified_in = time.monotonic() - started
 
+    def our_file(path):
+        part = "propositional" if f"{os.sep}propositional{os.sep}" in path else "firstorder"
+        return os.path.join(out, part, os.path.splitext(os.path.basename(path))[0] + ".cnf")
+
     def judge(path):
-        ours = os.path.join(out, os.path.splitext(os.path.basename(path))[0] + ".cnf")
+        ours = our_file(path)
         if not os.path.exists(ours):
             return path, None, None
         return path, run_e(ours, args.cpu, env), run_e(path, args.cpu, env)

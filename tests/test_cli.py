@@ -65,6 +65,18 @@ def test_output_file_and_many_problems_in_processes(tmp_path):
     assert "cnf(g_1, negated_conjecture, ~ p1)." in (tmp_path / "out" / "p1.cnf").read_text()
 
 
+def test_many_problems_to_standard_output_keep_their_order(tmp_path):
+    names = []
+    for i in (3, 1, 2):
+        path = tmp_path / f"q{i}.p"
+        path.write_text(f"fof(a{i}, axiom, p{i}).\n")
+        names.append(str(path))
+    done = zelqor("clausify", *names, "--jobs", "2")
+    assert done.returncode == 0
+    assert [line for line in done.stdout.splitlines() if line.startswith("cnf")] == \
+        ["cnf(a3_1, axiom, p3).", "cnf(a1_1, axiom, p1).", "cnf(a2_1, axiom, p2)."]
+
+
 def test_clause_limit_and_clause_forms(tmp_path):
     big = tmp_path / "big.p"
     big.write_text("fof(big, axiom, " + " | ".join(f"(a{i} & b{i})" for i in range(25)) + ").\n")

@@ -140,11 +140,10 @@ def _renaming(problem: Problem, pattern: Pattern[str]) -> Dict[str, str]:
     return renaming
 
 
-def _renamed(node, renaming: Dict[str, str], memo: Dict[int, object]):
-    """The tree with the symbols of ``renaming`` renamed (an explicit stack: any depth)."""
-    result = memo.get(id(node))
-    if result is not None:
-        return result
+def _renamed(node, renaming: Dict[str, str], memo: Dict[int, Tuple[object, object]]):
+    """The tree with the symbols of ``renaming`` renamed (an explicit stack: any depth). Shared
+    subtrees are rebuilt once: ``memo`` maps id(node) to (node, rebuilt), the node kept alive so
+    that its id cannot be reused."""
     stack = [(node, False)]
     while stack:
         current, expanded = stack.pop()
@@ -155,8 +154,8 @@ def _renamed(node, renaming: Dict[str, str], memo: Dict[int, object]):
             stack.append((current, True))
             stack.extend((child, False) for child in children if id(child) not in memo)
             continue
-        memo[id(current)] = _rebuild(current, [memo[id(child)] for child in children], renaming)
-    return memo[id(node)]
+        memo[id(current)] = (current, _rebuild(current, [memo[id(child)][1] for child in children], renaming))
+    return memo[id(node)][1]
 
 
 def _children(node):
@@ -235,7 +234,7 @@ def clausify_problem(problem: Problem, *, cnf: str = "distribute", max_clauses: 
         raise ValueError(f"unknown clause form {cnf!r}: expected one of {', '.join(_FORMS)}") from None
     form.reset()
     renaming = _renaming(problem, form.introduces)
-    memo: Dict[int, object] = {}
+    memo: Dict[int, Tuple[object, object]] = {}
     introduced = Signature()
     groups: List[ClauseGroup] = []
     conjectures: List[AnnotatedFormula] = []

@@ -275,7 +275,8 @@ void append_sort_name(std::string &out, PyObject *sort) {
     }
     std::string_view text = utf8(name.get());
     if (!append_atomic_word(out, text)) {
-        fail_invalid(cat("the type name '", text, "' cannot be written in TPTP: quoted names hold printable ASCII only"));
+        fail_invalid(cat("the type name '", text,
+                         "' cannot be written in TPTP: quoted names hold printable ASCII only"));
     }
 }
 
