@@ -30,6 +30,9 @@ class _IncludeResolver:
         folders = [os.path.dirname(including), *self.folders]
         for folder in folders:
             candidate = os.path.normpath(os.path.join(folder, name))
+            # Only regular files: an include must not wait on a pipe or read a device forever.
+            if not os.path.isfile(candidate):
+                continue
             try:
                 with open(candidate, "rb") as handle:
                     return candidate, handle.read()
