@@ -17,6 +17,7 @@ from zelqor.cli.common import EXIT_FAILURE, error_line
 
 COMMANDS = (
     "clausify",
+    "decide",
     "show",
 )
 

@@ -159,8 +159,8 @@ class Derivation:
     def _list_lines(self, sequent, rule):
         width = len(str(len(self.steps)))
         rows = [(f"{i + 1:>{width}}. {sequent(s.sequent)}", rule(s)) for i, s in enumerate(self.steps)]
-        column = min(max(len(r[0]) for r in rows), 100) + 3
-        return [f"{left:<{column}}{right}" for left, right in rows]
+        column = min(max(len(r[0]) for r in rows), 100)
+        return [f"{left:<{column}}   {right}" for left, right in rows]
 
     def _tree_lines(self, sequent, rule):
         lines, shown = [], set()
