@@ -16,6 +16,7 @@ class ExitStatus(enum.IntEnum):
     """What a command's process exits with."""
 
     OK = 0
+    UNDECIDED = 1  # decide: a budget or time limit ran out before an answer
     FAILURE = 2  # bad input or a usage error (argparse uses 2 as well)
     INTERRUPTED = 130  # Ctrl-C, as shells report SIGINT
 

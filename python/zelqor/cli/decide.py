@@ -33,7 +33,7 @@ import time
 from typing import List, NamedTuple, Optional
 
 from zelqor.cli.common import (
-    EXIT_FAILURE, EXIT_OK, Progress, add_include_option, allow_deep_formulas, error_line, expand, positive_int,
+    ExitStatus, Progress, add_include_option, allow_deep_formulas, error_line, expand, positive_int,
     run_all, write_atomically,
 )
 from zelqor.constructive.decide import CertificateError, SearchLimitReached, decide, describe_model, problem_formula
@@ -42,7 +42,6 @@ from zelqor.constructive.pictures import dot_available, render, to_dot
 from zelqor.core.exceptions import InvalidFormulaError, TPTPError
 from zelqor.tptp import parse_formula, read_problem
 
-EXIT_UNDECIDED = 1
 PICTURE_FORMATS = ("svg", "png", "pdf", "dot")
 
 
@@ -86,7 +85,7 @@ class Task(NamedTuple):
 
 class Outcome(NamedTuple):
     label: str
-    exit: int
+    exit: ExitStatus
     text: str  # status line and certificates, for standard output
     error: Optional[str]  # one line for standard error
     stats: str
@@ -151,11 +150,11 @@ def decide_one(task: Task) -> Outcome:
         result = _search(task, formula)
     except (_OutOfTime, SearchLimitReached) as limit:
         status = "Timeout" if isinstance(limit, _OutOfTime) else "ResourceOut"
-        return Outcome(label, EXIT_UNDECIDED, _status_line(status, task.name), None,
+        return Outcome(label, ExitStatus.UNDECIDED, _status_line(status, task.name), None,
                        f"{label}: {status} after {time.perf_counter() - started:.2f} s")
     except CertificateError as error:
         # A certificate that does not check is a fault of the search: never reported as an answer.
-        return Outcome(label, EXIT_FAILURE, _status_line("Error", task.name), f"{label}: {error}", "")
+        return Outcome(label, ExitStatus.FAILURE, _status_line("Error", task.name), f"{label}: {error}", "")
     except Exception as error:  # noqa: BLE001 (expected errors become one line; others propagate)
         line = error_line(error)
         if line is None:
@@ -163,7 +162,7 @@ def decide_one(task: Task) -> Outcome:
         status = ("Inappropriate" if isinstance(error, InvalidFormulaError) else
                   "InputError" if isinstance(error, TPTPError) else "OSError" if isinstance(error, OSError) else
                   "Error")
-        return Outcome(label, EXIT_FAILURE, _status_line(status, task.name), f"{label}: {line}" if
+        return Outcome(label, ExitStatus.FAILURE, _status_line(status, task.name), f"{label}: {line}" if
                        task.path is None else line, "")
     elapsed = time.perf_counter() - started
     if result.valid:
@@ -184,7 +183,7 @@ def decide_one(task: Task) -> Outcome:
         except (OSError, RuntimeError) as failure:
             error = f"{task.picture}: {failure.strerror if isinstance(failure, OSError) else failure}"
     stats = f"{label}: {status} in {1e3 * elapsed:.1f} ms, {size}"
-    return Outcome(label, EXIT_FAILURE if error else EXIT_OK, text, error, stats)
+    return Outcome(label, ExitStatus.FAILURE if error else ExitStatus.OK, text, error, stats)
 
 
 def _picture_paths(args, names: List[str]) -> List[Optional[str]]:
@@ -235,9 +234,9 @@ def run(args) -> int:
         tasks = _tasks(args)
     except ValueError as error:
         print(f"zelqor decide: {error}", file=sys.stderr)
-        return EXIT_FAILURE
+        return ExitStatus.FAILURE
     progress = Progress(len(tasks), enabled=None if len(tasks) > 1 else False)
-    status = EXIT_OK
+    status = ExitStatus.OK
     try:
         for outcome in run_all(decide_one, tasks, args.jobs):
             sys.stdout.write(outcome.text)
@@ -247,7 +246,7 @@ def run(args) -> int:
             if args.stats and outcome.stats:
                 progress.message(outcome.stats)
             status = max(status, outcome.exit)
-            progress.advance(outcome.label, failed=outcome.exit != EXIT_OK)
+            progress.advance(outcome.label, failed=outcome.exit != ExitStatus.OK)
     finally:
         progress.close()
     return status
