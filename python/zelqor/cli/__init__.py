@@ -27,6 +27,7 @@ from zelqor.cli.common import ExitStatus, error_line
 
 COMMANDS = (
     "clausify",
+    "decide",
     "show",
 )
 

@@ -8,7 +8,7 @@ import sys
 import tempfile
 import time
 from concurrent.futures import ProcessPoolExecutor
-from typing import Callable, Iterable, Iterator, List, Optional, Sequence, TypeVar
+from typing import Callable, Iterable, Iterator, List, Optional, Sequence, TypeVar, Union
 
 from zelqor.core.exceptions import ZelqorError
 
@@ -16,6 +16,7 @@ class ExitStatus(enum.IntEnum):
     """What a command's process exits with."""
 
     OK = 0
+    UNDECIDED = 1  # decide: a budget or time limit ran out before an answer
     FAILURE = 2  # bad input or a usage error (argparse uses 2 as well)
     INTERRUPTED = 130  # Ctrl-C, as shells report SIGINT
 
@@ -58,13 +59,14 @@ def add_include_option(parser) -> None:
                              "the TPTP environment variable is looked at last)")
 
 
-def write_atomically(path: str, text: str) -> None:
-    """Write `text` to `path` through a temporary file in the same folder, renamed into place when
-    complete: a failure leaves the old file (or none), never half of the new one."""
+def write_atomically(path: str, text: Union[str, bytes]) -> None:
+    """Write `text` (or bytes) to `path` through a temporary file in the same folder, renamed into
+    place when complete: a failure leaves the old file (or none), never half of the new one."""
     folder = os.path.dirname(os.path.abspath(path))
     handle, temporary = tempfile.mkstemp(prefix=".zelqor-", suffix=".tmp", dir=folder)
     try:
-        with os.fdopen(handle, "w", encoding="utf-8") as out:
+        with (os.fdopen(handle, "wb") if isinstance(text, bytes) else
+              os.fdopen(handle, "w", encoding="utf-8")) as out:
             out.write(text)
         os.replace(temporary, path)
     except BaseException:
