@@ -52,6 +52,14 @@ def test_output_file_and_many_problems_in_processes(tmp_path):
     out = tmp_path / "one.cnf"
     assert zelqor("clausify", SOCRATES, "-o", str(out)).returncode == 0
     assert "negated_conjecture" in out.read_text()
+    # Written through a temporary file, yet with the permissions the umask gives a new file
+    # (the subprocess inherits ours), and those of the file it replaces.
+    umask = os.umask(0)
+    os.umask(umask)
+    assert out.stat().st_mode & 0o777 == 0o666 & ~umask
+    out.chmod(0o640)
+    assert zelqor("clausify", SOCRATES, "-o", str(out)).returncode == 0
+    assert out.stat().st_mode & 0o777 == 0o640
     problems = tmp_path / "problems"
     problems.mkdir()
     for i in range(3):

@@ -4,6 +4,7 @@ from __future__ import annotations
 
 import enum
 import os
+import stat
 import sys
 import tempfile
 import time
@@ -65,6 +66,8 @@ def write_atomically(path: str, text: Union[str, bytes]) -> None:
     folder = os.path.dirname(os.path.abspath(path))
     handle, temporary = tempfile.mkstemp(prefix=".zelqor-", suffix=".tmp", dir=folder)
     try:
+        # mkstemp makes the file private; the result gets the mode a plain open would give it.
+        os.fchmod(handle, _mode_for(path))
         with (os.fdopen(handle, "wb") if isinstance(text, bytes) else
               os.fdopen(handle, "w", encoding="utf-8")) as out:
             out.write(text)
@@ -75,6 +78,16 @@ def write_atomically(path: str, text: Union[str, bytes]) -> None:
         except OSError:
             pass
         raise
+
+
+def _mode_for(path: str) -> int:
+    """The permissions of the file being replaced, or those the user's umask gives a new file."""
+    try:
+        return stat.S_IMODE(os.stat(path).st_mode)
+    except OSError:
+        umask = os.umask(0)
+        os.umask(umask)
+        return 0o666 & ~umask
 
 
 class Progress:
