@@ -2,6 +2,7 @@
 the ones that never can."""
 
 import gc
+import sys
 import weakref
 
 import pytest
@@ -35,7 +36,8 @@ def collected(build):
     return alive() is None
 
 
-@pytest.mark.xfail(strict=True, reason="a node over a dict that held no tracked object is left untracked")
+@pytest.mark.xfail(sys.version_info < (3, 14), strict=True,  # 3.14 tracks every dict
+                   reason="a node over a dict that held no tracked object is left untracked")
 @pytest.mark.parametrize("build", [
     lambda d: Constant(d),
     lambda d: Variable(0, kind=d),
