@@ -1,4 +1,6 @@
-// to_cnf in one walk, for the common case where every step is our own.
+// The clause form of a formula straight from the formula: the clauses
+// to_cnf's steps would give, in one walk, for the common case where every
+// step is our own.
 //
 // The pipeline's intermediate trees are never seen by the caller of to_cnf:
 // only the clauses, the Skolem numbers drawn and the calls to the signature
@@ -13,11 +15,12 @@
 // plain integer ids; anything else takes the step-by-step path, so that
 // every error is reported by the step that owns it, before any Skolem number
 // is drawn.
-#include "zelqor/prover/clausifier/fused.hpp"
+#include "zelqor/prover/clausifier/clause_form.hpp"
 
 #include "common/guard.hpp"
 #include "common/small_vector.hpp"
-#include "zelqor/prover/clausifier/values.hpp"
+#include "zelqor/prover/clausifier/clause.hpp"
+#include "zelqor/prover/clausifier/literal.hpp"
 
 #include <climits>
 #include <cstdint>
@@ -30,45 +33,52 @@ namespace {
 
 namespace slot = ast::slot;
 
-bool is_exact(PyObject *o, Kind k) { return Py_TYPE(o) == g.api->types[static_cast<int>(k)]; }
+bool is_exact(PyObject *o, Kind k) { return Py_TYPE(o) == g.api->type(k); }
 
-int exact_kind(PyObject *o) {
+// The kind of a formula of exactly one of our classes; kNoKind for anything else.
+Kind exact_kind(PyObject *o) {
     PyTypeObject *t = Py_TYPE(o);
-    for (int k = static_cast<int>(Kind::PredicateApp); k <= static_cast<int>(Kind::Exists); ++k) {
-        if (t == g.api->types[k]) return k;
+    for (int k = ast::kind_index(Kind::PredicateApp); k <= ast::kind_index(Kind::Exists); ++k) {
+        if (t == g.api->types[k]) return ast::kind_at(k);
     }
-    return -1;
+    return kNoKind;
 }
 
 // ---- first pass: shape check and the largest id -------------------------------------
+
+// Whether the one walk can clausify a formula.
+enum class Fit {
+    kFits,
+    kForeign,  // a node or id the walk does not take: the step-by-step path
+    kError,    // with the exception set (RecursionError)
+};
 
 class Survey {
 public:
     long long max_id = 0;
     bool any_id = false;
 
-    // 1 fits, 0 does not, -1 error (RecursionError).
-    int visit(PyObject *f) {
+    Fit visit(PyObject *f) {
         RecursionGuard guard(" while clausifying");
-        if (!guard.ok()) return -1;
+        if (!guard.ok()) return Fit::kError;
         switch (exact_kind(f)) {
-        case static_cast<int>(Kind::PredicateApp): return ids_of(ast::field(f, slot::pred_free));
-        case static_cast<int>(Kind::Equality): return ids_of(ast::field(f, slot::eq_free));
-        case static_cast<int>(Kind::Not): return visit(ast::field(f, slot::operand));
-        case static_cast<int>(Kind::And):
-        case static_cast<int>(Kind::Or):
-        case static_cast<int>(Kind::Implies):
-        case static_cast<int>(Kind::Iff): {
-            int r = visit(ast::field(f, slot::left));
-            return r == 1 ? visit(ast::field(f, slot::right)) : r;
+        case Kind::PredicateApp: return ids_of(ast::field(f, slot::pred_free));
+        case Kind::Equality: return ids_of(ast::field(f, slot::eq_free));
+        case Kind::Not: return visit(ast::field(f, slot::operand));
+        case Kind::And:
+        case Kind::Or:
+        case Kind::Implies:
+        case Kind::Iff: {
+            Fit left = visit(ast::field(f, slot::left));
+            return left == Fit::kFits ? visit(ast::field(f, slot::right)) : left;
         }
-        case static_cast<int>(Kind::Forall):
-        case static_cast<int>(Kind::Exists): {
+        case Kind::Forall:
+        case Kind::Exists: {
             PyObject *var = ast::field(f, slot::variable);
-            if (!is_exact(var, Kind::Variable) || !take_id(var)) return 0;
+            if (!is_exact(var, Kind::Variable) || !take_id(var)) return Fit::kForeign;
             return visit(ast::field(f, slot::body));
         }
-        default: return 0;
+        default: return Fit::kForeign;
         }
     }
 
@@ -84,16 +94,17 @@ private:
         return true;
     }
 
-    int ids_of(PyObject *free) {
-        if (!PyFrozenSet_CheckExact(free) || PySet_GET_SIZE(free) == 0) return PyFrozenSet_CheckExact(free);
+    Fit ids_of(PyObject *free) {
+        if (!PyFrozenSet_CheckExact(free)) return Fit::kForeign;
+        if (PySet_GET_SIZE(free) == 0) return Fit::kFits;
         Ref it = Ref::steal(PyObject_GetIter(free));
-        if (!it) return -1;
+        if (!it) return Fit::kError;
         while (PyObject *var = PyIter_Next(it.get())) {
-            bool ok = PyObject_TypeCheck(var, g.api->types[static_cast<int>(Kind::Variable)]) && take_id(var);
+            bool ok = PyObject_TypeCheck(var, g.api->type(Kind::Variable)) && take_id(var);
             Py_DECREF(var);
-            if (!ok) return 0;
+            if (!ok) return Fit::kForeign;
         }
-        return PyErr_Occurred() ? -1 : 1;
+        return PyErr_Occurred() ? Fit::kError : Fit::kFits;
     }
 };
 
@@ -150,29 +161,29 @@ public:
 
     // False with an exception set on error.
     bool walk(PyObject *f, bool positive, Cnf &out) {
-        int kind = exact_kind(f);
-        if (kind == static_cast<int>(Kind::PredicateApp) || kind == static_cast<int>(Kind::Equality)) {
+        Kind kind = exact_kind(f);
+        if (kind == Kind::PredicateApp || kind == Kind::Equality) {
             return atom(f, positive, out);
         }
         RecursionGuard guard(" while clausifying");
         if (!guard.ok()) return false;
         switch (kind) {
-        case static_cast<int>(Kind::Not): return walk(ast::field(f, slot::operand), !positive, out);
-        case static_cast<int>(Kind::And):
+        case Kind::Not: return walk(ast::field(f, slot::operand), !positive, out);
+        case Kind::And:
             return positive ? both(f, true, true, false, out) : both(f, false, false, true, out);
-        case static_cast<int>(Kind::Or):
+        case Kind::Or:
             return positive ? both(f, true, true, true, out) : both(f, false, false, false, out);
-        case static_cast<int>(Kind::Implies):
+        case Kind::Implies:
             // ¬a ∨ b, or a ∧ ¬b under a negation.
             return positive ? both(f, false, true, true, out) : both(f, true, false, false, out);
-        case static_cast<int>(Kind::Iff): return equivalence(f, positive, out);
-        case static_cast<int>(Kind::Forall):
-        case static_cast<int>(Kind::Exists):
+        case Kind::Iff: return equivalence(f, positive, out);
+        case Kind::Forall:
+        case Kind::Exists:
             if (tentative) {
                 stopped = true;
                 return false;
             }
-            return quantifier(f, positive, (kind == static_cast<int>(Kind::Forall)) == positive, out);
+            return quantifier(f, positive, (kind == Kind::Forall) == positive, out);
         default:
             if (tentative) {
                 stopped = true;
@@ -242,8 +253,8 @@ private:
         if (!id) return false;
         Ref image;
         if (universal) {
-            PyObject *fields[3] = {sort, id.get(), ast::field(var, slot::var_kind)};
-            image = Ref::steal(g.api->make(Kind::Variable, fields));
+            auto fields = ast::variable_fields(id.get(), ast::field(var, slot::var_kind), sort);
+            image = Ref::steal(g.api->make(Kind::Variable, fields.data()));
         } else {
             image = skolem_term(sort);
         }
@@ -264,11 +275,10 @@ private:
 
     Ref skolem_term(PyObject *sort) {
         if (universals_.empty()) {
-            Ref n = Ref::steal(draw(g.str_constant_counter));
+            Ref n = Ref::steal(draw(kConstantCounter));
             Ref name = n ? Ref::steal(PyUnicode_FromFormat("sk_c%S", n.get())) : Ref();
             if (!name) return Ref();
-            PyObject *fields[2] = {sort, name.get()};
-            Ref term = Ref::steal(g.api->make(Kind::Constant, fields));
+            Ref term = Ref::steal(g.api->make(Kind::Constant, ast::constant_fields(name.get(), sort).data()));
             if (!term) return Ref();
             if (signature_ != Py_None &&
                 !register_symbol(signature_, g.str_register_constant, {name.get(), sort})) {
@@ -276,7 +286,7 @@ private:
             }
             return term;
         }
-        Ref n = Ref::steal(draw(g.str_function_counter));
+        Ref n = Ref::steal(draw(kFunctionCounter));
         Ref name = n ? Ref::steal(PyUnicode_FromFormat("sk_f%S", n.get())) : Ref();
         if (!name) return Ref();
         Py_ssize_t count = static_cast<Py_ssize_t>(universals_.size());
@@ -289,8 +299,8 @@ private:
             PyTuple_SET_ITEM(arg_sorts.get(), i, new_ref(ast::field(u, slot::sort)));
             PyTuple_SET_ITEM(args.get(), i, new_ref(u));
         }
-        PyObject *fields[5] = {sort, name.get(), arity.get(), args.get(), sort};
-        Ref term = Ref::steal(g.api->make(Kind::FunctionApp, fields));
+        Ref term = Ref::steal(
+            g.api->make(Kind::FunctionApp, ast::function_app_fields(name.get(), arity.get(), args.get(), sort).data()));
         if (!term) return Ref();
         if (signature_ != Py_None &&
             !register_symbol(signature_, g.str_register_function, {name.get(), arity.get(), arg_sorts.get(), sort})) {
@@ -309,8 +319,8 @@ private:
             if (!image) return false;
         }
         PyObject *sign = positive ? Py_True : Py_False;
-        Ref literal = Ref::steal(exact_kind(image.get()) == static_cast<int>(Kind::PredicateApp) ||
-                                         exact_kind(image.get()) == static_cast<int>(Kind::Equality)
+        Kind atom_kind = exact_kind(image.get());
+        Ref literal = Ref::steal(atom_kind == Kind::PredicateApp || atom_kind == Kind::Equality
                                      ? new_own_literal(image.get(), sign)
                                      : new_literal(g.literal_type, image.get(), sign));
         if (!literal) return false;
@@ -345,7 +355,7 @@ private:
 
 }  // namespace
 
-PyObject *fused_to_cnf(const Ctx &c, PyObject *formula, PyObject *signature, bool &taken) {
+PyObject *clause_form(const Ctx &c, PyObject *formula, PyObject *signature, bool &taken) {
     taken = false;
     if (!c.pure || !c.own_subst) return nullptr;
     try {
@@ -367,10 +377,10 @@ PyObject *fused_to_cnf(const Ctx &c, PyObject *formula, PyObject *signature, boo
         return PyErr_NoMemory();
     }
     Survey survey;
-    int fits = survey.visit(formula);
-    if (fits == 0) return nullptr;
+    Fit fit = survey.visit(formula);
+    if (fit == Fit::kForeign) return nullptr;
     taken = true;  // a formula too deep to survey is too deep for every step
-    if (fits < 0) return nullptr;
+    if (fit == Fit::kError) return nullptr;
     try {
         Clausifier clausifier(c, signature, survey.max_id + 1);
         Cnf cnf;
