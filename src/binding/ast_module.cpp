@@ -95,7 +95,10 @@ bool init_constants(PyObject *module) {
         !(g.newobj_ex = import_attr("copyreg", "__newobj_ex__")) || !(g.empty_frozenset = PyFrozenSet_New(nullptr)) ||
         !(g.zero = PyLong_FromLong(0)) ||
         !intern_names({{&g.str_free_vars, "_free_vars"}, {&g.str_index, "index"}, {&g.str_arity, "arity"},
-                       {&g.str_body, "body"}, {&g.str_sort, "sort"}}) ||
+                       {&g.str_body, "body"}, {&g.str_sort, "sort"}, {&g.str_operand, "operand"},
+                       {&g.str_left, "left"}, {&g.str_right, "right"}, {&g.str_variable, "variable"},
+                       {&g.str_args, "args"}, {&g.str_func, "func"}, {&g.str_pred, "pred"},
+                       {&g.str_return_sort, "return_sort"}}) ||
         !intern_names(g.second_order_names, second_order)) {
         return false;
     }

@@ -189,7 +189,7 @@ Connective connective(Context &cx, PyObject *f) {
 
 // A member of a connective: read in place from our own nodes, else by name.
 Ref member(Context &cx, PyObject *f, int slot, PyObject *name) {
-    if (cx.own_classes) return Ref::borrow(ast::field(f, slot));
+    if (cx.own_classes && g.api->is_exact(f)) return Ref::borrow(ast::field(f, slot));
     return Ref::steal(PyObject_GetAttr(f, name));
 }
 

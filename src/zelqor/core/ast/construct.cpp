@@ -168,14 +168,14 @@ public:
             if (!tracked_items_ && PyObject_GC_IsTracked(acc_.get())) PyObject_GC_UnTrack(acc_.get());
             return acc_.release();
         }
-        return new_ref(shared_ != nullptr ? shared_ : g.empty_frozenset);
+        return shared_ ? shared_.release() : new_ref(g.empty_frozenset);
     }
 
 private:
     bool add_cached(PyObject *set) {
         if (PySet_GET_SIZE(set) == 0) return true;
-        if (!acc_ && shared_ == nullptr) {
-            shared_ = set;
+        if (!acc_ && !shared_) {
+            shared_ = Ref::borrow(set);
             return true;
         }
         return add_all(set);
@@ -183,10 +183,10 @@ private:
 
     bool materialize() {
         if (acc_) return true;
-        acc_ = Ref::steal(PyFrozenSet_New(shared_));
+        acc_ = Ref::steal(PyFrozenSet_New(shared_.get()));
         if (!acc_) return false;
-        if (shared_ != nullptr && PyObject_GC_IsTracked(shared_)) tracked_items_ = true;
-        shared_ = nullptr;
+        if (shared_ && PyObject_GC_IsTracked(shared_.get())) tracked_items_ = true;
+        shared_.reset();
         return true;
     }
 
@@ -207,7 +207,9 @@ private:
     }
 
     Ref acc_;
-    PyObject *shared_ = nullptr;  // borrowed: a child's cached set
+    // A child's cached set, held: reading a later child can run caller code
+    // that drops the child (from a list of arguments, say).
+    Ref shared_;
     bool tracked_items_ = false;
 };
 

@@ -27,14 +27,14 @@ PyObject *text_empty = nullptr;      // "□"
 class FreeUnion {
 public:
     bool add(PyObject *set) {
-        if (set == shared_) return true;
+        if (set == shared_.get()) return true;
         if (PyAnySet_Check(set) && PySet_GET_SIZE(set) == 0) return true;
-        if (!acc_ && shared_ == nullptr && PyFrozenSet_CheckExact(set)) {
-            shared_ = set;
+        if (!acc_ && !shared_ && PyFrozenSet_CheckExact(set)) {
+            shared_ = Ref::borrow(set);
             return true;
         }
         if (!acc_) {
-            acc_ = Ref::steal(PyFrozenSet_New(shared_));
+            acc_ = Ref::steal(PyFrozenSet_New(shared_.get()));
             if (!acc_) return false;
         }
         Ref it = Ref::steal(PyObject_GetIter(set));
@@ -50,11 +50,12 @@ public:
             untrack_if_leaves(acc_.get());
             return acc_.release();
         }
-        return new_ref(shared_ != nullptr ? shared_ : g.empty_frozenset);
+        return shared_ ? shared_.release() : new_ref(g.empty_frozenset);
     }
 
 private:
-    PyObject *shared_ = nullptr;  // borrowed: held by a literal of the clause
+    // Held: a literal of a subclass may compute its set anew on every read.
+    Ref shared_;
     Ref acc_;
 };
 

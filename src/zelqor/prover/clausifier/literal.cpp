@@ -251,11 +251,10 @@ PyObject *literal_to_string_native(PyObject *self) {
                           : PyObject_IsInstance(lit->atom, equality.get());
     if (is_equality < 0) return nullptr;
     if (is_equality) {
-        bool ours = PyObject_TypeCheck(lit->atom, own_equality);
-        Ref left = ours ? Ref::borrow(ast::field(lit->atom, slot::eq_left))
-                        : Ref::steal(PyObject_GetAttr(lit->atom, g.str_left));
-        Ref right = !left ? Ref() : ours ? Ref::borrow(ast::field(lit->atom, slot::eq_right))
-                                         : Ref::steal(PyObject_GetAttr(lit->atom, g.str_right));
+        bool exact = Py_IS_TYPE(lit->atom, own_equality);
+        ast::Field left(lit->atom, exact, slot::eq_left, g.str_left);
+        if (!left) return nullptr;
+        ast::Field right(lit->atom, exact, slot::eq_right, g.str_right);
         if (!right) return nullptr;
         Ref left_text = Ref::steal(PyObject_Str(left.get()));
         Ref right_text = left_text ? Ref::steal(PyObject_Str(right.get())) : Ref();
