@@ -32,8 +32,8 @@ static bool add_value_hash(TupleHasher &h, PyObject *o) {
 // id or str name and a VariableKind member, always hashes alike: its hash is
 // kept after the first computation. Other values are hashed on every call.
 static bool is_leaf_sort(PyObject *sort) {
-    for (PyTypeObject *t : g.leaf_sort_types) {
-        if (t != nullptr && Py_TYPE(sort) == t) return true;
+    for (const LeafSortLayout &layout : g.leaf_sorts) {
+        if (layout.type != nullptr && Py_TYPE(sort) == layout.type) return true;
     }
     return false;
 }
@@ -238,7 +238,7 @@ static PyObject *free_set_of_sequence(PyObject *args) {
 // A tuple of arguments holding only leaves cannot take part in a cycle; the
 // collector would untrack it itself on its next pass.
 static bool args_are_leaves(PyObject *args) {
-    if (!PyObject_GC_IsTracked(args)) return true;
+    if (is_gc_leaf(args)) return true;
     if (!PyTuple_CheckExact(args)) return false;
     for (Py_ssize_t i = 0, n = PyTuple_GET_SIZE(args); i < n; ++i) {
         if (!is_gc_leaf(PyTuple_GET_ITEM(args, i))) return false;

@@ -10,6 +10,15 @@ namespace zelqor::ast {
 
 struct KindInfo;
 
+// A sort class whose instances are immutable and hold only a name and other
+// sorts: where each of those lives in the instance (slot offsets, -1 none).
+struct LeafSortLayout {
+    PyTypeObject *type = nullptr;
+    Py_ssize_t name = -1;      // a str
+    Py_ssize_t sorts = -1;     // a tuple of sorts
+    Py_ssize_t sort = -1;      // one sort
+};
+
 // Module attributes read when the module's code runs, indices into State::globals.
 enum Global : int { kInvalidFormulaError, kGlobalCount };
 
@@ -25,7 +34,7 @@ struct State {
     PyObject *newobj_ex = nullptr;                  // copyreg.__newobj_ex__
     PyObject *empty_frozenset = nullptr;
     PyObject *zero = nullptr;
-    PyTypeObject *leaf_sort_types[3] = {};          // sort classes whose instances hold no nodes
+    LeafSortLayout leaf_sorts[3];                   // sort classes whose instances hold no nodes
     PyObject *str_free_vars = nullptr;
     PyObject *str_index = nullptr;
     PyObject *str_arity = nullptr;

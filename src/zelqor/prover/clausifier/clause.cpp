@@ -356,7 +356,7 @@ PyObject *new_own_clause(PyObject *const *literals, size_t n) {
     clause->hash = h.finish();
     clause->is_tautology = static_cast<char>(tautology);
     clause->free_vars = free_vars.release();
-    if (tracked || holds_tracked(clause->free_vars)) PyObject_GC_Track(self);
+    if (tracked || !is_cycle_leaf(clause->free_vars)) PyObject_GC_Track(self);
     return self;
 }
 
@@ -379,9 +379,8 @@ PyObject *new_clause(PyTypeObject *type, PyObject *literals) {
     clause->hash = h.finish();
     clause->is_tautology = static_cast<char>(tautology);
     clause->free_vars = free_vars.release();
-    bool leaves = !is_tracked(literals) && !holds_tracked(clause->free_vars);
+    bool leaves = is_cycle_leaf(literals) && is_cycle_leaf(clause->free_vars);
     if (exact && !leaves) PyObject_GC_Track(self);
-    if (!exact && leaves && PyObject_GC_IsTracked(self)) PyObject_GC_UnTrack(self);
     return self;
 }
 
