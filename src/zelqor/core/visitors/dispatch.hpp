@@ -21,7 +21,7 @@ struct OpImpl {
     PyMethodDef def;           // first member: the method descriptor points here
     ValueFn value;
     int family;
-    const void *fast;
+    void (*fast)();            // the family entry, cast back to its own type where called
     const char *qualname;      // "ExportVisitor.visit_not", for argument errors
 };
 
@@ -37,9 +37,10 @@ PyObject *op_method(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyO
     return bind_node(Fn, self, args, nargs, kwnames);
 }
 
+// A function pointer converts only to another function pointer in standard C++.
 template <class F>
-const void *fast_entry(F f) { return reinterpret_cast<const void *>(f); }
-inline const void *fast_entry(std::nullptr_t) { return nullptr; }
+auto fast_entry(F f) { return reinterpret_cast<void (*)()>(f); }
+inline void (*fast_entry(std::nullptr_t))() { return nullptr; }
 
 #define ZQ_OP(name, fn, family, fast, qualname)                                                       \
     OpImpl {                                                                                           \
