@@ -178,3 +178,22 @@ def test_dispatch_table_replaced_while_visit_looks_at_the_instance():
         v.__dict__[Name("visit")] = 0
         print(v.visit(Not(Not(PredicateApp("P", 0, ())))))
     """) == "3"
+
+
+def test_visitor_setstate_holds_each_entry_while_setting_it():
+    assert output_of("""
+        from zelqor.core.visitors import SizeVisitor
+        class Name(str):
+            __hash__ = lambda self: hash("visit")  # met in the class dicts on the attribute's way
+            def __eq__(self, other):
+                state.clear()
+                keep.extend([0] * 8 for _ in range(16))  # whatever memory the value had
+                return False
+        keep = []
+        class V(SizeVisitor):
+            pass
+        v = V()
+        state = {Name("mine"): ["held", "by", "state"]}
+        v.__setstate__(state)
+        print(list(vars(v).values()))
+    """) == "[['held', 'by', 'state']]"
