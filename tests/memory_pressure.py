@@ -14,12 +14,14 @@ import gc
 import resource
 import sys
 
+from zelqor.constructive.kripke import KripkeModel, World
 from zelqor.core.ast import (
-    And, Exists, Forall, Not, Or, PredicateApp, Variable, canonicalize_bound_variables, formula_depth,
+    And, Exists, Forall, Implies, Not, Or, PredicateApp, Variable, canonicalize_bound_variables, formula_depth,
 )
 from zelqor.core.visitors import ExportVisitor
 from zelqor.prover import clausifier
 from zelqor.prover.clausifier import Clause, Literal
+from zelqor.tptp import format_formula, parse_problem
 
 
 def atom(i):
@@ -42,6 +44,19 @@ def quantifier_prefix(width):
     return formula
 
 
+def kripke_chain(length):
+    """Worlds w0 <= w1 <= ... with an atom true from the middle on, and a formula that looks along the chain."""
+    worlds = [World(i, f"w{i}") for i in range(length)]
+    model = KripkeModel()
+    for world in worlds:
+        model.add_world(world)
+    for lower, upper in zip(worlds, worlds[1:]):
+        model.add_relation(lower, upper)
+    model.add_valuation(worlds[length // 2], atom(0))
+    formula = Implies(Not(Not(atom(0))), atom(0))
+    return model, worlds[0], formula
+
+
 def operation(name):
     """The operation, with its input built before any limit is set."""
     if name == "clause":
@@ -60,6 +75,13 @@ def operation(name):
         formula = quantifier_prefix(400)
         return lambda: (clausifier.standardize_variables(formula), canonicalize_bound_variables(formula),
                         clausifier.skolemize(formula))
+    if name == "kripke":
+        model, world, formula = kripke_chain(400)
+        return lambda: (model.evaluate(formula, world), model.to_dict(), KripkeModel(model.worlds, model.relations,
+                                                                                      model.valuations))
+    if name == "tptp":
+        text = "".join(f"fof(a{i}, axiom, ![X]: (p{i}(X) => (q(X, f(X)) | ~r{i}))).\n" for i in range(3000))
+        return lambda: (parse_problem(text), [format_formula(f.formula) for f in parse_problem(text).formulas[:500]])
     if name == "export":
         formula = PredicateApp("P", 100_000, tuple(Variable(i) for i in range(100_000)))
         return lambda: (ExportVisitor("latex").visit(formula), repr(formula))

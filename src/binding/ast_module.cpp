@@ -1,6 +1,7 @@
 // Module `zelqor.core.ast`: imports, the VariableKind enumeration, the node
 // classes, the structural queries, and the C API capsule for the other modules.
 #include "common/args.hpp"
+#include "common/boundary.hpp"
 #include "common/members.hpp"
 #include "common/frozen_record.hpp"
 #include "common/interned.hpp"
@@ -39,19 +40,19 @@ constexpr char kNode[] = "node";
 constexpr char kFormula[] = "formula";
 
 PyMethodDef module_functions[] = {
-    {kFreeVariables, ZQ_FASTCALL((unary_function<free_variables, kFreeVariables, kNode>)),
+    {kFreeVariables, ZQ_FASTCALL((boundary<unary_function<free_variables, kFreeVariables, kNode>>)),
      METH_FASTCALL | METH_KEYWORDS,
      "free_variables(node)\n--\n\nThe set of variables occurring free in a term or formula (a new set)."},
-    {kBoundVariables, ZQ_FASTCALL((unary_function<bound_variables, kBoundVariables, kNode>)),
+    {kBoundVariables, ZQ_FASTCALL((boundary<unary_function<bound_variables, kBoundVariables, kNode>>)),
      METH_FASTCALL | METH_KEYWORDS,
      "bound_variables(node)\n--\n\nThe set of variables bound by a quantifier in a term or formula (a new set)."},
-    {kFormulaDepth, ZQ_FASTCALL((unary_function<formula_depth, kFormulaDepth, kFormula>)),
+    {kFormulaDepth, ZQ_FASTCALL((boundary<unary_function<formula_depth, kFormulaDepth, kFormula>>)),
      METH_FASTCALL | METH_KEYWORDS,
      "formula_depth(formula)\n--\n\nNumber of connective and quantifier levels above the atoms, plus one."},
-    {kFormulaSize, ZQ_FASTCALL((unary_function<formula_size, kFormulaSize, kFormula>)),
+    {kFormulaSize, ZQ_FASTCALL((boundary<unary_function<formula_size, kFormulaSize, kFormula>>)),
      METH_FASTCALL | METH_KEYWORDS,
      "formula_size(formula)\n--\n\nNumber of nodes of a formula, terms included."},
-    {kCanonicalize, ZQ_FASTCALL((unary_function<canonicalize_bound_variables, kCanonicalize, kFormula>)),
+    {kCanonicalize, ZQ_FASTCALL((boundary<unary_function<canonicalize_bound_variables, kCanonicalize, kFormula>>)),
      METH_FASTCALL | METH_KEYWORDS,
      "canonicalize_bound_variables(formula)\n--\n\n"
      "A copy of the formula whose bound variables are renumbered 0, 1, 2, ... in order of appearance, "
@@ -70,9 +71,11 @@ bool init_enum(PyObject *module) {
     if (!enum_cls) return false;
     Ref members = Ref::steal(Py_BuildValue("((ss)(ss)(ss))", "INDIVIDUAL", "INDIVIDUAL", "PREDICATE", "PREDICATE",
                                            "FUNCTION", "FUNCTION"));
+    if (!members) return false;
     Ref args = Ref::steal(Py_BuildValue("(sO)", "VariableKind", members.get()));
+    if (!args) return false;
     Ref kwargs = Ref::steal(Py_BuildValue("{ssss}", "module", "zelqor.core.ast", "qualname", "VariableKind"));
-    if (!members || !args || !kwargs) return false;
+    if (!kwargs) return false;
     Ref kind = Ref::steal(PyObject_Call(enum_cls.get(), args.get(), kwargs.get()));
     if (!kind) return false;
     Ref doc = Ref::steal(PyUnicode_FromString("Distinguishes variable usage in logic expressions."));
@@ -192,5 +195,5 @@ PyObject *create_module() {
 
 PyMODINIT_FUNC PyInit_ast(void) {
     if (zelqor::ast::g.module != nullptr) return zelqor::new_ref(zelqor::ast::g.module);
-    return zelqor::ast::create_module();
+    return zelqor::shield(zelqor::ast::create_module);
 }

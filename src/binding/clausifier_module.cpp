@@ -2,6 +2,7 @@
 // then reset_skolem_counters, Literal, Clause and the pipeline functions, in
 // that order, as module attributes.
 #include "common/args.hpp"
+#include "common/boundary.hpp"
 #include "common/module_init.hpp"
 #include "zelqor/prover/clausifier/clause.hpp"
 #include "zelqor/prover/clausifier/literal.hpp"
@@ -62,11 +63,12 @@ constexpr char kToClausesName[] = "formula_to_clauses";
 constexpr char kToCnfName[] = "to_cnf";
 constexpr char kNegateName[] = "negate_and_clausify";
 
-#define ZQ_UNARY(impl, name) ZQ_FASTCALL((unary_function<impl, name>)), METH_FASTCALL | METH_KEYWORDS
-#define ZQ_WITH_SIGNATURE(impl, name) ZQ_FASTCALL((with_signature<impl, name>)), METH_FASTCALL | METH_KEYWORDS
+#define ZQ_UNARY(impl, name) ZQ_FASTCALL((boundary<unary_function<impl, name>>)), METH_FASTCALL | METH_KEYWORDS
+#define ZQ_WITH_SIGNATURE(impl, name) \
+    ZQ_FASTCALL((boundary<with_signature<impl, name>>)), METH_FASTCALL | METH_KEYWORDS
 
 PyMethodDef reset_def = {
-    "reset_skolem_counters", reset_counters, METH_NOARGS,
+    "reset_skolem_counters", boundary<reset_counters>, METH_NOARGS,
     "reset_skolem_counters()\n--\n\n"
     "Restart the Skolem constant and function counters at 0 and the standardization counter at 1000."};
 
@@ -153,7 +155,7 @@ PyObject *create_module() {
 PyMODINIT_FUNC PyInit_clausifier(void) {
     using zelqor::clausifier::g;
     if (g.module != nullptr) return zelqor::new_ref(g.module);
-    PyObject *module = zelqor::clausifier::create_module();
+    PyObject *module = zelqor::shield(zelqor::clausifier::create_module);
     if (module == nullptr && g.module != nullptr) {
         Py_CLEAR(g.module);  // a later import starts over
     }

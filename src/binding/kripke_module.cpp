@@ -1,5 +1,6 @@
 // Module `zelqor.constructive.kripke`: imports, then World and KripkeModel,
 // then the export list.
+#include "common/boundary.hpp"
 #include "common/module_init.hpp"
 #include "zelqor/constructive/kripke/model.hpp"
 #include "zelqor/constructive/kripke/world.hpp"
@@ -43,5 +44,5 @@ PyObject *create_module() {
 
 PyMODINIT_FUNC PyInit_kripke(void) {
     if (zelqor::kripke::g.module != nullptr) return zelqor::new_ref(zelqor::kripke::g.module);
-    return zelqor::kripke::create_module();
+    return zelqor::shield(zelqor::kripke::create_module);
 }

@@ -1,6 +1,7 @@
 // Module `zelqor.core._substitutions`: the native substitution behind
 // `zelqor.core.substitutions`.
 #include "common/args.hpp"
+#include "common/boundary.hpp"
 #include "common/interned.hpp"
 #include "common/module_init.hpp"
 #include "zelqor/core/substitutions/api.hpp"
@@ -35,11 +36,11 @@ constexpr char kTermParam[] = "term";
 constexpr char kFormulaParam[] = "formula";
 
 PyMethodDef functions[] = {
-    {kTerm, ZQ_FASTCALL((binary_function<substitute_term, kTerm, kTermParam>)), METH_FASTCALL | METH_KEYWORDS,
+    {kTerm, ZQ_FASTCALL((boundary<binary_function<substitute_term, kTerm, kTermParam>>)), METH_FASTCALL | METH_KEYWORDS,
      "substitute_term(term, mapping)\n--\n\n"
      "Replace the variables that are keys of `mapping` by their terms, all at once.\n"
      "Raises SortError when a replacement's sort differs from its variable's sort."},
-    {kFormula, ZQ_FASTCALL((binary_function<substitute_formula, kFormula, kFormulaParam>)),
+    {kFormula, ZQ_FASTCALL((boundary<binary_function<substitute_formula, kFormula, kFormulaParam>>)),
      METH_FASTCALL | METH_KEYWORDS,
      "substitute_formula(formula, mapping)\n--\n\n"
      "Replace the free occurrences of the keys of `mapping` by their terms, all at once, renaming bound\n"
@@ -70,17 +71,21 @@ bool init_context() {
                          {&ctx.str_left, "left"}, {&ctx.str_right, "right"}});
 }
 
+PyObject *create_module() {
+    if (!init_context()) return nullptr;
+    Ref module = Ref::steal(PyModule_Create(&module_def));
+    if (!module) return nullptr;
+    Ref capsule = Ref::steal(PyCapsule_New(const_cast<Api *>(&api), kCapsuleName, nullptr));
+    if (!capsule || PyModule_AddObjectRef(module.get(), "_C_API", capsule.get()) < 0) return nullptr;
+    module_object = module.release();
+    return new_ref(module_object);
+}
+
 }  // namespace
 }  // namespace zelqor::subst
 
 PyMODINIT_FUNC PyInit__substitutions(void) {
     using namespace zelqor::subst;
     if (module_object != nullptr) return zelqor::new_ref(module_object);
-    if (!init_context()) return nullptr;
-    zelqor::Ref module = zelqor::Ref::steal(PyModule_Create(&module_def));
-    if (!module) return nullptr;
-    zelqor::Ref capsule = zelqor::Ref::steal(PyCapsule_New(const_cast<Api *>(&api), kCapsuleName, nullptr));
-    if (!capsule || PyModule_AddObjectRef(module.get(), "_C_API", capsule.get()) < 0) return nullptr;
-    module_object = module.release();
-    return zelqor::new_ref(module_object);
+    return zelqor::shield(create_module);
 }

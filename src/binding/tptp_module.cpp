@@ -1,6 +1,7 @@
 // Module `zelqor.tptp._native`: the TPTP reader and writer, and the passes
 // that prepare a problem for clausification. The public interface is the
 // Python package zelqor.tptp.
+#include "common/boundary.hpp"
 #include "common/module_init.hpp"
 #include "zelqor/tptp/native/functions.hpp"
 #include "zelqor/tptp/native/state.hpp"
@@ -31,5 +32,5 @@ PyObject *create_module() {
 
 PyMODINIT_FUNC PyInit__native(void) {
     if (zelqor::tptp::module_object != nullptr) return zelqor::new_ref(zelqor::tptp::module_object);
-    return zelqor::tptp::create_module();
+    return zelqor::shield(zelqor::tptp::create_module);
 }

@@ -1,6 +1,7 @@
 // Module `zelqor.core.visitors`: imports, the type variable T and the
 // visitor classes ASTVisitor, ASTTransformer, DepthVisitor, SizeVisitor,
 // FreeVariableCollector, SubstitutionTransformer and ExportVisitor.
+#include "common/boundary.hpp"
 #include "common/module_init.hpp"
 #include "zelqor/core/visitors/classes.hpp"
 #include "zelqor/core/visitors/object.hpp"
@@ -49,5 +50,5 @@ PyObject *create_module() {
 
 PyMODINIT_FUNC PyInit_visitors(void) {
     if (zelqor::visitors::g.module != nullptr) return zelqor::new_ref(zelqor::visitors::g.module);
-    return zelqor::visitors::create_module();
+    return zelqor::shield(zelqor::visitors::create_module);
 }

@@ -5,6 +5,7 @@
 // it, and the entry point returns its error value.
 //
 //     PyMethodDef methods[] = {{"parse", ZQ_FASTCALL(boundary<parse>), METH_FASTCALL, doc}, ...};
+//     PyType_Slot slots[] = {{Py_tp_repr, ZQ_SLOT(node_repr)}, ...};
 //     result = shield([&] { return build_everything(); });
 #pragma once
 
@@ -79,3 +80,7 @@ template <auto Function>
 inline constexpr auto boundary = &Boundary<Function>::call;
 
 }  // namespace zelqor
+
+// A slot function behind the boundary, as PyType_Slot holds it. A template
+// instance goes in parentheses: ZQ_SLOT((node_dealloc<2>)).
+#define ZQ_SLOT(f) reinterpret_cast<void *>(::zelqor::boundary<f>)

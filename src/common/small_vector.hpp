@@ -56,6 +56,7 @@ public:
         if (count > 0) std::memcpy(data() + size_, first, count * sizeof(T));
         size_ += count;
     }
+    T pop_back() { return data()[--size_]; }
     void clear() { size_ = 0; }
 
 private:

@@ -3,11 +3,11 @@
 #include "zelqor/constructive/kripke/model.hpp"
 
 #include "common/args.hpp"
+#include "common/boundary.hpp"
 
 #include "common/members.hpp"
 
 #include <cstddef>
-#include <new>
 #include <string_view>
 
 namespace zelqor::kripke {
@@ -131,11 +131,12 @@ int set_member(PyObject *self, PyObject *value, void *) {
 }
 
 PyGetSetDef model_getset[] = {
-    {"worlds", get_member<0>, set_member<0>, "The worlds, in insertion order (a list).", nullptr},
-    {"relations", get_member<1>, set_member<1>, "The accessibility rows: world -> set of worlds (a dict).",
+    {"worlds", boundary<get_member<0>>, boundary<set_member<0>>, "The worlds, in insertion order (a list).",
      nullptr},
-    {"valuations", get_member<2>, set_member<2>, "The valuation: world -> set of formulas true there (a dict).",
-     nullptr},
+    {"relations", boundary<get_member<1>>, boundary<set_member<1>>,
+     "The accessibility rows: world -> set of worlds (a dict).", nullptr},
+    {"valuations", boundary<get_member<2>>, boundary<set_member<2>>,
+     "The valuation: world -> set of formulas true there (a dict).", nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
@@ -151,16 +152,6 @@ bool bind_args(const Signature &sig, PyObject *const *args, Py_ssize_t nargs, Py
     return bind_vector(sig, args, nargs, kwnames, out);
 }
 
-// Exceptions of the C++ library (memory) become MemoryError at the boundary.
-template <typename F>
-PyObject *guarded(F &&f) {
-    try {
-        return f();
-    } catch (const std::bad_alloc &) {
-        return PyErr_NoMemory();
-    }
-}
-
 template <PyObject *(*Impl)(PyObject *, PyObject *), const char *Name, const char *P0>
 PyObject *method1(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
     static const char *const names[] = {P0};
@@ -168,7 +159,7 @@ PyObject *method1(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObj
     static const Signature sig{Name, 1, 1, names, defaults, true};
     PyObject *p[1];
     if (!bind_args<1>(sig, args, nargs, kwnames, p)) return nullptr;
-    return guarded([&] { return Impl(self, p[0]); });
+    return Impl(self, p[0]);
 }
 
 template <PyObject *(*Impl)(PyObject *, PyObject *, PyObject *), const char *Name, const char *P0, const char *P1>
@@ -178,12 +169,12 @@ PyObject *method2(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObj
     static const Signature sig{Name, 2, 2, names, defaults, true};
     PyObject *p[2];
     if (!bind_args<2>(sig, args, nargs, kwnames, p)) return nullptr;
-    return guarded([&] { return Impl(self, p[0], p[1]); });
+    return Impl(self, p[0], p[1]);
 }
 
 template <PyObject *(*Impl)(PyObject *)>
 PyObject *method0(PyObject *self, PyObject *) {
-    return guarded([&] { return Impl(self); });
+    return Impl(self);
 }
 
 constexpr char kAddWorldName[] = "KripkeModel.add_world";
@@ -235,42 +226,40 @@ PyObject *model_setstate(PyObject *self, PyObject *state) {
 }
 
 PyObject *model_str(PyObject *self) {
-    return guarded([&]() -> PyObject * {
-        int own = uses_own(self, kToStringMethod);
-        if (own < 0) return nullptr;
-        return own ? to_string(self) : call_method(self, kToStringMethod, nullptr, 0);
-    });
+    int own = uses_own(self, kToStringMethod);
+    if (own < 0) return nullptr;
+    return own ? to_string(self) : call_method(self, kToStringMethod, nullptr, 0);
 }
 
 PyMethodDef model_methods[] = {
-    {"add_world", ZQ_FASTCALL((method1<add_world, kAddWorldName, kWorld>)), METH_FASTCALL | METH_KEYWORDS,
+    {"add_world", ZQ_FASTCALL((boundary<method1<add_world, kAddWorldName, kWorld>>)), METH_FASTCALL | METH_KEYWORDS,
      "add_world($self, world)\n--\n\nAdd a world (once), related to itself, with an empty valuation if it has none."},
-    {"add_relation", ZQ_FASTCALL((method2<add_relation, kAddRelationName, kSource, kTarget>)),
+    {"add_relation", ZQ_FASTCALL((boundary<method2<add_relation, kAddRelationName, kSource, kTarget>>)),
      METH_FASTCALL | METH_KEYWORDS,
      "add_relation($self, source, target)\n--\n\nRecord source <= target, then close the relation and propagate "
      "the valuation over the whole model."},
-    {"add_valuation", ZQ_FASTCALL((method2<add_valuation, kAddValuationName, kWorld, kFormula>)),
+    {"add_valuation", ZQ_FASTCALL((boundary<method2<add_valuation, kAddValuationName, kWorld, kFormula>>)),
      METH_FASTCALL | METH_KEYWORDS,
      "add_valuation($self, world, formula)\n--\n\nMake a formula true at a world and at every world accessible "
      "from it."},
-    {"is_accessible", ZQ_FASTCALL((method2<is_accessible, kIsAccessibleName, kSource, kTarget>)),
+    {"is_accessible", ZQ_FASTCALL((boundary<method2<is_accessible, kIsAccessibleName, kSource, kTarget>>)),
      METH_FASTCALL | METH_KEYWORDS,
      "is_accessible($self, source, target)\n--\n\nWhether target is in the row of source."},
-    {"accessible_worlds", ZQ_FASTCALL((method1<accessible_worlds, kAccessibleWorldsName, kWorld>)),
+    {"accessible_worlds", ZQ_FASTCALL((boundary<method1<accessible_worlds, kAccessibleWorldsName, kWorld>>)),
      METH_FASTCALL | METH_KEYWORDS,
      "accessible_worlds($self, world)\n--\n\nA new set of the worlds accessible from a world ({world} if it has "
      "no row)."},
-    {"_compute_transitive_closure", method0<compute_transitive_closure>, METH_NOARGS,
+    {"_compute_transitive_closure", boundary<method0<compute_transitive_closure>>, METH_NOARGS,
      "Make every row of a world in `worlds` reflexive and transitively closed."},
-    {"_enforce_monotonicity", method0<enforce_monotonicity>, METH_NOARGS,
+    {"_enforce_monotonicity", boundary<method0<enforce_monotonicity>>, METH_NOARGS,
      "Make the valuation persistent along the rows of the worlds in `worlds`."},
-    {"evaluate", ZQ_FASTCALL((method2<evaluate, kEvaluateName, kFormula, kWorld>)), METH_FASTCALL | METH_KEYWORDS,
+    {"evaluate", ZQ_FASTCALL((boundary<method2<evaluate, kEvaluateName, kFormula, kWorld>>)), METH_FASTCALL | METH_KEYWORDS,
      "evaluate($self, formula, world)\n--\n\nWhether the world forces the formula (intuitionistic forcing)."},
-    {"to_dict", method0<to_dict>, METH_NOARGS,
+    {"to_dict", boundary<method0<to_dict>>, METH_NOARGS,
      "The model as a dictionary of names and formula texts: worlds, relations, valuations."},
-    {"to_string", method0<to_string>, METH_NOARGS, "A readable multi-line description of the model."},
-    {"__reduce__", model_reduce, METH_NOARGS, "Pickle and copy support."},
-    {"__setstate__", model_setstate, METH_O, "Pickle and copy support."},
+    {"to_string", boundary<method0<to_string>>, METH_NOARGS, "A readable multi-line description of the model."},
+    {"__reduce__", boundary<model_reduce>, METH_NOARGS, "Pickle and copy support."},
+    {"__setstate__", boundary<model_setstate>, METH_O, "Pickle and copy support."},
     {nullptr, nullptr, 0, nullptr},
 };
 
@@ -284,12 +273,12 @@ PyType_Slot model_slots[] = {
                     "KripkeModel(worlds=None, relations=None, valuations=None)\n--\n\n"
                     "A finite Kripke model for intuitionistic propositional logic: worlds, a reflexive and "
                     "transitive accessibility relation, and a persistent valuation.")},
-    {Py_tp_new, reinterpret_cast<void *>(model_new)},
-    {Py_tp_init, reinterpret_cast<void *>(model_init)},
-    {Py_tp_dealloc, reinterpret_cast<void *>(model_dealloc)},
-    {Py_tp_traverse, reinterpret_cast<void *>(model_traverse)},
-    {Py_tp_clear, reinterpret_cast<void *>(model_clear)},
-    {Py_tp_str, reinterpret_cast<void *>(model_str)},
+    {Py_tp_new, ZQ_SLOT(model_new)},
+    {Py_tp_init, ZQ_SLOT(model_init)},
+    {Py_tp_dealloc, ZQ_SLOT(model_dealloc)},
+    {Py_tp_traverse, ZQ_SLOT(model_traverse)},
+    {Py_tp_clear, ZQ_SLOT(model_clear)},
+    {Py_tp_str, ZQ_SLOT(model_str)},
     {Py_tp_methods, model_methods},
     {Py_tp_members, model_members},
     {Py_tp_getset, model_getset},
@@ -336,7 +325,7 @@ bool create_model_type(PyObject *module) {
     PyObject *type = PyType_FromModuleAndSpec(module, &model_spec, nullptr);
     if (type == nullptr) return false;
     g.model_type = reinterpret_cast<PyTypeObject *>(type);
-    g.model_type->tp_vectorcall = model_vectorcall;
+    g.model_type->tp_vectorcall = boundary<model_vectorcall>;
     const char *names[kMethodCount] = {"add_world", "accessible_worlds", "evaluate", "_compute_transitive_closure",
                                        "_enforce_monotonicity", "to_string"};
     for (int i = 0; i < kMethodCount; ++i) {

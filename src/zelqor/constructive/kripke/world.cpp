@@ -2,6 +2,7 @@
 #include "zelqor/constructive/kripke/world.hpp"
 
 #include "common/args.hpp"
+#include "common/boundary.hpp"
 #include "common/frozen_record.hpp"
 #include "common/hashing.hpp"
 #include "common/members.hpp"
@@ -138,9 +139,9 @@ PyObject *world_reduce(PyObject *self, PyObject *) {
 }
 
 PyMethodDef world_methods[] = {
-    {"__reduce__", world_reduce, METH_NOARGS, "Rebuild through the constructor."},
-    {"__copy__", copy_of_immutable, METH_NOARGS, "Worlds are immutable: the copy is the world itself."},
-    {"__deepcopy__", copy_of_immutable, METH_O, "Worlds are immutable: the copy is the world itself."},
+    {"__reduce__", boundary<world_reduce>, METH_NOARGS, "Rebuild through the constructor."},
+    {"__copy__", boundary<copy_of_immutable>, METH_NOARGS, "Worlds are immutable: the copy is the world itself."},
+    {"__deepcopy__", boundary<copy_of_immutable>, METH_O, "Worlds are immutable: the copy is the world itself."},
     {nullptr, nullptr, 0, nullptr},
 };
 
@@ -153,15 +154,15 @@ PyMemberDef world_members[] = {
 
 PyType_Slot world_slots[] = {
     {Py_tp_doc, const_cast<char *>("World(id, name)\n--\n\nA possible world of a Kripke model.")},
-    {Py_tp_new, reinterpret_cast<void *>(world_new)},
-    {Py_tp_dealloc, reinterpret_cast<void *>(world_dealloc)},
-    {Py_tp_traverse, reinterpret_cast<void *>(world_traverse)},
-    {Py_tp_clear, reinterpret_cast<void *>(world_clear)},
-    {Py_tp_hash, reinterpret_cast<void *>(world_hash)},
-    {Py_tp_richcompare, reinterpret_cast<void *>(world_richcompare)},
-    {Py_tp_repr, reinterpret_cast<void *>(world_repr)},
-    {Py_tp_str, reinterpret_cast<void *>(world_str)},
-    {Py_tp_setattro, reinterpret_cast<void *>(world_setattro)},
+    {Py_tp_new, ZQ_SLOT(world_new)},
+    {Py_tp_dealloc, ZQ_SLOT(world_dealloc)},
+    {Py_tp_traverse, ZQ_SLOT(world_traverse)},
+    {Py_tp_clear, ZQ_SLOT(world_clear)},
+    {Py_tp_hash, ZQ_SLOT(world_hash)},
+    {Py_tp_richcompare, ZQ_SLOT(world_richcompare)},
+    {Py_tp_repr, ZQ_SLOT(world_repr)},
+    {Py_tp_str, ZQ_SLOT(world_str)},
+    {Py_tp_setattro, ZQ_SLOT(world_setattro)},
     {Py_tp_methods, world_methods},
     {Py_tp_members, world_members},
     {0, nullptr},
@@ -200,7 +201,7 @@ bool create_world_type(PyObject *module) {
     PyObject *type = PyType_FromModuleAndSpec(module, &world_spec, nullptr);
     if (type == nullptr) return false;
     g.world_type = reinterpret_cast<PyTypeObject *>(type);
-    g.world_type->tp_vectorcall = world_vectorcall;
+    g.world_type->tp_vectorcall = boundary<world_vectorcall>;
     return set_match_args(g.world_type, {"id", "name"}) && PyModule_AddObjectRef(module, "World", type) == 0;
 }
 

@@ -18,6 +18,7 @@
 #include "zelqor/constructive/kripke/world.hpp"
 
 #include <algorithm>
+#include <cassert>
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -135,7 +136,9 @@ private:
         auto *info = reinterpret_cast<WorldInfo *>(mark & ~kPlainWorld);
         if (info == nullptr) return mark_new(w, mark, walking);
         if (info == &walked_once_) return mark_again(w, mark);
-        return info->owner == this ? info : nullptr;
+        if (info->owner != this) return nullptr;
+        assert(info->world == w && "a world's mark leads to its own entry");
+        return info;
 #endif
     }
 

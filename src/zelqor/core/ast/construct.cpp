@@ -14,11 +14,12 @@ namespace zelqor::ast {
 
 Py_hash_t cached_hash(PyObject *self) { return as_node(self)->hash; }
 
+// The hash of a VariableKind member, kept from start-up; -1 for any other value.
 static Py_hash_t kind_member_hash(PyObject *kind) {
     for (int i = 0; i < 3; ++i) {
         if (kind == g.kind_members[i]) return g.kind_hashes[i];
     }
-    return PyObject_Hash(kind);
+    return -1;
 }
 
 static bool add_value_hash(TupleHasher &h, PyObject *o) {
@@ -43,15 +44,15 @@ Py_hash_t variable_hash(PyObject *self) {
     if (node->hash != -1) return node->hash;
     TupleHasher h;
     PyObject *kind = field(self, slot::var_kind);
-    Py_hash_t kind_hash = kind_member_hash(kind);
-    if (!h.add_object(field(self, slot::sort)) || !h.add_object(field(self, slot::var_id)) || kind_hash == -1) {
-        return -1;
-    }
+    Py_hash_t member_hash = kind_member_hash(kind);
+    // Any other kind (a subclass instance's) is hashed once, here, and the
+    // result is not kept: its hash may change.
+    Py_hash_t kind_hash = member_hash != -1 ? member_hash : PyObject_Hash(kind);
+    if (kind_hash == -1) return -1;
+    if (!h.add_object(field(self, slot::sort)) || !h.add_object(field(self, slot::var_id))) return -1;
     h.add(kind_hash);
     Py_hash_t result = h.finish();
-    if (is_leaf_sort(field(self, slot::sort)) && PyLong_CheckExact(field(self, slot::var_id)) &&
-        kind_hash == kind_member_hash(kind) && (kind == g.kind_members[0] || kind == g.kind_members[1] ||
-                                                kind == g.kind_members[2])) {
+    if (member_hash != -1 && is_leaf_sort(field(self, slot::sort)) && PyLong_CheckExact(field(self, slot::var_id))) {
         node->hash = result;
     }
     return result;
@@ -71,9 +72,9 @@ Py_hash_t constant_hash(PyObject *self) {
 
 Py_hash_t child_hash(PyObject *o) {
     hashfunc f = Py_TYPE(o)->tp_hash;
-    if (f == cached_hash) return as_node(o)->hash;
-    if (f == variable_hash) return variable_hash(o);
-    if (f == constant_hash) return constant_hash(o);
+    if (f == boundary<cached_hash>) return as_node(o)->hash;
+    if (f == boundary<variable_hash>) return variable_hash(o);
+    if (f == boundary<constant_hash>) return constant_hash(o);
     return PyObject_Hash(o);
 }
 

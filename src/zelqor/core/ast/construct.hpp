@@ -1,6 +1,7 @@
 // Validation and construction of nodes.
 #pragma once
 
+#include "common/boundary.hpp"
 #include "zelqor/core/ast/state.hpp"
 
 namespace zelqor::ast {

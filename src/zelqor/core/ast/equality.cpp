@@ -51,7 +51,7 @@ int equal_values(PyObject *a, PyObject *b) {
         auto [x, y] = stack.pop();
         if (x == y) continue;
         PyTypeObject *tx = Py_TYPE(x);
-        if (tx == Py_TYPE(y) && tx->tp_richcompare == node_richcompare) {
+        if (tx == Py_TYPE(y) && tx->tp_richcompare == boundary<node_richcompare>) {
             const KindInfo &ki = info(kind_of_type(tx));
             if (ki.cached_hash && as_node(x)->hash != as_node(y)->hash) return 0;
             for (int i = ki.nvalue - 1; i >= 0; --i) stack.push(field(x, i), field(y, i));

@@ -3,17 +3,22 @@
 #include "zelqor/core/ast/node_types.hpp"
 
 #include "common/args.hpp"
+#include "common/boundary.hpp"
 #include "common/compat.hpp"
 #include "common/frozen_record.hpp"
+#include "common/guard.hpp"
 #include "common/members.hpp"
+#include "common/small_vector.hpp"
 #include "zelqor/core/ast/construct.hpp"
 #include "zelqor/core/ast/equality.hpp"
 #include "zelqor/core/ast/kinds.hpp"
 #include "zelqor/core/ast/text_form.hpp"
 
 #include <array>
+#include <cassert>
 #include <cstddef>
 #include <cstring>
+#include <new>
 #include <utility>
 
 namespace zelqor::ast {
@@ -76,15 +81,67 @@ PyObject *node_vectorcall(PyObject *callable, PyObject *const *args, size_t narg
 
 // ---- lifetime ----------------------------------------------------------------
 
+// Releasing a chain one reference at a time would recurse once per level,
+// deeper than any stack. Instead a field that only the dying node holds (a
+// node of the exact classes, or an argument tuple) first gives its own
+// fields up to an explicit stack and leaves the garbage collector's lists:
+// releasing it then frees one object and recurses no further. Subclass
+// instances keep their own deallocation, finalizers included.
+class Teardown {
+public:
+    // Takes over `count` owned references, leaving null behind.
+    void take(PyObject **refs, Py_ssize_t count) noexcept {
+        for (Py_ssize_t i = 0; i < count; ++i) {
+            PyObject *ref = std::exchange(refs[i], nullptr);
+            if (ref == nullptr) continue;
+            try {
+                pending_.push_back(ref);
+            } catch (const std::bad_alloc &) {
+                Py_DECREF(ref);  // no room to defer it: released at once, recursively
+            }
+        }
+    }
+
+    void release_all() noexcept {
+        while (!pending_.empty()) {
+            PyObject *ref = pending_.pop_back();
+            if (Py_REFCNT(ref) == 1) hollow(ref);
+            Py_DECREF(ref);
+        }
+    }
+
+private:
+    void hollow(PyObject *ref) noexcept {
+        int k = exact_kind(ref);
+        if (k >= 0) {
+            PyObject_GC_UnTrack(ref);
+            take(as_node(ref)->field, info(k).nfields);
+        } else if (PyTuple_CheckExact(ref)) {
+            PyObject_GC_UnTrack(ref);
+            take(reinterpret_cast<PyTupleObject *>(ref)->ob_item, PyTuple_GET_SIZE(ref));
+        }
+    }
+
+    static int exact_kind(PyObject *o) noexcept {
+        for (int k = 0; k < kKindCount; ++k) {
+            if (Py_TYPE(o) == g.types[k]) return k;
+        }
+        return -1;
+    }
+
+    SmallVector<PyObject *, 32> pending_;
+};
+
 template <int N>
 void node_dealloc(PyObject *self) {
     PyTypeObject *type = Py_TYPE(self);
     PyObject_GC_UnTrack(self);
 #if PY_VERSION_HEX < 0x030E0000
-    Py_TRASHCAN_BEGIN(self, node_dealloc<N>)
+    Py_TRASHCAN_BEGIN(self, boundary<node_dealloc<N>>)
 #endif
-    Node *node = as_node(self);
-    for (int i = 0; i < N; ++i) Py_CLEAR(node->field[i]);
+    Teardown teardown;
+    teardown.take(as_node(self)->field, N);
+    teardown.release_all();
     type->tp_free(self);
     Py_DECREF(type);
 #if PY_VERSION_HEX < 0x030E0000
@@ -118,7 +175,12 @@ int node_setattro(PyObject *self, PyObject *name, PyObject *value) {
 
 // Rebuilt through the constructor: positional fields, plus `sort` by keyword
 // for variables and constants; a subclass instance's __dict__ rides along.
+// The pickler calls this once per level of a tree; before 3.14 it watches
+// only the recursion limit, so the guard here is what stops it short of the
+// end of the C stack.
 PyObject *node_reduce(PyObject *self, PyObject *) {
+    RecursionGuard guard(" while pickling a node");
+    if (!guard.ok()) return nullptr;
     int k = kind_of(self);
     const KindInfo &ki = info(k);
     Ref args = Ref::steal(PyTuple_New(ki.npositional));
@@ -149,9 +211,9 @@ PyObject *node_reduce(PyObject *self, PyObject *) {
 }
 
 PyMethodDef node_methods[] = {
-    {"__reduce__", node_reduce, METH_NOARGS, "Rebuild through the constructor."},
-    {"__copy__", copy_of_immutable, METH_NOARGS, "Nodes are immutable: the copy is the node itself."},
-    {"__deepcopy__", copy_of_immutable, METH_O, "Nodes are immutable: the copy is the node itself."},
+    {"__reduce__", boundary<node_reduce>, METH_NOARGS, "Rebuild through the constructor."},
+    {"__copy__", boundary<copy_of_immutable>, METH_NOARGS, "Nodes are immutable: the copy is the node itself."},
+    {"__deepcopy__", boundary<copy_of_immutable>, METH_O, "Nodes are immutable: the copy is the node itself."},
     {nullptr, nullptr, 0, nullptr},
 };
 
@@ -186,16 +248,17 @@ PyType_Slot *slots_for(int k, hashfunc hash) {
     PyType_Slot *s = slots[k];
     int i = 0;
     s[i++] = {Py_tp_doc, const_cast<char *>(info(k).doc)};
-    s[i++] = {Py_tp_new, reinterpret_cast<void *>(node_new)};
-    s[i++] = {Py_tp_dealloc, reinterpret_cast<void *>(node_dealloc<N>)};
-    s[i++] = {Py_tp_traverse, reinterpret_cast<void *>(node_traverse<N>)};
+    s[i++] = {Py_tp_new, ZQ_SLOT(node_new)};
+    s[i++] = {Py_tp_dealloc, ZQ_SLOT(node_dealloc<N>)};
+    s[i++] = {Py_tp_traverse, ZQ_SLOT(node_traverse<N>)};
     s[i++] = {Py_tp_hash, reinterpret_cast<void *>(hash)};
-    s[i++] = {Py_tp_richcompare, reinterpret_cast<void *>(node_richcompare)};
-    s[i++] = {Py_tp_repr, reinterpret_cast<void *>(node_repr)};
-    s[i++] = {Py_tp_setattro, reinterpret_cast<void *>(node_setattro)};
+    s[i++] = {Py_tp_richcompare, ZQ_SLOT(node_richcompare)};
+    s[i++] = {Py_tp_repr, ZQ_SLOT(node_repr)};
+    s[i++] = {Py_tp_setattro, ZQ_SLOT(node_setattro)};
     s[i++] = {Py_tp_members, member_defs[k]};
     s[i++] = {Py_tp_methods, node_methods};
     s[i++] = {0, nullptr};
+    assert(i <= static_cast<int>(std::size(slots[k])) && "slot table overrun");
     return s;
 }
 
@@ -203,14 +266,14 @@ using Vectorcall = PyObject *(*)(PyObject *, PyObject *const *, size_t, PyObject
 
 template <int... K>
 constexpr auto make_vectorcalls(std::integer_sequence<int, K...>) {
-    return std::array<Vectorcall, sizeof...(K)>{node_vectorcall<K>...};
+    return std::array<Vectorcall, sizeof...(K)>{boundary<node_vectorcall<K>>...};
 }
 constexpr auto kVectorcalls = make_vectorcalls(std::make_integer_sequence<int, kKindCount>{});
 
 PyType_Slot *slots_for_kind(int k) {
-    hashfunc hash = kind_at(k) == Kind::Variable   ? variable_hash
-                    : kind_at(k) == Kind::Constant ? constant_hash
-                                                   : cached_hash;
+    hashfunc hash = kind_at(k) == Kind::Variable   ? boundary<variable_hash>
+                    : kind_at(k) == Kind::Constant ? boundary<constant_hash>
+                                                   : boundary<cached_hash>;
     switch (info(k).nfields) {
     case 1: return slots_for<1>(k, hash);
     case 2: return slots_for<2>(k, hash);

@@ -13,7 +13,7 @@ namespace {
 class ReprWriter {
 public:
     bool write_repr(PyObject *o) {
-        if (Py_TYPE(o)->tp_repr == node_repr) return write_node(o);
+        if (Py_TYPE(o)->tp_repr == boundary<node_repr>) return write_node(o);
         if (PyTuple_CheckExact(o)) return write_tuple(o);
         Ref text = Ref::steal(PyObject_Repr(o));
         return text && out_.text(text.get());

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "common/boundary.hpp"
 #include "zelqor/core/ast/state.hpp"
 
 namespace zelqor::ast {

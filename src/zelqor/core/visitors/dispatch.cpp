@@ -284,7 +284,7 @@ PyMethodDef *visit_method_def() {
 }
 
 PyMethodDef init_subclass_def = {
-    "__init_subclass__", ZQ_FASTCALL(init_subclass),
+    "__init_subclass__", ZQ_FASTCALL(boundary<init_subclass>),
     METH_FASTCALL | METH_KEYWORDS | METH_CLASS,
     "__init_subclass__($cls, /, **kwargs)\n--\n\n"
     "Passes the class keywords on, then gives the new class its own dispatch table.",

@@ -4,8 +4,10 @@
 // own C++ implementation, which is then called directly.
 #pragma once
 
+#include "common/boundary.hpp"
 #include "zelqor/core/visitors/object.hpp"
 
+#include <cassert>
 #include <cstddef>
 
 namespace zelqor::visitors {
@@ -44,7 +46,7 @@ inline void (*fast_entry(std::nullptr_t))() { return nullptr; }
 
 #define ZQ_OP(name, fn, family, fast, qualname)                                                       \
     OpImpl {                                                                                           \
-        {name, reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(op_method<fn>)),             \
+        {name, reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(boundary<op_method<fn>>)),   \
          METH_FASTCALL | METH_KEYWORDS,                                                                \
          name "($self, /, node)\n--\n\nThe result for one node of this kind."},                        \
             fn, family, fast_entry(fast), qualname                                                     \
@@ -98,11 +100,13 @@ inline TableEntry from_snapshot(DispatchCache &c, PyObject *node, int &op) {
     if (table == nullptr || c.snap_table != table || c.snap_stamp != table_stamp(table)) {
         if (table == nullptr || !PyDict_CheckExact(table)) return TableEntry::kUnknown;
         snapshot(c, table);
+        assert(c.snap_table == table && c.snap_count <= kOpCount && "a snapshot describes the table it was taken of");
     }
     PyTypeObject *type = Py_TYPE(node);
     for (int i = 0; i < c.snap_count; ++i) {
         if (c.snap_keys[i] == type) {  // a dict finds its own key by identity
             op = c.snap_ops[i];
+            assert(op >= 0 && op < kOpCount);
             return TableEntry::kFound;
         }
     }

@@ -346,7 +346,7 @@ const OpImpl ops[kOpCount] = {
 };
 
 PyMethodDef methods[] = {
-    {"__init__", ZQ_FASTCALL(export_init),
+    {"__init__", ZQ_FASTCALL(boundary<export_init>),
      METH_FASTCALL | METH_KEYWORDS,
      "__init__($self, /, notation='infix')\n--\n\nChooses the notation: \"infix\", \"prefix\" or \"latex\"."},
     {nullptr, nullptr, 0, nullptr},

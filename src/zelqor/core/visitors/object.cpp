@@ -2,6 +2,7 @@
 #include "zelqor/core/visitors/object.hpp"
 
 #include "common/args.hpp"
+#include "common/boundary.hpp"
 
 #include <cstddef>
 
@@ -113,9 +114,9 @@ PyObject *base_reduce(PyObject *self, PyObject *) {
 }
 
 PyMethodDef base_methods[] = {
-    {"__reduce__", base_reduce, METH_NOARGS, "Rebuilt without __init__, then given its state."},
-    {"__getstate__", base_getstate, METH_NOARGS, "The notation or mapping and any instance attributes."},
-    {"__setstate__", base_setstate, METH_O, "Restores what __getstate__ returned."},
+    {"__reduce__", boundary<base_reduce>, METH_NOARGS, "Rebuilt without __init__, then given its state."},
+    {"__getstate__", boundary<base_getstate>, METH_NOARGS, "The notation or mapping and any instance attributes."},
+    {"__setstate__", boundary<base_setstate>, METH_O, "Restores what __getstate__ returned."},
     {nullptr, nullptr, 0, nullptr},
 };
 
@@ -127,10 +128,10 @@ PyMemberDef base_members[] = {
 
 PyType_Slot base_slots[] = {
     {Py_tp_doc, const_cast<char *>("Storage shared by the visitor classes.")},
-    {Py_tp_new, reinterpret_cast<void *>(base_new)},
-    {Py_tp_dealloc, reinterpret_cast<void *>(base_dealloc)},
-    {Py_tp_traverse, reinterpret_cast<void *>(base_traverse)},
-    {Py_tp_clear, reinterpret_cast<void *>(base_clear)},
+    {Py_tp_new, ZQ_SLOT(base_new)},
+    {Py_tp_dealloc, ZQ_SLOT(base_dealloc)},
+    {Py_tp_traverse, ZQ_SLOT(base_traverse)},
+    {Py_tp_clear, ZQ_SLOT(base_clear)},
     {Py_tp_members, base_members},
     {Py_tp_methods, base_methods},
     {0, nullptr},
@@ -195,18 +196,18 @@ void abstract_dealloc(PyObject *self) {
 }
 
 PyGetSetDef abstract_getset[] = {
-    {"__isabstractmethod__", abstract_true, nullptr, nullptr, nullptr},
-    {"__name__", abstract_name, nullptr, nullptr, nullptr},
-    {"__qualname__", abstract_qualname, nullptr, nullptr, nullptr},
+    {"__isabstractmethod__", boundary<abstract_true>, nullptr, nullptr, nullptr},
+    {"__name__", boundary<abstract_name>, nullptr, nullptr, nullptr},
+    {"__qualname__", boundary<abstract_qualname>, nullptr, nullptr, nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
 PyType_Slot abstract_slots[] = {
     {Py_tp_doc, const_cast<char *>("An operation every concrete visitor must implement.")},
-    {Py_tp_dealloc, reinterpret_cast<void *>(abstract_dealloc)},
-    {Py_tp_descr_get, reinterpret_cast<void *>(abstract_get)},
-    {Py_tp_call, reinterpret_cast<void *>(abstract_call)},
-    {Py_tp_repr, reinterpret_cast<void *>(abstract_repr)},
+    {Py_tp_dealloc, ZQ_SLOT(abstract_dealloc)},
+    {Py_tp_descr_get, ZQ_SLOT(abstract_get)},
+    {Py_tp_call, ZQ_SLOT(abstract_call)},
+    {Py_tp_repr, ZQ_SLOT(abstract_repr)},
     {Py_tp_getset, abstract_getset},
     {0, nullptr},
 };

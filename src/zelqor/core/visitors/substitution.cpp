@@ -177,7 +177,7 @@ const OpImpl ops[3] = {
 };
 
 PyMethodDef methods[] = {
-    {"__init__", ZQ_FASTCALL(substitution_init),
+    {"__init__", ZQ_FASTCALL(boundary<substitution_init>),
      METH_FASTCALL | METH_KEYWORDS,
      "__init__($self, /, mapping)\n--\n\nKeeps the mapping from variables to terms (a dict, not copied)."},
     {nullptr, nullptr, 0, nullptr},

@@ -5,6 +5,7 @@
 #include "zelqor/prover/clausifier/clause.hpp"
 
 #include "common/args.hpp"
+#include "common/boundary.hpp"
 #include "common/frozen_record.hpp"
 #include "common/hashing.hpp"
 #include "common/members.hpp"
@@ -241,22 +242,23 @@ PyObject *clause_reduce(PyObject *self, PyObject *) {
 }
 
 PyMethodDef clause_methods[] = {
-    {"free_variables", clause_free_variables, METH_NOARGS,
+    {"free_variables", boundary<clause_free_variables>, METH_NOARGS,
      "free_variables($self, /)\n--\n\nThe free variables of all literals, as a new set."},
-    {"substitute", clause_substitute, METH_O,
+    {"substitute", boundary<clause_substitute>, METH_O,
      "substitute($self, subst, /)\n--\n\nThe clause with `subst` (a dict from variables to terms) applied to every "
      "literal; literals that become equal merge."},
-    {"to_string", clause_to_string, METH_NOARGS,
+    {"to_string", boundary<clause_to_string>, METH_NOARGS,
      "to_string($self, /)\n--\n\nThe literals' texts in code-point order joined by \" \u2228 \"; \"\u25a1\" when empty."},
-    {"__reduce__", clause_reduce, METH_NOARGS, nullptr},
+    {"__reduce__", boundary<clause_reduce>, METH_NOARGS, nullptr},
     {nullptr, nullptr, 0, nullptr},
 };
 
 PyGetSetDef clause_getset[] = {
-    {"is_empty", clause_is_empty, nullptr, "True for the clause without literals (the contradiction).", nullptr},
-    {"is_tautology", clause_is_tautology, nullptr, "True when some atom occurs both positively and negatively.",
+    {"is_empty", boundary<clause_is_empty>, nullptr, "True for the clause without literals (the contradiction).",
      nullptr},
-    {"is_unit", clause_is_unit, nullptr, "True for a clause of exactly one literal.", nullptr},
+    {"is_tautology", boundary<clause_is_tautology>, nullptr,
+     "True when some atom occurs both positively and negatively.", nullptr},
+    {"is_unit", boundary<clause_is_unit>, nullptr, "True for a clause of exactly one literal.", nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
@@ -271,14 +273,14 @@ PyMemberDef clause_members[] = {
 PyType_Slot clause_slots[] = {
     {Py_tp_doc, const_cast<char *>("Clause(literals=frozenset())\n--\n\n"
                                    "A disjunction of literals, held as a frozen set.")},
-    {Py_tp_new, reinterpret_cast<void *>(clause_new)},
-    {Py_tp_dealloc, reinterpret_cast<void *>(clause_dealloc)},
-    {Py_tp_traverse, reinterpret_cast<void *>(clause_traverse)},
-    {Py_tp_hash, reinterpret_cast<void *>(clause_hash)},
-    {Py_tp_richcompare, reinterpret_cast<void *>(clause_richcompare)},
-    {Py_tp_repr, reinterpret_cast<void *>(clause_repr)},
-    {Py_tp_str, reinterpret_cast<void *>(clause_str)},
-    {Py_tp_setattro, reinterpret_cast<void *>(clause_setattro)},
+    {Py_tp_new, ZQ_SLOT(clause_new)},
+    {Py_tp_dealloc, ZQ_SLOT(clause_dealloc)},
+    {Py_tp_traverse, ZQ_SLOT(clause_traverse)},
+    {Py_tp_hash, ZQ_SLOT(clause_hash)},
+    {Py_tp_richcompare, ZQ_SLOT(clause_richcompare)},
+    {Py_tp_repr, ZQ_SLOT(clause_repr)},
+    {Py_tp_str, ZQ_SLOT(clause_str)},
+    {Py_tp_setattro, ZQ_SLOT(clause_setattro)},
     {Py_tp_methods, clause_methods},
     {Py_tp_members, clause_members},
     {Py_tp_getset, clause_getset},
@@ -392,7 +394,7 @@ bool create_clause_type(PyObject *module) {
     if (!text_or || !text_empty) return false;
     g.clause_type = reinterpret_cast<PyTypeObject *>(PyType_FromModuleAndSpec(module, &clause_spec, nullptr));
     if (g.clause_type == nullptr) return false;
-    g.clause_type->tp_vectorcall = clause_vectorcall;
+    g.clause_type->tp_vectorcall = boundary<clause_vectorcall>;
     g.globals.set_original(kClause, reinterpret_cast<PyObject *>(g.clause_type));
     return set_match_args(g.clause_type, {"literals"});
 }

@@ -5,6 +5,7 @@
 #include "zelqor/prover/clausifier/literal.hpp"
 
 #include "common/args.hpp"
+#include "common/boundary.hpp"
 #include "common/compat.hpp"
 #include "common/frozen_record.hpp"
 #include "common/hashing.hpp"
@@ -159,13 +160,15 @@ PyObject *literal_reduce(PyObject *self, PyObject *) {
 }
 
 PyMethodDef literal_methods[] = {
-    {"negate", literal_negate, METH_NOARGS, "negate($self, /)\n--\n\nThe literal of the same atom with the opposite sign."},
-    {"free_variables", literal_free_variables, METH_NOARGS,
+    {"negate", boundary<literal_negate>, METH_NOARGS,
+     "negate($self, /)\n--\n\nThe literal of the same atom with the opposite sign."},
+    {"free_variables", boundary<literal_free_variables>, METH_NOARGS,
      "free_variables($self, /)\n--\n\nThe free variables of the atom, as a new set."},
-    {"substitute", literal_substitute, METH_O,
+    {"substitute", boundary<literal_substitute>, METH_O,
      "substitute($self, subst, /)\n--\n\nThe literal with `subst` (a dict from variables to terms) applied to its atom."},
-    {"to_string", literal_to_string, METH_NOARGS, "to_string($self, /)\n--\n\nThe display text of the literal."},
-    {"__reduce__", literal_reduce, METH_NOARGS, nullptr},
+    {"to_string", boundary<literal_to_string>, METH_NOARGS,
+     "to_string($self, /)\n--\n\nThe display text of the literal."},
+    {"__reduce__", boundary<literal_reduce>, METH_NOARGS, nullptr},
     {nullptr, nullptr, 0, nullptr},
 };
 
@@ -180,14 +183,14 @@ PyMemberDef literal_members[] = {
 PyType_Slot literal_slots[] = {
     {Py_tp_doc, const_cast<char *>("Literal(atom, positive=True)\n--\n\n"
                                    "An atomic formula (PredicateApp or Equality) or its negation.")},
-    {Py_tp_new, reinterpret_cast<void *>(literal_new)},
-    {Py_tp_dealloc, reinterpret_cast<void *>(literal_dealloc)},
-    {Py_tp_traverse, reinterpret_cast<void *>(literal_traverse)},
-    {Py_tp_hash, reinterpret_cast<void *>(literal_hash)},
-    {Py_tp_richcompare, reinterpret_cast<void *>(literal_richcompare)},
-    {Py_tp_repr, reinterpret_cast<void *>(literal_repr)},
-    {Py_tp_str, reinterpret_cast<void *>(literal_str)},
-    {Py_tp_setattro, reinterpret_cast<void *>(literal_setattro)},
+    {Py_tp_new, ZQ_SLOT(literal_new)},
+    {Py_tp_dealloc, ZQ_SLOT(literal_dealloc)},
+    {Py_tp_traverse, ZQ_SLOT(literal_traverse)},
+    {Py_tp_hash, ZQ_SLOT(literal_hash)},
+    {Py_tp_richcompare, ZQ_SLOT(literal_richcompare)},
+    {Py_tp_repr, ZQ_SLOT(literal_repr)},
+    {Py_tp_str, ZQ_SLOT(literal_str)},
+    {Py_tp_setattro, ZQ_SLOT(literal_setattro)},
     {Py_tp_methods, literal_methods},
     {Py_tp_members, literal_members},
     {0, nullptr},
@@ -290,7 +293,7 @@ bool create_literal_type(PyObject *module) {
     if (!text_not || !text_equals || !text_differs) return false;
     g.literal_type = reinterpret_cast<PyTypeObject *>(PyType_FromModuleAndSpec(module, &literal_spec, nullptr));
     if (g.literal_type == nullptr) return false;
-    g.literal_type->tp_vectorcall = literal_vectorcall;
+    g.literal_type->tp_vectorcall = boundary<literal_vectorcall>;
     g.globals.set_original(kLiteral, reinterpret_cast<PyObject *>(g.literal_type));
     return set_match_args(g.literal_type, {"atom", "positive"});
 }

@@ -16,13 +16,11 @@ bool init_state(PyObject *) {
     if (g.api == nullptr) return false;
     g.ind = g.api->default_sort;
     g.individual = g.api->variable_kind_individual;
-    g.tptp_error = import_attr("zelqor.core.exceptions", "TPTPError");
-    g.invalid_formula = import_attr("zelqor.core.exceptions", "InvalidFormulaError");
-    g.primitive_sort = import_attr("zelqor.core.sorts", "PrimitiveSort");
-    g.verum = import_attr("zelqor.constructive.common", "VERUM");
-    g.falsum = import_attr("zelqor.constructive.common", "FALSUM");
-    if (g.tptp_error == nullptr || g.invalid_formula == nullptr || g.primitive_sort == nullptr ||
-        g.verum == nullptr || g.falsum == nullptr) {
+    if (!(g.tptp_error = import_attr("zelqor.core.exceptions", "TPTPError")) ||
+        !(g.invalid_formula = import_attr("zelqor.core.exceptions", "InvalidFormulaError")) ||
+        !(g.primitive_sort = import_attr("zelqor.core.sorts", "PrimitiveSort")) ||
+        !(g.verum = import_attr("zelqor.constructive.common", "VERUM")) ||
+        !(g.falsum = import_attr("zelqor.constructive.common", "FALSUM"))) {
         return false;
     }
     if (!is_exact(g.verum, Kind::PredicateApp) || !is_exact(g.falsum, Kind::PredicateApp)) {
