@@ -17,6 +17,8 @@
 
 #include "common/guard.hpp"
 #include "common/small_vector.hpp"
+#include "zelqor/prover/clause_pool.hpp"
+#include "zelqor/prover/walk_scope.hpp"
 #include "zelqor/prover/clausifier/values.hpp"
 
 #include <climits>
@@ -99,42 +101,7 @@ private:
 
 // ---- second pass: clauses ----------------------------------------------------------
 
-// Clauses as runs of literal indices in one pool: `ends[i]` is where clause
-// i stops, so that forming products allocates two arrays, not one per clause.
-struct Cnf {
-    SmallVector<uint32_t, 8> pool;
-    SmallVector<uint32_t, 4> ends;
-
-    size_t size() const { return ends.size(); }
-    size_t begin_of(size_t i) const { return i == 0 ? 0 : ends[i - 1]; }
-};
-
-void append(Cnf &into, Cnf &&more) {
-    if (into.ends.empty()) {
-        into = std::move(more);
-        return;
-    }
-    uint32_t base = static_cast<uint32_t>(into.pool.size());
-    into.pool.append(more.pool.data(), more.pool.size());
-    into.ends.reserve(into.ends.size() + more.ends.size());
-    for (size_t i = 0; i < more.ends.size(); ++i) into.ends.push_back(base + more.ends[i]);
-}
-
-// Literal indices and pool offsets fit 32 bits: a clause set beyond that
-// would not fit in memory as Python objects anyway.
-Cnf product(const Cnf &left, const Cnf &right) {
-    Cnf out;
-    out.ends.reserve(left.size() * right.size());
-    out.pool.reserve(left.pool.size() * right.size() + right.pool.size() * left.size());
-    for (size_t i = 0; i < left.size(); ++i) {
-        for (size_t j = 0; j < right.size(); ++j) {
-            out.pool.append(left.pool.data() + left.begin_of(i), left.ends[i] - left.begin_of(i));
-            out.pool.append(right.pool.data() + right.begin_of(j), right.ends[j] - right.begin_of(j));
-            out.ends.push_back(static_cast<uint32_t>(out.pool.size()));
-        }
-    }
-    return out;
-}
+using prover::Cnf;
 
 class Clausifier {
 public:
@@ -207,140 +174,60 @@ private:
         Cnf a, b;
         if (!walk(ast::field(f, slot::left), left_positive, a)) return false;
         if (!walk(ast::field(f, slot::right), right_positive, b)) return false;
-        if (disjunction) {
-            out = product(a, b);
-        } else {
-            append(a, std::move(b));
-            out = std::move(a);
-        }
+        out = prover::join(std::move(a), std::move(b), disjunction);
         return true;
     }
 
-    // a ⟺ b: (¬a ∨ b) ∧ (¬b ∨ a); negated: (a ∧ ¬b) ∨ (b ∧ ¬a).
     bool equivalence(PyObject *f, bool positive, Cnf &out) {
         PyObject *a = ast::field(f, slot::left), *b = ast::field(f, slot::right);
-        Cnf p1, p2, p3, p4;
-        if (!walk(a, !positive, p1) || !walk(b, positive, p2) || !walk(b, !positive, p3) ||
-            !walk(a, positive, p4)) {
+        Cnf parts[4];
+        if (!walk(a, !positive, parts[0]) || !walk(b, positive, parts[1]) || !walk(b, !positive, parts[2]) ||
+            !walk(a, positive, parts[3])) {
             return false;
         }
-        if (positive) {
-            out = product(p1, p2);
-            append(out, product(p3, p4));
-        } else {
-            append(p1, std::move(p2));
-            append(p3, std::move(p4));
-            out = product(p1, p3);
-        }
+        out = prover::equivalence(positive, parts);
         return true;
     }
 
     bool quantifier(PyObject *f, bool positive, bool universal, Cnf &out) {
         PyObject *var = ast::field(f, slot::variable);
-        PyObject *sort = ast::field(var, slot::sort);
         Ref id = Ref::steal(PyLong_FromLongLong(next_id_++));
         if (!id) return false;
-        Ref image;
-        if (universal) {
-            PyObject *fields[3] = {sort, id.get(), ast::field(var, slot::var_kind)};
-            image = Ref::steal(g.api->make(Kind::Variable, fields));
-        } else {
-            image = skolem_term(sort);
-        }
-        if (!image) return false;
-        if (!scope_) {
-            scope_ = Ref::steal(PyDict_New());
-            if (!scope_) return false;
-        }
-        Ref previous = Ref::borrow(PyDict_GetItemWithError(scope_.get(), var));
-        if (!previous && PyErr_Occurred()) return false;
-        if (PyDict_SetItem(scope_.get(), var, image.get()) < 0) return false;
+        Ref image = universal ? Ref::steal(prover::fresh_variable(g.api, var, id.get()))
+                              : skolem_term(ast::field(var, slot::sort));
+        Ref previous;
+        if (!image || !scope_.bind(var, image.get(), previous)) return false;
         if (universal) universals_.push_back(Ref::borrow(image.get()));
         bool ok = walk(ast::field(f, slot::body), positive, out);
         if (universal) universals_.pop_back();
-        int restored = previous ? PyDict_SetItem(scope_.get(), var, previous.get()) : PyDict_DelItem(scope_.get(), var);
-        return ok && restored == 0;
+        return scope_.unbind(var, previous) && ok;
     }
 
     Ref skolem_term(PyObject *sort) {
-        if (universals_.empty()) {
-            Ref n = Ref::steal(draw(g.str_constant_counter));
-            Ref name = n ? Ref::steal(PyUnicode_FromFormat("sk_c%S", n.get())) : Ref();
-            if (!name) return Ref();
-            PyObject *fields[2] = {sort, name.get()};
-            Ref term = Ref::steal(g.api->make(Kind::Constant, fields));
-            if (!term) return Ref();
-            if (signature_ != Py_None &&
-                !register_symbol(signature_, g.str_register_constant, {name.get(), sort})) {
-                return Ref();
-            }
-            return term;
-        }
-        Ref n = Ref::steal(draw(g.str_function_counter));
-        Ref name = n ? Ref::steal(PyUnicode_FromFormat("sk_f%S", n.get())) : Ref();
-        if (!name) return Ref();
-        Py_ssize_t count = static_cast<Py_ssize_t>(universals_.size());
-        Ref arg_sorts = Ref::steal(PyTuple_New(count));
-        Ref args = Ref::steal(PyTuple_New(count));
-        Ref arity = Ref::steal(PyLong_FromSsize_t(count));
-        if (!arg_sorts || !args || !arity) return Ref();
-        for (Py_ssize_t i = 0; i < count; ++i) {
-            PyObject *u = universals_[static_cast<size_t>(i)].get();
-            PyTuple_SET_ITEM(arg_sorts.get(), i, new_ref(ast::field(u, slot::sort)));
-            PyTuple_SET_ITEM(args.get(), i, new_ref(u));
-        }
-        PyObject *fields[5] = {sort, name.get(), arity.get(), args.get(), sort};
-        Ref term = Ref::steal(g.api->make(Kind::FunctionApp, fields));
-        if (!term) return Ref();
-        if (signature_ != Py_None &&
-            !register_symbol(signature_, g.str_register_function, {name.get(), arity.get(), arg_sorts.get(), sort})) {
-            return Ref();
-        }
-        return term;
+        static const prover::SkolemNames names{g.str_constant_counter, g.str_function_counter,
+                                               g.str_register_constant, g.str_register_function};
+        return prover::skolem_term(g.api, sort, universals_, signature_, names, draw);
     }
 
     bool atom(PyObject *f, bool positive, Cnf &out) {
-        Ref image;
-        if (!scope_ || PyDict_GET_SIZE(scope_.get()) == 0) {
-            image = Ref::borrow(f);
-        } else {
-            // Fresh variables and Skolem terms keep the sorts of what they replace.
-            image = Ref::steal(g.subst_api->substitute_formula_presorted(f, scope_.get()));
-            if (!image) return false;
-        }
+        Ref image = Ref::steal(scope_.apply(g.subst_api, f));
+        if (!image) return false;
         PyObject *sign = positive ? Py_True : Py_False;
         Ref literal = Ref::steal(exact_kind(image.get()) == static_cast<int>(Kind::PredicateApp) ||
                                          exact_kind(image.get()) == static_cast<int>(Kind::Equality)
                                      ? new_own_literal(image.get(), sign)
                                      : new_literal(g.literal_type, image.get(), sign));
         if (!literal) return false;
-        literals_.push(literal.release());
-        out.pool.clear();
-        out.ends.clear();
-        out.pool.push_back(static_cast<uint32_t>(literals_.size() - 1));
-        out.ends.push_back(1);
+        literals_.add_unit(literal.release(), out);
         return true;
     }
 
     const Ctx &c_;
     PyObject *signature_;
     long long next_id_;
-    Ref scope_;                    // old variable -> fresh variable or Skolem term
+    prover::Scope scope_;
     std::vector<Ref> universals_;  // fresh universal variables in scope, outermost first
-    // Owned references, released with the walker.
-    class Literals {
-    public:
-        ~Literals() {
-            for (size_t i = 0; i < items_.size(); ++i) Py_DECREF(items_[i]);
-        }
-        void push(PyObject *stolen) { items_.push_back(stolen); }
-        PyObject *operator[](size_t i) const { return items_[i]; }
-        size_t size() const { return items_.size(); }
-
-    private:
-        SmallVector<PyObject *, 32> items_;
-    };
-    Literals literals_;
+    prover::LiteralPool literals_;
 };
 
 }  // namespace

@@ -17,9 +17,7 @@ PyObject *raise_unbound(PyObject *name) {
 }
 
 PyObject *raise_value_error(const char *prefix, PyObject *obj) {
-    Ref display = type_display(obj);
-    if (display) PyErr_Format(PyExc_ValueError, "%s%U", prefix, display.get());
-    return nullptr;
+    return raise_with_type(PyExc_ValueError, prefix, obj);
 }
 
 namespace {
@@ -159,13 +157,7 @@ PyObject *Ctx::substitute(PyObject *formula, PyObject *mapping) const {
 PyObject *draw(PyObject *counter_name) {
     Ref counter = Ref::borrow(module_attr(counter_name));
     if (!counter) return PyErr_Occurred() ? nullptr : raise_unbound(counter_name);
-    if (!PyIter_Check(counter.get())) {
-        PyErr_Format(PyExc_TypeError, "'%.200s' object is not an iterator", Py_TYPE(counter.get())->tp_name);
-        return nullptr;
-    }
-    PyObject *value = (*Py_TYPE(counter.get())->tp_iternext)(counter.get());
-    if (value == nullptr && !PyErr_Occurred()) PyErr_SetNone(PyExc_StopIteration);
-    return value;
+    return prover::next_of(counter.get());
 }
 
 bool init_state(PyObject *module) {
@@ -218,15 +210,6 @@ bool init_state(PyObject *module) {
     g.substitute_formula = Py_XNewRef(module_attr(g.str_substitute_formula));
     return g.kw_constant && g.kw_function && g.kw_variable && g.kw_literal && g.empty_frozenset &&
            g.frozen_instance_error && g.free_variables && g.bound_variables && g.substitute_formula;
-}
-
-bool register_symbol(PyObject *signature, PyObject *method, std::initializer_list<PyObject *> args) {
-    Ref bound = Ref::steal(PyObject_GetAttr(signature, method));
-    Ref result = bound ? Ref::steal(PyObject_Vectorcall(bound.get(), args.begin(), args.size(), nullptr)) : Ref();
-    if (result) return true;
-    if (!PyErr_ExceptionMatches(PyExc_Exception)) return false;
-    PyErr_Clear();
-    return true;
 }
 
 }  // namespace zelqor::clausifier

@@ -6,6 +6,7 @@
 
 #include "zelqor/core/ast/api.hpp"
 #include "zelqor/core/substitutions/api.hpp"
+#include "zelqor/prover/skolem.hpp"
 
 #include <initializer_list>
 
@@ -104,8 +105,6 @@ struct Ctx {
 
 // `next(<module attribute name>)`, as the interpreter's next() would.
 PyObject *draw(PyObject *counter_name);
-// Calls signature.<method>(*args), discarding any ordinary exception; false
-// with the exception set for anything else (KeyboardInterrupt, say).
-bool register_symbol(PyObject *signature, PyObject *method, std::initializer_list<PyObject *> args);
+using prover::register_symbol;
 
 }  // namespace zelqor::clausifier

@@ -1,0 +1,48 @@
+// What the definitional clausifier resolves once at load: the syntax-tree and
+// substitution APIs, the clausifier whose value types and Skolem counters it
+// shares, and interned names.
+#pragma once
+
+#include "zelqor/core/ast/api.hpp"
+#include "zelqor/core/substitutions/api.hpp"
+
+namespace zelqor::definitional {
+
+using ast::Kind;
+
+struct State {
+    PyObject *module = nullptr;      // strong: the module lives until exit
+    PyObject *dict = nullptr;        // borrowed from `module`
+    PyObject *clausifier = nullptr;  // strong: zelqor.prover.clausifier
+    PyObject *clausifier_dict = nullptr;  // borrowed from `clausifier`
+    const ast::Api *api = nullptr;
+    const subst::Api *subst_api = nullptr;
+    PyObject *literal_type = nullptr, *clause_type = nullptr;  // strong, the clausifier's own
+    PyObject *count = nullptr;       // itertools.count
+
+    // The clausifier's `_standardize_var_counter` when the definition
+    // numbering last started: only reset_skolem_counters() replaces it.
+    PyObject *numbering_epoch = nullptr;
+
+    PyObject *str_constant_counter = nullptr, *str_function_counter = nullptr, *str_standardize_counter = nullptr;
+    PyObject *str_definition_counter = nullptr;
+    PyObject *str_register_constant = nullptr, *str_register_function = nullptr,
+             *str_register_predicate = nullptr;
+    PyObject *str_constants = nullptr, *str_functions = nullptr, *str_predicates = nullptr;
+    PyObject *str_is_tautology = nullptr;
+};
+
+extern State g;
+
+bool init_state(PyObject *module);
+
+inline bool is_kind(int kind, Kind k) { return kind == static_cast<int>(k); }
+inline PyObject *node_type(Kind k) { return reinterpret_cast<PyObject *>(g.api->types[static_cast<int>(k)]); }
+
+// next() of the clausifier's module attribute `name`.
+PyObject *draw_clausifier_counter(PyObject *name);
+// next() of this module's definition counter, which starts over whenever
+// the clausifier's counters were reset since it last did.
+PyObject *draw_definition_number();
+
+}  // namespace zelqor::definitional

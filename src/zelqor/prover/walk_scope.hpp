@@ -1,0 +1,47 @@
+// What a clause-form walk knows of the variables in scope: every input
+// variable bound on the way down stands for a fresh variable (a universal)
+// or a Skolem term (an existential), and atoms are read through that map.
+#pragma once
+
+#include "zelqor/core/ast/api.hpp"
+#include "zelqor/core/substitutions/api.hpp"
+
+namespace zelqor::prover {
+
+// A fresh variable with id `id` and the sort and kind of `like`.
+inline PyObject *fresh_variable(const ast::Api *api, PyObject *like, PyObject *id) {
+    PyObject *fields[3] = {ast::field(like, ast::slot::sort), id, ast::field(like, ast::slot::var_kind)};
+    return api->make(ast::Kind::Variable, fields);
+}
+
+class Scope {
+public:
+    // Maps `var` to `image`; `previous` keeps what it stood for before (an
+    // inner quantifier over the same variable shadows the outer one).
+    bool bind(PyObject *var, PyObject *image, Ref &previous) {
+        if (!map_) {
+            map_ = Ref::steal(PyDict_New());
+            if (!map_) return false;
+        }
+        previous = Ref::borrow(PyDict_GetItemWithError(map_.get(), var));
+        if (!previous && PyErr_Occurred()) return false;
+        return PyDict_SetItem(map_.get(), var, image) == 0;
+    }
+
+    bool unbind(PyObject *var, Ref &previous) {
+        return (previous ? PyDict_SetItem(map_.get(), var, previous.get()) : PyDict_DelItem(map_.get(), var)) == 0;
+    }
+
+    // `atom` with the images of its variables (new reference). Fresh
+    // variables and Skolem terms keep the sorts of what they replace, so no
+    // sort check is needed.
+    PyObject *apply(const subst::Api *api, PyObject *atom) const {
+        if (!map_ || PyDict_GET_SIZE(map_.get()) == 0) return new_ref(atom);
+        return api->substitute_formula_presorted(atom, map_.get());
+    }
+
+private:
+    Ref map_;
+};
+
+}  // namespace zelqor::prover
