@@ -1,6 +1,7 @@
 #include "zelqor/prover/definitional/clause_walk.hpp"
 
 #include "common/guard.hpp"
+#include "zelqor/prover/clausifier/values.hpp"
 #include "zelqor/prover/skolem.hpp"
 #include "zelqor/prover/walk_scope.hpp"
 
@@ -174,10 +175,10 @@ PyObject *ClauseWalk::clauses(const Cnf &cnf) {
         }
         PyObject *args[1] = {members.get()};
         Ref clause = Ref::steal(PyObject_Vectorcall(g.clause_type, args, 1, nullptr));
-        Ref tautology = clause ? Ref::steal(PyObject_GetAttr(clause.get(), g.str_is_tautology)) : Ref();
-        if (!tautology) return nullptr;
-        int drop = PyObject_IsTrue(tautology.get());
-        if (drop < 0 || (!drop && PyList_Append(list.get(), clause.get()) < 0)) return nullptr;
+        if (!clause) return nullptr;
+        // The clausifier's own Clause, whose layout is known here.
+        bool tautology = reinterpret_cast<clausifier::ClauseObject *>(clause.get())->is_tautology != 0;
+        if (!tautology && PyList_Append(list.get(), clause.get()) < 0) return nullptr;
     }
     return list.release();
 }

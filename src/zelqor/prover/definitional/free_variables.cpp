@@ -29,7 +29,7 @@ struct OrderedFreeVariables::Collected {
 bool OrderedFreeVariables::add_term(PyObject *term, Collected &into) {
     RecursionGuard guard(" while listing free variables");
     if (!guard.ok()) return false;
-    switch (static_cast<Kind>(g.api->kind_of(term))) {
+    switch (static_cast<Kind>(kind_of(term))) {
     case Kind::Variable: return into.add(term);
     case Kind::FunctionApp: {
         PyObject *args = ast::field(term, slot::fn_args);
@@ -53,7 +53,7 @@ PyObject *OrderedFreeVariables::of(int32_t index) {
     if (!vars.ok()) return nullptr;
     switch (item.shape) {
     case Shape::Atom:
-        if (is_kind(g.api->kind_of(item.node), Kind::Equality)) {
+        if (is_kind(kind_of(item.node), Kind::Equality)) {
             if (!add_term(ast::field(item.node, slot::eq_left), vars) ||
                 !add_term(ast::field(item.node, slot::eq_right), vars)) {
                 return nullptr;

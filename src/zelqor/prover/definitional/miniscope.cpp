@@ -28,7 +28,7 @@ public:
         if (known != scoped_.end()) return Ref::borrow(known->second.get());
         RecursionGuard guard(" while moving quantifiers inward");
         if (!guard.ok()) return Ref();
-        int kind = g.api->kind_of(f);
+        int kind = kind_of(f);
         Ref result;
         switch (static_cast<Kind>(kind)) {
         case Kind::PredicateApp:
@@ -54,7 +54,7 @@ public:
         case Kind::Forall:
         case Kind::Exists: {
             PyObject *var = ast::field(f, slot::variable);
-            if (!is_kind(g.api->kind_of(var), Kind::Variable)) return Ref::borrow(f);  // reported later
+            if (!is_kind(kind_of(var), Kind::Variable)) return Ref::borrow(f);  // reported later
             Ref body = scope(ast::field(f, slot::body));
             if (!body) return Ref();
             result = push(is_kind(kind, Kind::Forall), var, body.get());
@@ -75,7 +75,7 @@ public:
 private:
     // Whether `f` is the quantifier `var` could not pass.
     static bool is_stuck(PyObject *f, bool universal, PyObject *var) {
-        int kind = g.api->kind_of(f);
+        int kind = kind_of(f);
         return is_kind(kind, universal ? Kind::Forall : Kind::Exists) && ast::field(f, slot::variable) == var;
     }
 
@@ -89,7 +89,7 @@ private:
         if (!guard.ok()) return Ref();
         int in_f = occurs_free(var, f);
         if (in_f <= 0) return in_f == 0 ? Ref::borrow(f) : Ref();
-        int kind = g.api->kind_of(f);
+        int kind = kind_of(f);
         switch (static_cast<Kind>(kind)) {
         case Kind::Not: {
             Ref operand = push(!universal, var, ast::field(f, slot::operand));
@@ -140,7 +140,7 @@ private:
         if (known != free_.end()) return known->second.get();
         RecursionGuard guard(" while moving quantifiers inward");
         if (!guard.ok()) return nullptr;
-        int kind = g.api->kind_of(f);
+        int kind = kind_of(f);
         Ref set;
         if (is_atom(kind)) {
             set = Ref::borrow(ast::field(f, is_kind(kind, Kind::PredicateApp) ? slot::pred_free : slot::eq_free));

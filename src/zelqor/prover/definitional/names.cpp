@@ -28,7 +28,7 @@ bool collect_term(PyObject *term, PyObject *used) {
     if (!guard.ok()) return false;
     PyObject *symbol = nullptr;
     PyObject *args = nullptr;
-    switch (static_cast<Kind>(g.api->kind_of(term))) {
+    switch (static_cast<Kind>(kind_of(term))) {
     case Kind::Constant: symbol = ast::field(term, slot::const_name); break;
     case Kind::FunctionApp:
         symbol = ast::field(term, slot::fn_func);
@@ -52,7 +52,7 @@ bool DefinitionNames::collect_used() {
     for (const Subformula &item : subformulas_.items) {
         if (item.shape != Shape::Atom) continue;
         PyObject *atom = item.node;
-        if (is_kind(g.api->kind_of(atom), Kind::Equality)) {
+        if (is_kind(kind_of(atom), Kind::Equality)) {
             if (!collect_term(ast::field(atom, slot::eq_left), used_.get()) ||
                 !collect_term(ast::field(atom, slot::eq_right), used_.get())) {
                 return false;

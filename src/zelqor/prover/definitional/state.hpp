@@ -17,7 +17,9 @@ struct State {
     PyObject *clausifier_dict = nullptr;  // borrowed from `clausifier`
     const ast::Api *api = nullptr;
     const subst::Api *subst_api = nullptr;
-    PyObject *literal_type = nullptr, *clause_type = nullptr;  // strong, the clausifier's own
+    // The clausifier's own value types (strong): what calling them makes has
+    // their layout.
+    PyObject *literal_type = nullptr, *clause_type = nullptr;
     PyObject *count = nullptr;       // itertools.count
 
     // The clausifier's `_standardize_var_counter` when the definition
@@ -29,7 +31,6 @@ struct State {
     PyObject *str_register_constant = nullptr, *str_register_function = nullptr,
              *str_register_predicate = nullptr;
     PyObject *str_constants = nullptr, *str_functions = nullptr, *str_predicates = nullptr;
-    PyObject *str_is_tautology = nullptr;
 };
 
 extern State g;
@@ -37,6 +38,16 @@ extern State g;
 bool init_state(PyObject *module);
 
 inline bool is_kind(int kind, Kind k) { return kind == static_cast<int>(k); }
+
+// Kind of a node of one of the node classes or a class derived from one;
+// -1 for anything else. Our own classes are told without a call.
+inline int kind_of(PyObject *o) {
+    PyTypeObject *type = Py_TYPE(o);
+    for (int k = 0; k < ast::kKindCount; ++k) {
+        if (type == g.api->types[k]) return k;
+    }
+    return g.api->kind_of(o);
+}
 inline PyObject *node_type(Kind k) { return reinterpret_cast<PyObject *>(g.api->types[static_cast<int>(k)]); }
 
 // next() of the clausifier's module attribute `name`.

@@ -62,7 +62,7 @@ namespace {
 // Shape of a formula node (our classes and classes derived from them), or
 // -1 for anything else.
 int shape_of(PyObject *node) {
-    switch (static_cast<Kind>(g.api->kind_of(node))) {
+    switch (static_cast<Kind>(kind_of(node))) {
     case Kind::PredicateApp:
     case Kind::Equality: return static_cast<int>(Shape::Atom);
     case Kind::Not: return static_cast<int>(Shape::Not);
@@ -91,7 +91,7 @@ int operands_of(PyObject *node, Shape shape, PyObject **out) {
 }
 
 bool observe_variable(PyObject *var, FreshIds &ids) {
-    if (!is_kind(g.api->kind_of(var), Kind::Variable)) {
+    if (!is_kind(kind_of(var), Kind::Variable)) {
         raise_with_type(PyExc_TypeError, "quantified variable must be a Variable, got ", var);
         return false;
     }
@@ -99,7 +99,7 @@ bool observe_variable(PyObject *var, FreshIds &ids) {
 }
 
 bool observe_atom(PyObject *atom, FreshIds &ids) {
-    bool predicate = is_kind(g.api->kind_of(atom), Kind::PredicateApp);
+    bool predicate = is_kind(kind_of(atom), Kind::PredicateApp);
     PyObject *free = ast::field(atom, predicate ? slot::pred_free : slot::eq_free);
     if (PySet_GET_SIZE(free) == 0) return true;
     Ref it = Ref::steal(PyObject_GetIter(free));
@@ -137,6 +137,16 @@ bool Subformulas::build(PyObject *root, FreshIds &ids) {
                 return false;
             }
             top.shape = static_cast<Shape>(shape);
+            if (top.shape == Shape::Atom) {
+                // Atoms are never named: each occurrence gets an entry of its
+                // own, without a look-up.
+                if (!observe_atom(top.node, ids)) return false;
+                finished = static_cast<int32_t>(items.size());
+                items.push_back(Subformula{top.node, Shape::Atom});
+                stack.pop_back();
+                if (!stack.empty()) stack.back().entries[stack.back().done - 1] = finished;
+                continue;
+            }
             top.hash = PyObject_Hash(top.node);
             if (top.hash == -1) return false;
             int32_t known = table.find(top.node, top.hash, items);
@@ -147,9 +157,7 @@ bool Subformulas::build(PyObject *root, FreshIds &ids) {
                 if (!stack.empty()) stack.back().entries[stack.back().done - 1] = finished;
                 continue;
             }
-            if (top.shape == Shape::Atom) {
-                if (!observe_atom(top.node, ids)) return false;
-            } else if (top.shape == Shape::Forall || top.shape == Shape::Exists) {
+            if (top.shape == Shape::Forall || top.shape == Shape::Exists) {
                 if (!observe_variable(ast::field(top.node, slot::variable), ids)) return false;
             }
             top.count = static_cast<int8_t>(operands_of(top.node, top.shape, top.operands));

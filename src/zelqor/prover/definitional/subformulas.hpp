@@ -1,7 +1,8 @@
 // The distinct subformulas of a formula: equal subtrees, wherever they occur
 // and whether or not they are the same object, become one entry, so that
 // naming decisions and definitions are made once per subformula and a walk
-// over a heavily shared tree costs its number of distinct nodes.
+// over a heavily shared tree costs its number of distinct nodes. Atoms,
+// which are never named, get an entry per occurrence.
 #pragma once
 
 #include "zelqor/prover/definitional/fresh_ids.hpp"
