@@ -15,7 +15,8 @@ Workloads:
                   nested one inside the next (the definiens of one holds the next);
   - fo-random:    the seeded random first-order problems of bench/clausify.py (little to name).
 The distributing pipeline is skipped where its clause count (counted without building the clauses)
-passes SKIP_ABOVE; the table then shows that count.
+passes SKIP_ABOVE; the table then shows that count. Times are the process's CPU time, the best of
+five runs (the machine may be shared).
 """
 
 import argparse
@@ -32,6 +33,7 @@ from zelqor.core.ast import (
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from clausify import Generator, clause_count, disjunction_of_conjunctions  # noqa: E402
+from tables import fmt_time, print_rows  # noqa: E402
 
 SKIP_ABOVE = 2_000_000
 
@@ -64,9 +66,9 @@ def timed(fn, formulas, repeat):
     for _ in range(repeat):
         cz.reset_skolem_counters()
         gc.collect()
-        start = time.perf_counter()
+        start = time.process_time()
         result = [fn(f) for f in formulas]
-        elapsed = time.perf_counter() - start
+        elapsed = time.process_time() - start
         best = elapsed if best is None else min(best, elapsed)
     return best, sum(len(r) for r in result), result
 
@@ -77,7 +79,7 @@ def definitions(results):
                 and lit.atom.pred.startswith("def_")})
 
 
-def measure(name, formulas, repeat=3):
+def measure(name, formulas, repeat=5):
     row = {"workload": name, "formulas": len(formulas),
            "nodes": sum(formula_size(f) for f in formulas) // len(formulas)}
     expected = sum(clause_count(f) for f in formulas)
@@ -90,16 +92,6 @@ def measure(name, formulas, repeat=3):
     return row
 
 
-def fmt_time(seconds):
-    if seconds is None:
-        return "skipped"
-    if seconds >= 1:
-        return f"{seconds:.2f} s"
-    if seconds >= 1e-3:
-        return f"{seconds * 1e3:.2f} ms"
-    return f"{seconds * 1e6:.1f} µs"
-
-
 def print_table(rows):
     head = ["workload", "formulas", "nodes", "distribute clauses", "distribute time", "definitional clauses",
             "definitions", "definitional time", "time × faster"]
@@ -107,13 +99,9 @@ def print_table(rows):
     for r in rows:
         speedup = "-" if r["distribute"] is None else f"{r['distribute'] / r['definitional']:.1f}×"
         lines.append([r["workload"], str(r["formulas"]), str(r["nodes"]), str(r["distribute_clauses"]),
-                      fmt_time(r["distribute"]), str(r["definitional_clauses"]), str(r["definitions"]),
+                      fmt_time("skipped" if r["distribute"] is None else r["distribute"]), str(r["definitional_clauses"]), str(r["definitions"]),
                       fmt_time(r["definitional"]), speedup])
-    widths = [max(len(line[i]) for line in lines) for i in range(len(head))]
-    for i, line in enumerate(lines):
-        print("  ".join(cell.rjust(w) for cell, w in zip(line, widths)))
-        if i == 0:
-            print("  ".join("-" * w for w in widths))
+    print_rows(lines)
 
 
 def main():
