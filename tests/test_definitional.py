@@ -190,6 +190,52 @@ class TestNaming:
             disjunction_of_conjunctions(3))
 
 
+def clause_set(clauses):
+    return [frozenset(str(l) for l in c.literals) for c in clauses]
+
+
+class TestSimplification:
+    """Named clause forms drop what provers drop on reading: the pipeline without naming keeps it all."""
+
+    def test_failing_equivalence_gives_two_products_not_four(self):
+        # (∃x P(x) ∧ ¬B) ∨ (B ∧ ∀x ¬P(x)) distributes into P(sk) ∨ ¬P(x), which no tautology check
+        # catches; (∃x P(x) ∨ B) ∧ (∀x ¬P(x) ∨ ¬B) says the same.
+        f = Not(Iff(Exists(x, P(x)), B))
+        assert len(cz.to_cnf(f)) == 3
+        assert clause_set(zd.to_cnf(f)) == [{"PredicateApp(pred='B', arity=0, args=())", str(Literal(P(
+            Constant("sk_c1"))))}, {"¬PredicateApp(pred='B', arity=0, args=())", str(Literal(P(Variable(3)), False))}]
+
+    def test_equalities_resolved_away(self):
+        a, b = Constant("a"), Constant("b")
+        # ∀x∀y (x = y ∧ P(x) → P(y)): x ≠ y ∨ ¬P(x) ∨ P(y) becomes ¬P(y) ∨ P(y), a tautology.
+        substitution = Forall(x, Forall(y, Implies(And(Equality(x, y), P(x)), P(y))))
+        assert zd.to_cnf(substitution) == [] and len(cz.to_cnf(substitution)) == 1
+        (clause,) = zd.to_cnf(Forall(x, Or(Not(Equality(FunctionApp("f", 1, (y,)), x)), Q(x, a))))
+        (literal,) = clause.literals
+        assert literal == Literal(Q(FunctionApp("f", 1, (y,)), a))
+        # t = t makes a clause true; t ≠ t is false; x ≠ f(x) stays.
+        assert zd.to_cnf(Or(Equality(a, a), P(b))) == []
+        assert clause_set(zd.to_cnf(Or(Not(Equality(a, a)), P(b)))) == [frozenset({str(Literal(P(b)))})]
+        fx = FunctionApp("f", 1, (x,))
+        assert len(next(iter(zd.to_cnf(Forall(x, Or(Not(Equality(x, fx)), P(x)))))).literals) == 2
+
+    def test_unit_clauses_simplify_the_rest(self):
+        a = Constant("a")
+        f = And(Forall(x, P(x)), And(Or(Not(P(a)), Q(a)), Or(P(a), B)))
+        assert clause_set(zd.to_cnf(f)) == clause_set(zd.to_cnf(And(Forall(x, P(x)), Q(a))))
+        assert zd.to_cnf(And(Forall(x, P(x)), Not(P(a)))) == [Clause()]
+        assert zd.to_cnf(And(A, A)) == [Clause(frozenset({Literal(A)}))]
+
+    def test_operands_equal_up_to_bound_variables_are_one(self):
+        every_x, every_y = Forall(x, P(x)), Forall(y, P(y))
+        assert zd.negate_and_clausify(Iff(every_x, every_y)) == [Clause()]
+        assert zd.to_cnf(Implies(every_x, every_y)) == []
+        assert len(zd.to_cnf(Or(every_x, every_y))) == 1 and len(cz.to_cnf(Or(every_x, every_y))) == 1
+        assert len(next(iter(zd.to_cnf(Or(every_x, every_y)))).literals) == 1
+        # Not equal: the bound variable against a free one.
+        assert zd.to_cnf(Implies(every_x, Forall(y, P(x)))) != []
+
+
 class TestSymbols:
     def test_names_skip_symbols_of_the_formula(self):
         clash = And(PredicateApp("def_0", 1, (FunctionApp("def_1", 1, (Constant("def_2"),)),)),

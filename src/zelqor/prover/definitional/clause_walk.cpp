@@ -2,6 +2,8 @@
 
 #include "common/guard.hpp"
 #include "zelqor/prover/clausifier/values.hpp"
+#include "zelqor/prover/definitional/clause_simplify.hpp"
+#include "zelqor/prover/definitional/unit_simplify.hpp"
 #include "zelqor/prover/skolem.hpp"
 #include "zelqor/prover/walk_scope.hpp"
 
@@ -50,16 +52,55 @@ bool ClauseWalk::walk(int32_t index, bool positive, Cnf &out, bool expand_name) 
     return true;
 }
 
+namespace {
+
+// The clauses of a subformula that always holds (none) or never does (the
+// empty clause).
+Cnf constant(bool holds) {
+    Cnf out;
+    if (!holds) out.ends.push_back(0);
+    return out;
+}
+
+}  // namespace
+
 // Operands left then right with the given polarities, joined as a
 // disjunction (product) or a conjunction (concatenation).
 bool ClauseWalk::both(const Subformula &item, bool left_positive, bool right_positive, bool disjunction, Cnf &out) {
+    int same = same_operands(item);
+    if (same < 0) return false;
+    if (same) {
+        // A ∧ A and A ∨ A are A; A ⟹ A holds and its negation fails.
+        if (left_positive == right_positive) return walk(item.left, left_positive, out);
+        out = constant(disjunction);
+        return true;
+    }
     Cnf a, b;
     if (!walk(item.left, left_positive, a) || !walk(item.right, right_positive, b)) return false;
     out = prover::join(std::move(a), std::move(b), disjunction);
     return true;
 }
 
+// Where an equivalence fails, (a ∧ ¬b) ∨ (b ∧ ¬a) distributes into four
+// products of which two, a ∨ ¬a and ¬b ∨ b, always hold: the equivalent
+// (a ∨ b) ∧ (¬a ∨ ¬b) leaves them out.
 bool ClauseWalk::equivalence(const Subformula &item, bool positive, Cnf &out) {
+    int same = same_operands(item);
+    if (same < 0) return false;
+    if (same) {
+        out = constant(positive);  // A ⟺ A holds
+        return true;
+    }
+    if (!positive && !exact_) {
+        Cnf a, b, not_a, not_b;
+        if (!walk(item.left, true, a) || !walk(item.right, true, b) || !walk(item.left, false, not_a) ||
+            !walk(item.right, false, not_b)) {
+            return false;
+        }
+        out = prover::product(a, b);
+        prover::append(out, prover::product(not_a, not_b));
+        return true;
+    }
     Cnf parts[4];
     if (!walk(item.left, !positive, parts[0]) || !walk(item.right, positive, parts[1]) ||
         !walk(item.right, !positive, parts[2]) || !walk(item.left, positive, parts[3])) {
@@ -68,6 +109,10 @@ bool ClauseWalk::equivalence(const Subformula &item, bool positive, Cnf &out) {
     out = prover::equivalence(positive, parts);
     return true;
 }
+
+// Whether the walk may read the operands of `item` as one subformula: 1,
+// 0, -1 with an exception set. The distributing pipeline does not.
+int ClauseWalk::same_operands(const Subformula &item) { return exact_ ? 0 : alpha_equal_(item.left, item.right); }
 
 // Every quantifier gets a fresh id, as standardization gives it; a universal
 // one stands for its fresh variable, an existential one for a Skolem term.
@@ -164,21 +209,62 @@ bool ClauseWalk::definition_clauses(int definition, bool positive, Cnf &out) {
     return ok;
 }
 
+namespace {
+
+// A Clause of the clausifier over `literals`, whose repeats go; `tautology`
+// tells whether it holds an atom with both signs.
+Ref make_clause(ClauseLiterals &literals, bool &tautology) {
+    Ref members = Ref::steal(PyFrozenSet_New(nullptr));
+    if (!members) return Ref();
+    for (const Ref &literal : literals) {
+        if (PySet_Add(members.get(), literal.get()) < 0) return Ref();
+    }
+    if (static_cast<size_t>(PySet_GET_SIZE(members.get())) != literals.size()) {
+        literals.clear();
+        Ref it = Ref::steal(PyObject_GetIter(members.get()));
+        if (!it) return Ref();
+        while (PyObject *literal = PyIter_Next(it.get())) literals.push_back(Ref::steal(literal));
+        if (PyErr_Occurred()) return Ref();
+    }
+    PyObject *args[1] = {members.get()};
+    Ref clause = Ref::steal(PyObject_Vectorcall(g.clause_type, args, 1, nullptr));
+    // The clausifier's own Clause, whose layout is known here.
+    if (clause) tautology = reinterpret_cast<clausifier::ClauseObject *>(clause.get())->is_tautology != 0;
+    return clause;
+}
+
+}  // namespace
+
 PyObject *ClauseWalk::clauses(const Cnf &cnf) {
-    Ref list = Ref::steal(PyList_New(0));
-    if (!list) return nullptr;
+    std::vector<ClauseLiterals> kept;
+    std::vector<Ref> made;
+    ClauseLiterals literals;
     for (size_t i = 0; i < cnf.size(); ++i) {
-        Ref members = Ref::steal(PyFrozenSet_New(nullptr));
-        if (!members) return nullptr;
-        for (size_t k = cnf.begin_of(i); k < cnf.ends[i]; ++k) {
-            if (PySet_Add(members.get(), literals_[cnf.pool[k]]) < 0) return nullptr;
+        literals.clear();
+        for (size_t k = cnf.begin_of(i); k < cnf.ends[i]; ++k) literals.push_back(Ref::borrow(literals_[cnf.pool[k]]));
+        if (!exact_) {
+            ClauseFate fate = simplify_clause(literals);
+            if (fate == ClauseFate::Failed) return nullptr;
+            if (fate == ClauseFate::Dropped) continue;
         }
-        PyObject *args[1] = {members.get()};
-        Ref clause = Ref::steal(PyObject_Vectorcall(g.clause_type, args, 1, nullptr));
+        bool tautology = false;
+        Ref clause = make_clause(literals, tautology);
         if (!clause) return nullptr;
-        // The clausifier's own Clause, whose layout is known here.
-        bool tautology = reinterpret_cast<clausifier::ClauseObject *>(clause.get())->is_tautology != 0;
-        if (!tautology && PyList_Append(list.get(), clause.get()) < 0) return nullptr;
+        if (tautology) continue;
+        made.push_back(std::move(clause));
+        if (!exact_) kept.push_back(std::move(literals));
+    }
+    // Removing literals makes no tautology: only shortened clauses are made again.
+    if (!exact_ && !simplify_by_units(kept, made)) return nullptr;
+    Ref list = Ref::steal(PyList_New(static_cast<Py_ssize_t>(made.size())));
+    if (!list) return nullptr;
+    for (size_t i = 0; i < made.size(); ++i) {
+        if (!made[i]) {
+            bool tautology = false;
+            made[i] = make_clause(kept[i], tautology);
+            if (!made[i]) return nullptr;
+        }
+        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), made[i].release());
     }
     return list.release();
 }

@@ -11,6 +11,7 @@
 #pragma once
 
 #include "zelqor/prover/clause_pool.hpp"
+#include "zelqor/prover/definitional/alpha.hpp"
 #include "zelqor/prover/walk_scope.hpp"
 #include "zelqor/prover/definitional/fresh_ids.hpp"
 #include "zelqor/prover/definitional/free_variables.hpp"
@@ -24,9 +25,11 @@ using prover::Cnf;
 
 class ClauseWalk {
 public:
-    ClauseWalk(const Subformulas &subformulas, FreshIds &ids, PyObject *signature)
-        : items_(subformulas.items), ids_(ids), signature_(signature), names_(subformulas, signature),
-          free_variables_(subformulas), definition_of_(subformulas.items.size(), -1) {}
+    // `exact`: equivalences expand as the distributing pipeline expands them,
+    // so that without names the clauses are exactly that pipeline's.
+    ClauseWalk(const Subformulas &subformulas, FreshIds &ids, PyObject *signature, bool exact)
+        : items_(subformulas.items), ids_(ids), signature_(signature), exact_(exact), names_(subformulas, signature),
+          free_variables_(subformulas), alpha_equal_(subformulas), definition_of_(subformulas.items.size(), -1) {}
 
     // The clauses of the whole formula, then those of every definition met.
     // False with an exception set.
@@ -44,6 +47,7 @@ private:
     bool walk(int32_t index, bool positive, Cnf &out, bool expand_name = false);
     bool both(const Subformula &item, bool left_positive, bool right_positive, bool disjunction, Cnf &out);
     bool equivalence(const Subformula &item, bool positive, Cnf &out);
+    int same_operands(const Subformula &item);
     bool quantifier(const Subformula &item, bool positive, bool universal, Cnf &out);
     Ref skolem_term(PyObject *sort);
     bool atom(PyObject *atom, bool positive, Cnf &out);
@@ -54,8 +58,10 @@ private:
     const std::vector<Subformula> &items_;
     FreshIds &ids_;
     PyObject *signature_;
+    bool exact_;
     DefinitionNames names_;
     OrderedFreeVariables free_variables_;
+    AlphaEquality alpha_equal_;
     std::vector<int> definition_of_;  // per subformula, -1 while unnamed
     std::vector<Definition> definitions_;
     prover::Scope scope_;

@@ -38,9 +38,9 @@ Counts combine(Shape shape, Counts a, Counts b) {
     case Shape::Or: return {multiply(a.positive, b.positive), add(a.negative, b.negative)};
     case Shape::Implies:  // ¬a ∨ b; negated a ∧ ¬b
         return {multiply(a.negative, b.positive), add(a.positive, b.negative)};
-    case Shape::Iff:  // (¬a ∨ b) ∧ (¬b ∨ a); negated (a ∧ ¬b) ∨ (b ∧ ¬a)
+    case Shape::Iff:  // (¬a ∨ b) ∧ (¬b ∨ a); negated (a ∨ b) ∧ (¬a ∨ ¬b)
         return {add(multiply(a.negative, b.positive), multiply(b.negative, a.positive)),
-                multiply(add(a.positive, b.negative), add(b.positive, a.negative))};
+                add(multiply(a.positive, b.positive), multiply(a.negative, b.negative))};
     case Shape::Forall:
     case Shape::Exists: return a;
     }

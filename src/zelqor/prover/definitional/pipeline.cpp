@@ -17,7 +17,7 @@ PyObject *clausify(PyObject *formula, PyObject *signature, const Options &option
         mark_polarities(subformulas);
         choose_names(subformulas, options.threshold);
     }
-    ClauseWalk walk(subformulas, ids, signature);
+    ClauseWalk walk(subformulas, ids, signature, !options.naming);
     Cnf cnf;
     if (!walk.run(subformulas.root(), cnf)) return nullptr;
     return walk.clauses(cnf);

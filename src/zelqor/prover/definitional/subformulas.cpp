@@ -1,6 +1,7 @@
 #include "zelqor/prover/definitional/subformulas.hpp"
 
 #include "common/args.hpp"
+#include "common/hashing.hpp"
 
 namespace zelqor::definitional {
 
@@ -111,6 +112,19 @@ bool observe_atom(PyObject *atom, FreshIds &ids) {
     return !PyErr_Occurred();
 }
 
+// The outline of an atom: its symbol and arity, or that it is an equality.
+bool atom_outline(PyObject *atom, Py_hash_t &out) {
+    TupleHasher h;
+    if (is_kind(kind_of(atom), Kind::Equality)) {
+        h.add(-2);
+    } else {
+        if (!h.add_object(ast::field(atom, slot::pred_pred))) return false;
+        h.add(PyTuple_Check(ast::field(atom, slot::pred_args)) ? PyTuple_GET_SIZE(ast::field(atom, slot::pred_args)) : -1);
+    }
+    out = h.finish();
+    return true;
+}
+
 struct Frame {
     PyObject *node;
     Shape shape;
@@ -141,8 +155,10 @@ bool Subformulas::build(PyObject *root, FreshIds &ids) {
                 // Atoms are never named: each occurrence gets an entry of its
                 // own, without a look-up.
                 if (!observe_atom(top.node, ids)) return false;
+                Subformula atom{top.node, Shape::Atom};
+                if (!atom_outline(top.node, atom.outline)) return false;
                 finished = static_cast<int32_t>(items.size());
-                items.push_back(Subformula{top.node, Shape::Atom});
+                items.push_back(atom);
                 stack.pop_back();
                 if (!stack.empty()) stack.back().entries[stack.back().done - 1] = finished;
                 continue;
@@ -170,6 +186,10 @@ bool Subformulas::build(PyObject *root, FreshIds &ids) {
         Subformula item{top.node, top.shape};
         item.left = top.entries[0];
         item.right = top.entries[1];
+        TupleHasher outline;
+        outline.add(static_cast<Py_hash_t>(top.shape));
+        for (int i = 0; i < top.count; ++i) outline.add(items[static_cast<size_t>(top.entries[i])].outline);
+        item.outline = outline.finish();
         finished = static_cast<int32_t>(items.size());
         items.push_back(item);
         table.insert(top.hash, finished);

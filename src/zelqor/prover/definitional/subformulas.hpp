@@ -28,6 +28,9 @@ struct Subformula {
     // Clauses the subformula gives true (positive) and false (negative),
     // with the names chosen below it already in place.
     uint64_t positive_count = 1, negative_count = 1;
+    // A hash of the subformula that ignores its variables: subformulas equal
+    // up to the names of bound variables have the same outline.
+    Py_hash_t outline = 0;
 };
 
 class Subformulas {
