@@ -149,9 +149,10 @@ class TestNaming:
         defining = [c for c in clauses if Literal(d, False) in c.literals]
         assert {frozenset(c.literals) for c in defining} == {
             frozenset({Literal(d, False), Literal(a)}) for a in (A, B, C)}
-        # Named in both disjunctions: three clauses each, with d in place of the conjunction.
-        assert len([c for c in clauses if Literal(d, True) in c.literals]) == 6
-        assert len(clauses) == 9
+        # Named in both disjunctions, with d in place of the conjunction (d ∨ D only once).
+        assert {frozenset(c.literals) - {Literal(d, True)} for c in clauses if Literal(d, True) in c.literals} == {
+            frozenset({Literal(a)}) for a in (D, E, F, G, H)}
+        assert len(clauses) == 8
 
     def test_free_variables_become_arguments_with_their_sorts(self):
         n = Variable(7, sort=Nat)
@@ -234,6 +235,22 @@ class TestSimplification:
         assert len(next(iter(zd.to_cnf(Or(every_x, every_y)))).literals) == 1
         # Not equal: the bound variable against a free one.
         assert zd.to_cnf(Implies(every_x, Forall(y, P(x)))) != []
+
+
+    def test_clauses_of_several_formulas_simplified_together(self):
+        a = Constant("a")
+        clauses = zd.to_cnf(Forall(x, P(x))) + zd.to_cnf(Or(Not(P(a)), B)) + zd.to_cnf(Or(A, B)) + zd.to_cnf(Or(B, A))
+        assert clause_set(zd.simplify_clauses(clauses)) == clause_set(zd.to_cnf(Forall(x, P(x))) + zd.to_cnf(B))
+        assert zd.simplify_clauses(clauses + zd.to_cnf(Not(B))) == [Clause()]
+        assert zd.simplify_clauses([]) == []
+
+    def test_simplify_clauses_takes_a_list_of_our_clauses(self):
+        with pytest.raises(TypeError, match="expected list, got tuple"):
+            zd.simplify_clauses(tuple(zd.to_cnf(A)))
+        with pytest.raises(TypeError, match="expected a Clause of Literal values"):
+            zd.simplify_clauses([Clause(frozenset({Literal(A, 1)}))])
+        with pytest.raises(TypeError, match="expected a Clause"):
+            zd.simplify_clauses([A])
 
 
 class TestSymbols:

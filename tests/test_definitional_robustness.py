@@ -112,6 +112,9 @@ def operations():
     expect(TypeError, zd.to_cnf, tree, threshold="1")
     expect(TypeError, zd.to_cnf, Forall(A, A))
     zd._miniscope(tree)
+    clauses = zd.to_cnf(tree) + zd.negate_and_clausify(tree)
+    zd.simplify_clauses(clauses + clauses)
+    expect(TypeError, zd.simplify_clauses, clauses + [None])
     cz.reset_skolem_counters()
 
 

@@ -1,6 +1,7 @@
 // Module `zelqor.prover.definitional`: clause form by naming subformulas.
 #include "common/args.hpp"
 #include "common/boundary.hpp"
+#include "zelqor/prover/definitional/clause_set.hpp"
 #include "zelqor/prover/definitional/miniscope.hpp"
 #include "zelqor/prover/definitional/pipeline.hpp"
 
@@ -55,6 +56,7 @@ PyObject *clause_form(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObj
 }
 
 PyObject *miniscope_only(PyObject *, PyObject *formula) { return miniscope(formula); }
+PyObject *simplify_clauses(PyObject *, PyObject *clauses) { return simplify_clause_list(clauses); }
 
 #define ZQ_DOC_OPTIONS                                                                                            \
     "The result is equisatisfiable with the formula, not equivalent to it: a set of clauses has a model\n"       \
@@ -79,6 +81,12 @@ PyMethodDef functions[] = {
     {"negate_and_clausify", ZQ_FASTCALL(boundary<clause_form<true>>), METH_FASTCALL | METH_KEYWORDS,
      "negate_and_clausify(formula, signature=None, *, threshold=16, miniscope=False)\n--\n\n"
      "to_cnf of the negation of a formula, as the input of a refutation search.\n"},
+    {"simplify_clauses", boundary<simplify_clauses>, METH_O,
+     "simplify_clauses(clauses, /)\n--\n\n"
+     "The clauses of a list of Clause values (from several calls of to_cnf, say: the clauses of a whole\n"
+     "problem), simplified across the list as to_cnf simplifies the clauses of one formula: t = t, t != t\n"
+     "and x != t resolved in each clause; unit clauses removing the clauses they subsume and the literals\n"
+     "they contradict; tautologies and repeated clauses left out. The result is equivalent to the list.\n"},
     {"_miniscope", boundary<miniscope_only>, METH_O,
      "_miniscope(formula, /)\n--\n\nThe equivalent formula with quantifiers moved inward, as to_cnf(miniscope=True)\n"
      "clausifies it."},

@@ -1,9 +1,7 @@
 #include "zelqor/prover/definitional/clause_walk.hpp"
 
 #include "common/guard.hpp"
-#include "zelqor/prover/clausifier/values.hpp"
-#include "zelqor/prover/definitional/clause_simplify.hpp"
-#include "zelqor/prover/definitional/unit_simplify.hpp"
+#include "zelqor/prover/definitional/clause_set.hpp"
 #include "zelqor/prover/skolem.hpp"
 #include "zelqor/prover/walk_scope.hpp"
 
@@ -209,64 +207,14 @@ bool ClauseWalk::definition_clauses(int definition, bool positive, Cnf &out) {
     return ok;
 }
 
-namespace {
-
-// A Clause of the clausifier over `literals`, whose repeats go; `tautology`
-// tells whether it holds an atom with both signs.
-Ref make_clause(ClauseLiterals &literals, bool &tautology) {
-    Ref members = Ref::steal(PyFrozenSet_New(nullptr));
-    if (!members) return Ref();
-    for (const Ref &literal : literals) {
-        if (PySet_Add(members.get(), literal.get()) < 0) return Ref();
-    }
-    if (static_cast<size_t>(PySet_GET_SIZE(members.get())) != literals.size()) {
-        literals.clear();
-        Ref it = Ref::steal(PyObject_GetIter(members.get()));
-        if (!it) return Ref();
-        while (PyObject *literal = PyIter_Next(it.get())) literals.push_back(Ref::steal(literal));
-        if (PyErr_Occurred()) return Ref();
-    }
-    PyObject *args[1] = {members.get()};
-    Ref clause = Ref::steal(PyObject_Vectorcall(g.clause_type, args, 1, nullptr));
-    // The clausifier's own Clause, whose layout is known here.
-    if (clause) tautology = reinterpret_cast<clausifier::ClauseObject *>(clause.get())->is_tautology != 0;
-    return clause;
-}
-
-}  // namespace
-
 PyObject *ClauseWalk::clauses(const Cnf &cnf) {
-    std::vector<ClauseLiterals> kept;
-    std::vector<Ref> made;
-    ClauseLiterals literals;
+    ClauseSet set;
     for (size_t i = 0; i < cnf.size(); ++i) {
-        literals.clear();
+        ClauseLiterals literals;
         for (size_t k = cnf.begin_of(i); k < cnf.ends[i]; ++k) literals.push_back(Ref::borrow(literals_[cnf.pool[k]]));
-        if (!exact_) {
-            ClauseFate fate = simplify_clause(literals);
-            if (fate == ClauseFate::Failed) return nullptr;
-            if (fate == ClauseFate::Dropped) continue;
-        }
-        bool tautology = false;
-        Ref clause = make_clause(literals, tautology);
-        if (!clause) return nullptr;
-        if (tautology) continue;
-        made.push_back(std::move(clause));
-        if (!exact_) kept.push_back(std::move(literals));
+        if (!set.add(std::move(literals), exact_)) return nullptr;
     }
-    // Removing literals makes no tautology: only shortened clauses are made again.
-    if (!exact_ && !simplify_by_units(kept, made)) return nullptr;
-    Ref list = Ref::steal(PyList_New(static_cast<Py_ssize_t>(made.size())));
-    if (!list) return nullptr;
-    for (size_t i = 0; i < made.size(); ++i) {
-        if (!made[i]) {
-            bool tautology = false;
-            made[i] = make_clause(kept[i], tautology);
-            if (!made[i]) return nullptr;
-        }
-        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), made[i].release());
-    }
-    return list.release();
+    return set.finish(exact_);
 }
 
 }  // namespace zelqor::definitional
