@@ -68,14 +68,22 @@ def test_replaced_and_missing_counters(monkeypatch):
     monkeypatch.setattr(cz, "_skolem_constant_counter", itertools.count(40))
     (clause,) = zd.to_cnf(f)
     assert "sk_c40" in str(clause)
-    monkeypatch.delattr(cz, "_skolem_constant_counter")
-    with pytest.raises(AttributeError, match="_skolem_constant_counter"):
-        zd.to_cnf(f)
-    monkeypatch.setattr(cz, "_skolem_constant_counter", [1, 2], raising=False)
+    monkeypatch.setattr(cz, "_skolem_constant_counter", [1, 2])
     with pytest.raises(TypeError, match="not an iterator"):
         zd.to_cnf(f)
     # Without existentials no counter is read.
     assert zd.to_cnf(PredicateApp("P", 0, ())) == cz.to_cnf(PredicateApp("P", 0, ()))
+    # A deleted counter (in a process of its own: the module's names keep their order here).
+    done = subprocess.run([sys.executable, "-c", textwrap.dedent("""
+        import zelqor.prover.clausifier as cz, zelqor.prover.definitional as zd
+        from zelqor.core.ast import Exists, PredicateApp, Variable
+        del cz._skolem_constant_counter, cz._standardize_var_counter
+        try:
+            zd.to_cnf(Exists(Variable(0), PredicateApp("P", 1, (Variable(0),))))
+        except AttributeError as error:
+            print(error)
+    """)], capture_output=True, text=True, timeout=60)
+    assert "has no attribute '_skolem_constant_counter'" in done.stdout, done.stderr
 
 
 class Hostile:
