@@ -22,6 +22,22 @@ inline int has_attr(PyObject *obj, PyObject *name) {
     return found;
 }
 
+// The exception being raised, taken out of the error indicator (a new
+// reference, normalized), or null when none is set.
+inline PyObject *take_raised_exception() {
+#if PY_VERSION_HEX >= 0x030C0000
+    return PyErr_GetRaisedException();
+#else
+    PyObject *type = nullptr, *value = nullptr, *traceback = nullptr;
+    PyErr_Fetch(&type, &value, &traceback);
+    PyErr_NormalizeException(&type, &value, &traceback);
+    if (value != nullptr && traceback != nullptr) PyException_SetTraceback(value, traceback);
+    Py_XDECREF(type);
+    Py_XDECREF(traceback);
+    return value;
+#endif
+}
+
 // Whether assertions are enabled (`python -O` turns them off).
 inline bool assertions_enabled() {
     PyObject *flags = PySys_GetObject("flags");  // borrowed
