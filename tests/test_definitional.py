@@ -226,6 +226,13 @@ class TestSimplification:
         assert clause_set(zd.to_cnf(f)) == clause_set(zd.to_cnf(And(Forall(x, P(x)), Q(a))))
         assert zd.to_cnf(And(Forall(x, P(x)), Not(P(a)))) == [Clause()]
         assert zd.to_cnf(And(A, A)) == [Clause(frozenset({Literal(A)}))]
+        # Equalities match either way round; a unit's variable stands for one term throughout.
+        b, fx, fb = Constant("b"), FunctionApp("f", 1, (x,)), FunctionApp("f", 1, (Constant("b"),))
+        g = And(Forall(x, Equality(fx, a)), Or(Not(Equality(a, fb)), B))
+        assert clause_set(zd.to_cnf(g)) == clause_set(zd.to_cnf(And(Forall(x, Equality(fx, a)), B)))
+        h = And(Forall(x, Q(x, x)), And(Or(Not(Q(a, b)), B), Or(Not(Q(b, b)), C)))
+        kept = And(Forall(x, Q(x, x)), And(Or(Not(Q(a, b)), B), C))
+        assert clause_set(zd.to_cnf(h)) == clause_set(zd.to_cnf(kept))
 
     def test_operands_equal_up_to_bound_variables_are_one(self):
         every_x, every_y = Forall(x, P(x)), Forall(y, P(y))
