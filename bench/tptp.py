@@ -16,20 +16,21 @@ TPTP pointing at it):
     never refute our clauses of a CounterSatisfiable or Satisfiable problem, nor find a model
     (Satisfiable, CounterSatisfiable) of our clauses of a Theorem; the table counts the Theorem
     problems E proves each way.
-Times are CPU times (ours from this process, E's from its child usage), so a busy machine does not
-skew the comparison.
+Times are CPU times (ours of the thread that reads and clausifies, E's of its own process), so a
+busy machine, or --jobs, does not skew the comparison.
 """
 
 import argparse
 import os
 import random
 import re
-import resource
 import statistics
 import subprocess
 import sys
 import tempfile
+import threading
 import time
+from concurrent.futures import ThreadPoolExecutor
 from dataclasses import dataclass, field
 from typing import Dict, List, Optional
 
@@ -45,6 +46,7 @@ from tables import print_rows  # noqa: E402
 HERE = os.path.dirname(os.path.abspath(__file__))
 CORPUS = os.path.normpath(os.path.join(HERE, "..", "..", "shared", "corpora", "iltp", "firstorder"))
 CPU_LIMIT = 5
+CLAUSIFYING = threading.Lock()
 VERUM, FALSUM = "⊤", "⊥"
 UNSOUND = {  # SZS answers about our clauses that contradict a problem's status
     "Theorem": {"Satisfiable", "CounterSatisfiable"},
@@ -110,6 +112,25 @@ def clausify_problem(problem, options=None):
     return zd.simplify_clauses(clauses), lambda simplified: _with_roles(simplified, clauses, roles)
 
 
+def _with_roles(simplified, original, roles):
+    """Each clause with the role of the clause it came from: itself, or the one it was shortened
+    from (a clause whose literals include its own), a conjecture's first."""
+    by_literals = {}
+    for clause in original:
+        by_literals.setdefault(clause.literals, roles[id(clause)])
+    out = []
+    for clause in simplified:
+        role = by_literals.get(clause.literals)
+        if role is None:
+            role = "plain"
+            for source in original:
+                if clause.literals <= source.literals and roles[id(source)] == "negated_conjecture":
+                    role = "negated_conjecture"
+                    break
+        out.append((role, clause))
+    return out
+
+
 def clause_text(tagged):
     return format_clauses([(f"c{i}", role, [clause]) for i, (role, clause) in enumerate(tagged)])
 
@@ -117,16 +138,19 @@ def clause_text(tagged):
 # ---- E -----------------------------------------------------------------------------------------
 
 def _eprover(args, root, timeout=120):
-    """E's output and its CPU time."""
-    before = resource.getrusage(resource.RUSAGE_CHILDREN)
+    """E's output and the CPU time it took (its own, so runs may overlap)."""
+    proc = subprocess.Popen(["eprover", *args], stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
+                            env=dict(os.environ, TPTP=root))
+    killer = threading.Timer(timeout, proc.kill)
+    killer.start()
     try:
-        done = subprocess.run(["eprover", *args], capture_output=True, text=True, timeout=timeout,
-                              env=dict(os.environ, TPTP=root))
-        output = done.stdout
-    except subprocess.TimeoutExpired:
-        output = ""
-    after = resource.getrusage(resource.RUSAGE_CHILDREN)
-    return output, (after.ru_utime - before.ru_utime) + (after.ru_stime - before.ru_stime)
+        output = proc.stdout.read().decode("utf-8", "replace")
+        _, _, usage = os.wait4(proc.pid, 0)
+        proc.returncode = 0  # reaped here
+    finally:
+        killer.cancel()
+        proc.stdout.close()
+    return output, usage.ru_utime + usage.ru_stime
 
 
 def e_clause_count(path, root=CORPUS):
@@ -180,14 +204,16 @@ def measure(path, status, settings, root=CORPUS, prove=False, workdir=None):
     row = Row(path, status, size=os.path.getsize(path))
     texts = {}
     for label, options in settings.items():
-        start = time.process_time()
+        start = time.thread_time()
         try:
-            clauses, tag = clausify_problem(read_problem(path, include_dirs=[root]), options=options)
+            # The Skolem and definition counters are the process's: one problem at a time.
+            with CLAUSIFYING:
+                clauses, tag = clausify_problem(read_problem(path, include_dirs=[root]), options=options)
         except Exception as error:  # reported in the table, not fatal to the run
             row.error = f"{type(error).__name__}: {error}"[:120]
             return row
         if label == next(iter(settings)):
-            row.seconds = time.process_time() - start
+            row.seconds = time.thread_time() - start
             row.clauses = len(clauses)
         if prove:
             texts[label] = clause_text(tag(clauses))
@@ -273,6 +299,7 @@ def main():
     parser.add_argument("--prove", action="store_true", help=f"run E with {CPU_LIMIT} s of CPU on both forms")
     parser.add_argument("--threshold", type=int, default=None, help="naming threshold (default: the module's)")
     parser.add_argument("--miniscope", choices=["default", "on", "off", "both"], default="default")
+    parser.add_argument("--jobs", type=int, default=1, help="problems measured at once (E runs in parallel)")
     args = parser.parse_args()
     if subprocess.run(["which", "eprover"], capture_output=True).returncode != 0:
         sys.exit("eprover is needed: apt-get install eprover")
@@ -289,9 +316,11 @@ def main():
     print(f"{len(problems)} problems from {args.corpus}; {', '.join(settings)}; E: "
           f"{subprocess.run(['eprover', '--version'], capture_output=True, text=True).stdout.strip()}")
     rows, started = [], time.time()
-    with tempfile.TemporaryDirectory() as workdir:
-        for i, (path, status) in enumerate(problems):
-            rows.append(measure(path, status, settings, args.corpus, args.prove, workdir))
+    with tempfile.TemporaryDirectory() as workdir, ThreadPoolExecutor(max(1, args.jobs)) as pool:
+        runs = [pool.submit(measure, path, status, settings, args.corpus, args.prove, workdir)
+                for path, status in problems]
+        for i, run in enumerate(runs):
+            rows.append(run.result())
             progress(i + 1, len(problems), started)
     summary(rows, settings, args.prove)
     print()
