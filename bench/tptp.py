@@ -139,8 +139,10 @@ def clause_text(tagged):
 
 def _eprover(args, root, timeout=120):
     """E's output and the CPU time it took (its own, so runs may overlap)."""
+    # E runs as itself: nothing this process preloads (a sanitizer runtime, say) goes with it.
+    env = {key: value for key, value in os.environ.items() if key != "LD_PRELOAD"}
     proc = subprocess.Popen(["eprover", *args], stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
-                            env=dict(os.environ, TPTP=root))
+                            env=dict(env, TPTP=root))
     killer = threading.Timer(timeout, proc.kill)
     killer.start()
     try:
