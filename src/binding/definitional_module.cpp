@@ -65,8 +65,14 @@ PyObject *simplify_clauses(PyObject *, PyObject *clauses) { return simplify_clau
     "threshold: where distributing a disjunction over conjunctions would give more than this many clauses\n"    \
     "  (counted as the distributive law multiplies them), the operands whose replacement by a fresh atom\n"      \
     "  saves the most clauses are named, until it gives at most that many or naming saves nothing.\n"          \
-    "  None names nothing: the clauses are then exactly those of zelqor.prover.clausifier.to_cnf.\n"            \
+    "  None names nothing and simplifies nothing: the clauses are then exactly those of\n"                       \
+    "  zelqor.prover.clausifier.to_cnf.\n"                                                                        \
     "miniscope: move quantifiers inward first, so Skolem functions take fewer arguments.\n\n"                   \
+    "With a threshold the clauses are also what a prover makes of them on reading: a failing equivalence\n"    \
+    "is (a | b) & (~a | ~b); operands equal up to bound variables count once (A | A' is A, A <=> A' holds);\n" \
+    "t = t, t != t and x != t are resolved in each clause; unit clauses remove the clauses they subsume\n"    \
+    "and the literals they contradict (an empty clause, once found, is all that is left); tautologies\n"       \
+    "and repeated clauses go. simplify_clauses does the same across the clauses of several calls.\n\n"         \
     "A named subformula with free variables x1..xk becomes def_<n>(x1, ..., xk), defined by the clauses of\n"   \
     "def_<n> -> subformula where it occurs positively, subformula -> def_<n> where it occurs negatively\n"      \
     "(both under an equivalence). Equal subformulas share one name. Names never clash with a symbol of\n"      \
