@@ -9,7 +9,7 @@ import pytest
 
 import zelqor.prover.clausifier as cz
 import zelqor.prover.definitional as zd
-from zelqor.core.ast import And, Exists, Forall, FunctionApp, Iff, Not, Or, PredicateApp, Variable
+from zelqor.core.ast import And, Constant, Equality, Exists, Forall, FunctionApp, Iff, Not, Or, PredicateApp, Variable
 from zelqor.core.signature import Signature
 from zelqor.sol.ast_ext import ForallPred, PredicateVariable
 
@@ -109,6 +109,12 @@ A, B, C, D, E, F = (PredicateApp(n, 0, ()) for n in "ABCDEF")
 tree = Forall(x, Iff(Or(And(A, And(B, PredicateApp("P", 1, (x,)))), And(C, And(D, E))),
                      Exists(y, Or(And(PredicateApp("Q", 2, (x, y)), And(A, B)), And(C, And(D, F))))))
 bad = Or(A, ForallPred(PredicateVariable("X", 0), A))
+a = Constant("a")
+# Resolved equalities, units that subsume and shorten, operands equal up to bound variables.
+simplified = And(Forall(x, Forall(y, Or(Not(Equality(x, FunctionApp("f", 1, (y,)))), PredicateApp("P", 1, (x,))))),
+                 And(Forall(x, Equality(FunctionApp("f", 1, (x,)), a)),
+                     And(Or(Not(Equality(a, FunctionApp("f", 1, (a,)))), B),
+                         Iff(Forall(x, PredicateApp("P", 1, (x,))), Forall(y, PredicateApp("P", 1, (y,)))))))
 
 
 def operations():
@@ -120,6 +126,7 @@ def operations():
     expect(TypeError, zd.to_cnf, tree, threshold="1")
     expect(TypeError, zd.to_cnf, Forall(A, A))
     zd._miniscope(tree)
+    zd.to_cnf(simplified), zd.negate_and_clausify(simplified)
     clauses = zd.to_cnf(tree) + zd.negate_and_clausify(tree)
     zd.simplify_clauses(clauses + clauses)
     expect(TypeError, zd.simplify_clauses, clauses + [None])
