@@ -212,7 +212,8 @@ def measure(path, status, settings, root=CORPUS, prove=False, workdir=None):
             with CLAUSIFYING:
                 clauses, tag = clausify_problem(read_problem(path, include_dirs=[root]), options=options)
         except Exception as error:  # reported in the table, not fatal to the run
-            row.error = f"{type(error).__name__}: {error}"[:120]
+            row.error = f"{type(error).__name__}: {error}".splitlines()[0][:120]
+            row.e_clauses, row.e_seconds = e_clause_count(path, root)
             return row
         if label == next(iter(settings)):
             row.seconds = time.thread_time() - start
@@ -332,7 +333,7 @@ def main():
     failed = [r for r in rows if r.error]
     if failed:
         print()
-        print_rows([["failed", "error"]] + [[r.name, r.error] for r in failed])
+        print_rows([["failed", "E's clauses", "error"]] + [[r.name, str(r.e_clauses), r.error] for r in failed])
 
 
 if __name__ == "__main__":
