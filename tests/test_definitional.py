@@ -154,23 +154,28 @@ class TestNaming:
             frozenset({Literal(a)}) for a in (D, E, F, G, H)}
         assert len(clauses) == 8
 
-    def test_free_variables_become_arguments_with_their_sorts(self):
+    def test_arguments_are_the_variables_of_what_the_free_variables_stand_for(self):
         n = Variable(7, sort=Nat)
         big = And(P(x, n), And(Q(n), P(y)))
         f = Forall(x, Exists(n, Forall(y, Or(big, And(Q(x), And(Q(y), A))))))
         signature = Recorder()
         clauses = zd.to_cnf(f, signature, threshold=4)
         (name,) = definition_names(clauses)
-        assert signature.calls[-1] == ("predicate", name, 3, (x.sort, Nat, y.sort))
-        uses = {(l.positive, l.atom) for c in clauses for l in c.literals if l.atom.pred == name}
-        (used,) = {atom for positive, atom in uses if positive}
-        # Where it is used: the images of x, n (a Skolem term) and y.
-        assert isinstance(used.args[1], FunctionApp) and used.args[1].func == "sk_f0"
-        (defined,) = {atom for positive, atom in uses if not positive}
-        # In its definition: fresh variables of the same sorts.
-        assert all(isinstance(t, Variable) for t in defined.args) and len(set(defined.args)) == 3
-        assert [t.sort for t in defined.args] == [x.sort, Nat, y.sort]
-        assert not set(defined.args) & set(used.args)
+        # x and y are universal: arguments; n is the Skolem term sk_f0(x), inside the definition too.
+        assert signature.calls[-1] == ("predicate", name, 2, (x.sort, y.sort))
+        defining = [c for c in clauses if any(not l.positive and l.atom.pred == name for l in c.literals)]
+        assert len(defining) == 3
+        (d,) = {l.atom for c in defining for l in c.literals if l.atom.pred == name}
+        assert all(isinstance(t, Variable) for t in d.args) and len(set(d.args)) == 2
+        skolem = {t for c in defining for l in c.literals for t in l.atom.args if isinstance(t, FunctionApp)}
+        assert skolem == {FunctionApp("sk_f0", 1, (d.args[0],), Nat)}
+
+    def test_skolem_constants_stay_constants_in_definitions(self):
+        # The negated conjecture's variables are Skolem constants: the definition speaks of them.
+        goal = Forall(x, Forall(y, And(Or(P(x), Or(Q(y), A)), Or(Q(x), Or(P(y), B)))))
+        clauses = zd.negate_and_clausify(goal, threshold=2)
+        assert definition_names(clauses)
+        assert all(not l.atom.args or not isinstance(l.atom.args[0], Variable) for c in clauses for l in c.literals)
 
     def test_existentials_in_a_definition_depend_on_its_variables_only(self):
         inner = Exists(z, And(Q(x, z), And(Q(z), P(z))))

@@ -32,6 +32,12 @@ public:
         return (previous ? PyDict_SetItem(map_.get(), var, previous.get()) : PyDict_DelItem(map_.get(), var)) == 0;
     }
 
+    // What `var` stands for (borrowed), or null when it is not bound (with an
+    // exception set if the look-up failed).
+    PyObject *image_of(PyObject *var) const {
+        return map_ ? PyDict_GetItemWithError(map_.get(), var) : nullptr;
+    }
+
     // `atom` with the images of its variables (new reference). Fresh
     // variables and Skolem terms keep the sorts of what they replace, so no
     // sort check is needed.

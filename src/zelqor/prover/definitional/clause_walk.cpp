@@ -11,15 +11,11 @@ namespace slot = ast::slot;
 
 bool ClauseWalk::run(int32_t root, Cnf &out) {
     if (!walk(root, true, out)) return false;
-    // Walking a definition may name further subformulas: the list grows.
-    for (size_t d = 0; d < definitions_.size(); ++d) {
-        uint8_t polarity = items_[static_cast<size_t>(definitions_[d].subformula)].polarity;
-        for (uint8_t direction : {kPositive, kNegative}) {
-            if ((polarity & direction) == 0) continue;
-            Cnf part;
-            if (!definition_clauses(static_cast<int>(d), direction == kPositive, part)) return false;
-            prover::append(out, std::move(part));
-        }
+    // Writing a definition may meet further named subformulas: the queue grows.
+    for (size_t q = 0; q < queue_.size(); ++q) {
+        Cnf part;
+        if (!definition_clauses(queue_[q].first, queue_[q].second, part)) return false;
+        prover::append(out, std::move(part));
     }
     return true;
 }
@@ -27,10 +23,8 @@ bool ClauseWalk::run(int32_t root, Cnf &out) {
 bool ClauseWalk::walk(int32_t index, bool positive, Cnf &out, bool expand_name) {
     const Subformula &item = items_[static_cast<size_t>(index)];
     if (item.named && !expand_name) {
-        int definition = definition_for(index);
-        if (definition < 0) return false;
-        PyObject *atom = definitions_[static_cast<size_t>(definition)].atom.get();
-        return this->atom(atom, positive, out);
+        Ref atom;
+        return definition_for(index, positive, atom) >= 0 && literal(atom.get(), positive, out);
     }
     if (item.shape == Shape::Atom) return atom(item.node, positive, out);
     RecursionGuard guard(" while clausifying");
@@ -146,65 +140,6 @@ bool ClauseWalk::literal(PyObject *atom, bool positive, Cnf &out) {
     if (made == nullptr) return false;
     literals_.add_unit(made, out);
     return true;
-}
-
-// The definition of a named subformula, made when its name is first met:
-// a fresh predicate over the subformula's free variables, registered in the
-// signature with their sorts.
-int ClauseWalk::definition_for(int32_t index) {
-    int &known = definition_of_[static_cast<size_t>(index)];
-    if (known >= 0) return known;
-    PyObject *free = free_variables_.of(index);
-    if (free == nullptr) return -1;
-    Ref variables = Ref::steal(PyList_GetSlice(free, 0, PyList_GET_SIZE(free)));
-    Ref name = Ref::steal(names_.next());
-    if (!variables || !name) return -1;
-    Py_ssize_t arity = PyList_GET_SIZE(variables.get());
-    Ref args = Ref::steal(PyList_AsTuple(variables.get()));
-    Ref arg_sorts = Ref::steal(PyTuple_New(arity));
-    Ref arity_value = Ref::steal(PyLong_FromSsize_t(arity));
-    if (!args || !arg_sorts || !arity_value) return -1;
-    for (Py_ssize_t i = 0; i < arity; ++i) {
-        PyTuple_SET_ITEM(arg_sorts.get(), i, new_ref(ast::field(PyTuple_GET_ITEM(args.get(), i), slot::sort)));
-    }
-    PyObject *fields[3] = {name.get(), arity_value.get(), args.get()};
-    Ref atom = Ref::steal(g.api->make(Kind::PredicateApp, fields));
-    if (!atom) return -1;
-    if (signature_ != Py_None &&
-        !prover::register_symbol(signature_, g.str_register_predicate, {name.get(), arity_value.get(), arg_sorts.get()})) {
-        return -1;
-    }
-    definitions_.push_back(Definition{index, std::move(atom), std::move(variables)});
-    known = static_cast<int>(definitions_.size() - 1);
-    return known;
-}
-
-// ∀x̄ (¬d(x̄) ∨ φ) for the positive direction, ∀x̄ (d(x̄) ∨ ¬φ) for the
-// negative one: the free variables become fresh universal variables.
-bool ClauseWalk::definition_clauses(int definition, bool positive, Cnf &out) {
-    int32_t index = definitions_[static_cast<size_t>(definition)].subformula;
-    Ref atom = Ref::borrow(definitions_[static_cast<size_t>(definition)].atom.get());
-    Ref variables = Ref::borrow(definitions_[static_cast<size_t>(definition)].variables.get());
-    Py_ssize_t count = PyList_GET_SIZE(variables.get());
-    std::vector<Ref> previous(static_cast<size_t>(count));
-    Py_ssize_t bound = 0;
-    bool ok = true;
-    for (; ok && bound < count; ++bound) {
-        PyObject *var = PyList_GET_ITEM(variables.get(), bound);
-        Ref id = Ref::steal(ids_.next());
-        Ref fresh = id ? Ref::steal(prover::fresh_variable(g.api, var, id.get())) : Ref();
-        ok = fresh && scope_.bind(var, fresh.get(), previous[static_cast<size_t>(bound)]);
-        if (!ok) break;
-        universals_.push_back(std::move(fresh));
-    }
-    Cnf head, body;
-    ok = ok && this->atom(atom.get(), !positive, head) && walk(index, positive, body, true);
-    if (ok) out = prover::product(head, body);
-    for (Py_ssize_t i = bound; i-- > 0;) {
-        universals_.pop_back();
-        ok = scope_.unbind(PyList_GET_ITEM(variables.get(), i), previous[static_cast<size_t>(i)]) && ok;
-    }
-    return ok;
 }
 
 PyObject *ClauseWalk::clauses(const Cnf &cnf) {

@@ -4,10 +4,17 @@
 // quantifiers and atoms in the order the normal-form tree of the
 // distributing pipeline presents them (each operand of an equivalence
 // twice): fresh variable ids and Skolem numbers come out in that order and
-// clauses are formed as the distributive law orders them. A named
-// subformula stops the walk with its definition's atom over the images of
-// its free variables; definitions are walked afterwards, in the order their
-// names were first met, each in the directions its polarities need.
+// clauses are formed as the distributive law orders them.
+//
+// A named subformula stops the walk with a definition's atom. Definitions
+// are made as Skolemization leaves the subformula there: its free variables
+// stand for what the walk made of them (fresh universal variables, Skolem
+// terms), and the fresh predicate takes the variables of those images as
+// arguments, so that a Skolem constant outside stays a constant inside.
+// Occurrences whose images are equal up to their variables share one
+// definition, which is written after the formula's clauses, in the order
+// first met, in each direction an occurrence needs: d -> φ where φ must hold,
+// φ -> d where it must fail.
 #pragma once
 
 #include "zelqor/prover/clause_pool.hpp"
@@ -17,6 +24,7 @@
 #include "zelqor/prover/definitional/free_variables.hpp"
 #include "zelqor/prover/definitional/names.hpp"
 
+#include <utility>
 #include <vector>
 
 namespace zelqor::definitional {
@@ -29,7 +37,7 @@ public:
     // so that without names the clauses are exactly that pipeline's.
     ClauseWalk(const Subformulas &subformulas, FreshIds &ids, PyObject *signature, bool exact)
         : items_(subformulas.items), ids_(ids), signature_(signature), exact_(exact), names_(subformulas, signature),
-          free_variables_(subformulas), alpha_equal_(subformulas), definition_of_(subformulas.items.size(), -1) {}
+          free_variables_(subformulas), alpha_equal_(subformulas) {}
 
     // The clauses of the whole formula, then those of every definition met.
     // False with an exception set.
@@ -40,8 +48,12 @@ public:
 private:
     struct Definition {
         int32_t subformula;
-        Ref atom;       // the fresh predicate over the subformula's free variables
-        Ref variables;  // those variables (a list), in argument order
+        Ref name;        // of the fresh predicate
+        // An atom over the images of the subformula's free variables, their
+        // variables renamed to `parameters`, its arguments in order.
+        Ref pattern;
+        Ref parameters;  // tuple of the predicate's argument variables
+        uint8_t queued = kNoPolarity;  // directions given to the queue
     };
 
     bool walk(int32_t index, bool positive, Cnf &out, bool expand_name = false);
@@ -52,7 +64,9 @@ private:
     Ref skolem_term(PyObject *sort);
     bool atom(PyObject *atom, bool positive, Cnf &out);
     bool literal(PyObject *atom, bool positive, Cnf &out);
-    int definition_for(int32_t index);
+    // The definition for an occurrence of named subformula `index` with
+    // `positive` polarity, and in `atom` its atom there; -1 on error.
+    int definition_for(int32_t index, bool positive, Ref &atom);
     bool definition_clauses(int definition, bool positive, Cnf &out);
 
     const std::vector<Subformula> &items_;
@@ -62,8 +76,9 @@ private:
     DefinitionNames names_;
     OrderedFreeVariables free_variables_;
     AlphaEquality alpha_equal_;
-    std::vector<int> definition_of_;  // per subformula, -1 while unnamed
     std::vector<Definition> definitions_;
+    Ref definitions_by_pattern_;  // (subformula, pattern) -> position in definitions_
+    std::vector<std::pair<int, bool>> queue_;  // definitions and directions to write
     prover::Scope scope_;
     std::vector<Ref> universals_;      // fresh universal variables in scope, outermost first
 

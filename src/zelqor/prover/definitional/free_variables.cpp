@@ -92,3 +92,16 @@ PyObject *OrderedFreeVariables::of(int32_t index) {
 }
 
 }  // namespace zelqor::definitional
+
+namespace zelqor::definitional {
+
+PyObject *OrderedFreeVariables::of_terms(PyObject *terms) {
+    Collected vars;
+    if (!vars.ok()) return nullptr;
+    for (Py_ssize_t i = 0; i < PyTuple_GET_SIZE(terms); ++i) {
+        if (!add_term(PyTuple_GET_ITEM(terms, i), vars)) return nullptr;
+    }
+    return vars.list.release();
+}
+
+}  // namespace zelqor::definitional

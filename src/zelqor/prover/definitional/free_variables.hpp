@@ -15,9 +15,13 @@ public:
     // memo), or null with an exception set.
     PyObject *of(int32_t index);
 
+    // A new list of the variables of the terms of a tuple, in order of first
+    // occurrence; null with an exception set.
+    static PyObject *of_terms(PyObject *terms);
+
 private:
     struct Collected;
-    bool add_term(PyObject *term, Collected &into);
+    static bool add_term(PyObject *term, Collected &into);
 
     const Subformulas &subformulas_;
     std::vector<Ref> memo_;

@@ -68,7 +68,7 @@ bool init_state(PyObject *module) {
         {&g.str_definition_counter, "_definition_counter"},
         {&g.str_register_constant, "register_constant"}, {&g.str_register_function, "register_function"},
         {&g.str_register_predicate, "register_predicate"}, {&g.str_constants, "constants"},
-        {&g.str_functions, "functions"}, {&g.str_predicates, "predicates"},
+        {&g.str_functions, "functions"}, {&g.str_predicates, "predicates"}, {&g.str_pattern, "pattern"},
     };
     for (auto &n : names) {
         *n.slot = PyUnicode_InternFromString(n.text);

@@ -31,6 +31,7 @@ struct State {
     PyObject *str_register_constant = nullptr, *str_register_function = nullptr,
              *str_register_predicate = nullptr;
     PyObject *str_constants = nullptr, *str_functions = nullptr, *str_predicates = nullptr;
+    PyObject *str_pattern = nullptr;  // the symbol of the atoms definitions are looked up by
 };
 
 extern State g;
