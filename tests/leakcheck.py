@@ -26,19 +26,24 @@ def expect(error, fn, *args, **kwargs):
 
 
 def measure(operation, warmup=300, batches=6, rounds=200):
-    def blocks():
+    """Growth per batch of allocated blocks and, on a debug interpreter, of all reference counts."""
+    total_references = getattr(sys, "gettotalrefcount", None)
+
+    def counts():
         gc.collect()
-        return sys.getallocatedblocks()
+        return sys.getallocatedblocks(), total_references() if total_references else 0
 
     for _ in range(warmup):
         operation()
-    growth = []
+    blocks, references = [], []
     for _ in range(batches):
-        before = blocks()
+        before = counts()
         for _ in range(rounds):
             operation()
-        growth.append(blocks() - before)
-    return growth
+        after = counts()
+        blocks.append(after[0] - before[0])
+        references.append(after[1] - before[1])
+    return {"blocks": blocks, "references": references if total_references else None}
 
 
 def assert_steady(module, name, limit=50):
@@ -47,11 +52,16 @@ def assert_steady(module, name, limit=50):
     A reference leaked on any path an operation takes leaves at least one
     block per round, 200 per batch; the interpreter's own caches settle to a
     few blocks per batch (more on 3.14, whose collector and caches warm up
-    slowly), which `limit` allows.
+    slowly), which `limit` allows. A debug interpreter also counts every
+    reference: an extra one kept on a shared object (a type, an interned
+    name, None) leaves no block behind but shows there.
     """
     code = (f"import json, sys; sys.path.insert(0, {TESTS!r}); import leakcheck, {module}; "
             f"print(json.dumps(leakcheck.measure({module}.{name})))")
     done = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, timeout=600)
     assert done.returncode == 0, done.stderr[-3000:]
     growth = json.loads(done.stdout.strip().splitlines()[-1])
-    assert min(growth) < limit, f"{module}.{name}: blocks left behind per batch of 200 rounds: {growth}"
+    blocks, references = growth["blocks"], growth["references"]
+    assert min(blocks) < limit, f"{module}.{name}: blocks left behind per batch of 200 rounds: {blocks}"
+    if references is not None:
+        assert min(references) < limit, f"{module}.{name}: references gained per batch of 200 rounds: {references}"

@@ -181,6 +181,13 @@ class TestTextForm:
 
         assert repr(Negation(p)).startswith("TestTextForm.test_subclass_uses_its_own_name.<locals>.Negation(")
 
+    @pytest.mark.parametrize("name", ["é", "λx", "\U0001d513", "\ud800", "a\udfffé"])
+    def test_every_code_point_is_kept(self, name):
+        # Latin-1, the wider planes and lone surrogates, also after a wider character.
+        c = Constant(name)
+        assert repr(c) == f"Constant(sort={IND}, name={name!r})"
+        assert repr(PredicateApp(name, 1, (c,))) == f"PredicateApp(pred={name!r}, arity=1, args=({c!r},))"
+
 
 class TestPythonProtocols:
     def nodes(self, x, p, q):

@@ -1,6 +1,8 @@
 // Module `zelqor.core.ast`: imports, the VariableKind enumeration, the node
 // classes, the structural queries, and the C API capsule for the other modules.
 #include "common/args.hpp"
+#include "common/frozen_record.hpp"
+#include "common/interned.hpp"
 #include "common/module_init.hpp"
 #include "zelqor/core/ast/api.hpp"
 #include "zelqor/core/ast/canonical.hpp"
@@ -85,27 +87,21 @@ bool init_enum(PyObject *module) {
 }
 
 bool init_constants(PyObject *module) {
-    g.ind = PyObject_GetAttrString(module, "Ind");
-    g.invalid_formula_error = PyObject_GetAttrString(module, "InvalidFormulaError");
-    g.frozen_instance_error = import_attr("dataclasses", "FrozenInstanceError");
-    g.newobj_ex = import_attr("copyreg", "__newobj_ex__");
-    g.empty_frozenset = PyFrozenSet_New(nullptr);
+    static const char *const global_names[kGlobalCount] = {"InvalidFormulaError"};
+    static const char *const second_order[4] = {"ForallPred", "ExistsPred", "ForallFunc", "ExistsFunc"};
+    if (!(g.ind = PyObject_GetAttrString(module, "Ind")) || !g.globals.init(module, global_names) ||
+        !g.globals.remember_original(kInvalidFormulaError) ||
+        !import_frozen_instance_error() ||
+        !(g.newobj_ex = import_attr("copyreg", "__newobj_ex__")) || !(g.empty_frozenset = PyFrozenSet_New(nullptr)) ||
+        !(g.zero = PyLong_FromLong(0)) ||
+        !intern_names({{&g.str_free_vars, "_free_vars"}, {&g.str_index, "index"}, {&g.str_arity, "arity"},
+                       {&g.str_body, "body"}, {&g.str_sort, "sort"}}) ||
+        !intern_names(g.second_order_names, second_order)) {
+        return false;
+    }
     // Shared by every node without free variables: it holds nothing, so the
     // collector need not see it (nor, through it, the nodes).
-    if (g.empty_frozenset != nullptr && PyObject_GC_IsTracked(g.empty_frozenset)) {
-        PyObject_GC_UnTrack(g.empty_frozenset);
-    }
-    g.zero = PyLong_FromLong(0);
-    g.str_free_vars = PyUnicode_InternFromString("_free_vars");
-    g.str_index = PyUnicode_InternFromString("index");
-    g.str_arity = PyUnicode_InternFromString("arity");
-    g.str_body = PyUnicode_InternFromString("body");
-    g.str_sort = PyUnicode_InternFromString("sort");
-    const char *second_order[4] = {"ForallPred", "ExistsPred", "ForallFunc", "ExistsFunc"};
-    for (int i = 0; i < 4; ++i) {
-        g.second_order_names[i] = PyUnicode_InternFromString(second_order[i]);
-        if (g.second_order_names[i] == nullptr) return false;
-    }
+    if (PyObject_GC_IsTracked(g.empty_frozenset)) PyObject_GC_UnTrack(g.empty_frozenset);
     const char *leaf_sorts[3] = {"PrimitiveSort", "ParameterizedSort", "FunctionSort"};
     for (int i = 0; i < 3; ++i) {
         // Optional: a sort module without these classes only loses the untracking.
@@ -117,8 +113,7 @@ bool init_constants(PyObject *module) {
             PyErr_Clear();
         }
     }
-    return g.ind && g.invalid_formula_error && g.frozen_instance_error && g.newobj_ex && g.empty_frozenset &&
-           g.zero && g.str_free_vars && g.str_index && g.str_arity && g.str_body && g.str_sort;
+    return true;
 }
 
 bool init_api(PyObject *module) {

@@ -3,8 +3,9 @@
 // that order, as module attributes.
 #include "common/args.hpp"
 #include "common/module_init.hpp"
+#include "zelqor/prover/clausifier/clause.hpp"
+#include "zelqor/prover/clausifier/literal.hpp"
 #include "zelqor/prover/clausifier/steps.hpp"
-#include "zelqor/prover/clausifier/values.hpp"
 
 namespace zelqor::clausifier {
 namespace {
@@ -105,10 +106,12 @@ PyModuleDef module_def = {
     nullptr, nullptr, nullptr, nullptr, nullptr,
 };
 
-bool add_function(PyObject *module, PyObject *module_name, PyMethodDef *def, PyObject **keep) {
+// Adds the function as a module attribute; `own` >= 0 records it as the
+// original of that global.
+bool add_function(PyObject *module, PyObject *module_name, PyMethodDef *def, int own = -1) {
     Ref fn = Ref::steal(PyCFunction_NewEx(def, module, module_name));
     if (!fn || PyModule_AddObjectRef(module, def->ml_name, fn.get()) < 0) return false;
-    if (keep != nullptr) *keep = new_ref(fn.get());
+    if (own >= 0) g.globals.set_original(own, fn.get());
     return true;
 }
 
@@ -132,15 +135,15 @@ PyObject *create_module() {
     Ref none = Ref::steal(reset_skolem_counters());
     if (!none) return nullptr;
     Ref name = Ref::steal(PyUnicode_FromString("zelqor.prover.clausifier"));
-    if (!name || !add_function(m, name.get(), &reset_def, nullptr) || !create_value_types(m) ||
+    if (!name || !add_function(m, name.get(), &reset_def) || !create_literal_type(m) || !create_clause_type(m) ||
         PyModule_AddObjectRef(m, "Literal", reinterpret_cast<PyObject *>(g.literal_type)) < 0 ||
         PyModule_AddObjectRef(m, "Clause", reinterpret_cast<PyObject *>(g.clause_type)) < 0) {
         return nullptr;
     }
     for (int i = 0; i < kOwnCount; ++i) {
-        if (!add_function(m, name.get(), &function_defs[i], &g.own[i])) return nullptr;
+        if (!add_function(m, name.get(), &function_defs[i], own_global(static_cast<Own>(i)))) return nullptr;
     }
-    if (!add_function(m, name.get(), &function_defs[kOwnCount], nullptr) || !watch_module_dict()) return nullptr;
+    if (!add_function(m, name.get(), &function_defs[kOwnCount]) || !watch_module_dict()) return nullptr;
     return module.release();
 }
 

@@ -1,6 +1,7 @@
 // Module `zelqor.core._substitutions`: the native substitution behind
 // `zelqor.core.substitutions`.
 #include "common/args.hpp"
+#include "common/interned.hpp"
 #include "common/module_init.hpp"
 #include "zelqor/core/substitutions/api.hpp"
 #include "zelqor/core/substitutions/substitute.hpp"
@@ -58,19 +59,11 @@ const Api api{kApiVersion, substitute_formula_presorted};
 bool init_context() {
     Ref ast_module = Ref::steal(PyImport_ImportModule("zelqor.core.ast"));
     if (!ast_module) return false;
-    ctx.api = ast::import_api();
-    ctx.sort_error = import_attr("zelqor.core.exceptions", "SortError");
-    ctx.invalid_formula_error = import_attr("zelqor.core.exceptions", "InvalidFormulaError");
-    const char *names[4] = {"ForallPred", "ExistsPred", "ForallFunc", "ExistsFunc"};
-    for (int i = 0; i < 4; ++i) {
-        ctx.second_order_names[i] = PyUnicode_InternFromString(names[i]);
-        if (ctx.second_order_names[i] == nullptr) return false;
-    }
-    ctx.str_sort = PyUnicode_InternFromString("sort");
-    ctx.str_body = PyUnicode_InternFromString("body");
-    ctx.str_variable = PyUnicode_InternFromString("variable");
-    return ctx.api && ctx.sort_error && ctx.invalid_formula_error && ctx.str_sort && ctx.str_body &&
-           ctx.str_variable;
+    static const char *const second_order[4] = {"ForallPred", "ExistsPred", "ForallFunc", "ExistsFunc"};
+    return (ctx.api = ast::import_api()) && (ctx.sort_error = import_attr("zelqor.core.exceptions", "SortError")) &&
+           (ctx.invalid_formula_error = import_attr("zelqor.core.exceptions", "InvalidFormulaError")) &&
+           intern_names(ctx.second_order_names, second_order) &&
+           intern_names({{&ctx.str_sort, "sort"}, {&ctx.str_body, "body"}, {&ctx.str_variable, "variable"}});
 }
 
 }  // namespace

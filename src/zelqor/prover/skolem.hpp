@@ -33,33 +33,34 @@ inline PyObject *next_of(PyObject *counter) {
     return value;
 }
 
-// Interned names the Skolem path reads.
-struct SkolemNames {
-    PyObject *constant_counter, *function_counter;  // counter attributes
-    PyObject *register_constant, *register_function;  // signature methods
+// Which kind of Skolem symbol a number is drawn for.
+enum class SkolemSymbol { kConstant, kFunction };
+
+// The signature methods Skolem symbols are registered through (interned).
+struct SkolemRegistration {
+    PyObject *register_constant, *register_function;
 };
 
 // The Skolem term for an existential variable of sort `sort` under the
-// fresh universal variables `universals` (outermost first); `draw(name)`
-// gives the next value of a counter as a new reference. Registered in
-// `signature` unless it is None.
+// fresh universal variables `universals` (outermost first); `draw(symbol)`
+// gives the next number for that kind of symbol as a new reference.
+// Registered in `signature` unless it is None.
 template <typename Draw>
 Ref skolem_term(const ast::Api *api, PyObject *sort, const std::vector<Ref> &universals, PyObject *signature,
-                const SkolemNames &names, Draw &&draw) {
+                const SkolemRegistration &methods, Draw &&draw) {
     using ast::Kind;
     if (universals.empty()) {
-        Ref n = Ref::steal(draw(names.constant_counter));
+        Ref n = Ref::steal(draw(SkolemSymbol::kConstant));
         Ref name = n ? Ref::steal(PyUnicode_FromFormat("sk_c%S", n.get())) : Ref();
         if (!name) return Ref();
-        PyObject *fields[2] = {sort, name.get()};
-        Ref term = Ref::steal(api->make(Kind::Constant, fields));
+        Ref term = Ref::steal(api->make(Kind::Constant, ast::constant_fields(name.get(), sort).data()));
         if (!term) return Ref();
-        if (signature != Py_None && !register_symbol(signature, names.register_constant, {name.get(), sort})) {
+        if (signature != Py_None && !register_symbol(signature, methods.register_constant, {name.get(), sort})) {
             return Ref();
         }
         return term;
     }
-    Ref n = Ref::steal(draw(names.function_counter));
+    Ref n = Ref::steal(draw(SkolemSymbol::kFunction));
     Ref name = n ? Ref::steal(PyUnicode_FromFormat("sk_f%S", n.get())) : Ref();
     if (!name) return Ref();
     Py_ssize_t count = static_cast<Py_ssize_t>(universals.size());
@@ -72,11 +73,11 @@ Ref skolem_term(const ast::Api *api, PyObject *sort, const std::vector<Ref> &uni
         PyTuple_SET_ITEM(arg_sorts.get(), i, new_ref(ast::field(u, ast::slot::sort)));
         PyTuple_SET_ITEM(args.get(), i, new_ref(u));
     }
-    PyObject *fields[5] = {sort, name.get(), arity.get(), args.get(), sort};
-    Ref term = Ref::steal(api->make(Kind::FunctionApp, fields));
+    Ref term = Ref::steal(
+        api->make(Kind::FunctionApp, ast::function_app_fields(name.get(), arity.get(), args.get(), sort).data()));
     if (!term) return Ref();
     if (signature != Py_None &&
-        !register_symbol(signature, names.register_function, {name.get(), arity.get(), arg_sorts.get(), sort})) {
+        !register_symbol(signature, methods.register_function, {name.get(), arity.get(), arg_sorts.get(), sort})) {
         return Ref();
     }
     return term;

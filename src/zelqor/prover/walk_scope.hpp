@@ -6,12 +6,14 @@
 #include "zelqor/core/ast/api.hpp"
 #include "zelqor/core/substitutions/api.hpp"
 
+#include <vector>
+
 namespace zelqor::prover {
 
 // A fresh variable with id `id` and the sort and kind of `like`.
 inline PyObject *fresh_variable(const ast::Api *api, PyObject *like, PyObject *id) {
-    PyObject *fields[3] = {ast::field(like, ast::slot::sort), id, ast::field(like, ast::slot::var_kind)};
-    return api->make(ast::Kind::Variable, fields);
+    auto fields = ast::variable_fields(id, ast::field(like, ast::slot::var_kind), ast::field(like, ast::slot::sort));
+    return api->make(ast::Kind::Variable, fields.data());
 }
 
 class Scope {
@@ -30,6 +32,22 @@ public:
 
     bool unbind(PyObject *var, Ref &previous) {
         return (previous ? PyDict_SetItem(map_.get(), var, previous.get()) : PyDict_DelItem(map_.get(), var)) == 0;
+    }
+
+    // Walks the body of a quantifier over `var` (numbered `id`) with `var`
+    // standing for a fresh variable, pushed on `universals` meanwhile, when
+    // `universal`, and for `skolem(sort)` otherwise; the binding is undone
+    // after `body()`, whatever it returned.
+    template <typename Skolem, typename Body>
+    bool quantified(const ast::Api *api, PyObject *var, PyObject *id, bool universal, std::vector<Ref> &universals,
+                    Skolem &&skolem, Body &&body) {
+        Ref image = universal ? Ref::steal(fresh_variable(api, var, id)) : skolem(ast::field(var, ast::slot::sort));
+        Ref previous;
+        if (!image || !bind(var, image.get(), previous)) return false;
+        if (universal) universals.push_back(Ref::borrow(image.get()));
+        bool ok = body();
+        if (universal) universals.pop_back();
+        return unbind(var, previous) && ok;
     }
 
     // What `var` stands for (borrowed), or null when it is not bound (with an

@@ -23,6 +23,17 @@ constexpr Imported kPredicateNames[3] = {kIsFalsum, kIsVerum, kIsAtomic};
 constexpr Imported kClassNames[5] = {kNot, kAnd, kOr, kImplies, kIff};
 constexpr Kind kClassKinds[5] = {Kind::Not, Kind::And, Kind::Or, Kind::Implies, Kind::Iff};
 
+// The connective clause a formula falls under, in the order of kClassNames.
+enum Connective : int {
+    kNegation,
+    kConjunction,
+    kDisjunction,
+    kImplication,
+    kEquivalence,
+    kNoConnective,          // none of the five: forced nowhere
+    kConnectiveError = -1,  // the class test failed (exception set)
+};
+
 struct Context {
     WorldCache worlds;
     PyObject *self = nullptr;
@@ -64,19 +75,19 @@ bool plain_constants(const Context &cx) {
 // Reads every name the clauses rely on, as the module's code would.
 bool read_names(Context &cx) {
     for (int i = 0; i < 5; ++i) {
-        cx.classes[i] = module_global(kClassNames[i]);
+        cx.classes[i] = g.globals.get(kClassNames[i]);
         if (!cx.classes[i]) return false;
-        cx.own_classes = cx.own_classes && cx.classes[i].get() == g.imported[kClassNames[i]];
+        cx.own_classes = cx.own_classes && cx.classes[i].get() == g.globals.original(kClassNames[i]);
     }
-    PyObject *common_names[3] = {g.str_falsum, g.str_verum, g.str_predicate_app};
+    constexpr CommonName common_names[3] = {kFalsumName, kVerumName, kPredicateAppName};
     Ref *common_values[3] = {&cx.falsum, &cx.verum, &cx.predicate_app};
     for (int i = 0; i < 3; ++i) {
-        cx.predicates[i] = module_global(kPredicateNames[i]);
+        cx.predicates[i] = g.globals.get(kPredicateNames[i]);
         if (!cx.predicates[i]) return false;
         // The package's own predicate reads a global of its module at call time.
-        *common_values[i] = Ref::borrow(PyDict_GetItemWithError(g.common_globals, common_names[i]));
+        *common_values[i] = g.common.find(common_names[i]);
         if (!*common_values[i] && PyErr_Occurred()) return false;
-        cx.own_predicate[i] = cx.predicates[i].get() == g.imported[kPredicateNames[i]] && *common_values[i];
+        cx.own_predicate[i] = cx.predicates[i].get() == g.globals.original(kPredicateNames[i]) && *common_values[i];
     }
     cx.exact_nodes = cx.all_own() && plain_constants(cx);
     return true;
@@ -89,8 +100,8 @@ bool own_names_only(const Context &cx) {
 
 // The names as the last full read found them, when nothing changed since.
 void reuse_names(Context &cx) {
-    for (int i = 0; i < 5; ++i) cx.classes[i] = Ref::borrow(g.imported[kClassNames[i]]);
-    for (int i = 0; i < 3; ++i) cx.predicates[i] = Ref::borrow(g.imported[kPredicateNames[i]]);
+    for (int i = 0; i < 5; ++i) cx.classes[i] = Ref::borrow(g.globals.original(kClassNames[i]));
+    for (int i = 0; i < 3; ++i) cx.predicates[i] = Ref::borrow(g.globals.original(kPredicateNames[i]));
     cx.falsum = Ref::borrow(own_names.falsum);
     cx.verum = Ref::borrow(own_names.verum);
     cx.predicate_app = Ref::borrow(own_names.predicate_app);
@@ -151,23 +162,29 @@ int test(Context &cx, Predicate p, PyObject *f) {
     }
 }
 
-// Which connective clause applies: 0..4 for Not, And, Or, Implies, Iff; 5 none.
-int connective(Context &cx, PyObject *f) {
+// The connective of a formula of exactly one of the syntax tree's five classes.
+Connective exact_connective(PyTypeObject *t) {
+    for (int i = 0; i < 5; ++i) {
+        if (t == node_type(kClassKinds[i])) return static_cast<Connective>(i);
+    }
+    return kNoConnective;
+}
+
+// Which connective clause applies, by the classes the module now names.
+Connective connective(Context &cx, PyObject *f) {
     if (cx.own_classes) {
-        PyTypeObject *t = Py_TYPE(f);
+        Connective exact = exact_connective(Py_TYPE(f));
+        if (exact != kNoConnective) return exact;
         for (int i = 0; i < 5; ++i) {
-            if (t == node_type(kClassKinds[i])) return i;
+            if (PyObject_TypeCheck(f, node_type(kClassKinds[i]))) return static_cast<Connective>(i);
         }
-        for (int i = 0; i < 5; ++i) {
-            if (PyObject_TypeCheck(f, node_type(kClassKinds[i]))) return i;
-        }
-        return 5;
+        return kNoConnective;
     }
     for (int i = 0; i < 5; ++i) {
         int r = instance_of(f, cx.classes[i].get());
-        if (r != 0) return r < 0 ? -1 : i;
+        if (r != 0) return r < 0 ? kConnectiveError : static_cast<Connective>(i);
     }
-    return 5;
+    return kNoConnective;
 }
 
 // A member of a connective: read in place from our own nodes, else by name.
@@ -219,9 +236,12 @@ int walk_listed(Context &cx, WorldInfo *info, PySetObject *set, Visit &visit) {
     int offset = WorldCache::kChunk;
     for (uint32_t k = 0;; ++k) {
         if (k == info->count) {
-            int r = cache.extend(info, set);
-            if (r <= 0) return r;
-            if (r == 2) return walk_in_place(set, info->resume, visit);
+            switch (cache.extend(info, set)) {
+            case WorldCache::Listing::kListed: break;
+            case WorldCache::Listing::kComplete: return 0;
+            case WorldCache::Listing::kChanged: return -1;
+            case WorldCache::Listing::kRestInPlace: return walk_in_place(set, info->resume, visit);
+            }
         }
         if (offset == WorldCache::kChunk) {
             chunk = chunk == WorldCache::kNoChunk ? info->head : cache.next_chunk(chunk);
@@ -337,7 +357,7 @@ int holds(Context &cx, PyObject *atom, Site &at) {
 
 int force(Context &cx, PyObject *f, PyObject *w);
 
-int connective_clause(Context &cx, int kind, PyObject *f, Site &at);
+int connective_clause(Context &cx, Connective kind, PyObject *f, Site &at);
 
 // Clauses 1 to 3 for an exact PredicateApp when the names are our own.
 int force_atom(Context &cx, PyObject *f, Site &at) {
@@ -353,12 +373,11 @@ int step(Context &cx, PyObject *f, Site &at) {
     if (cx.exact_nodes) {
         PyTypeObject *t = Py_TYPE(f);
         if (t == node_type(Kind::PredicateApp)) return force_atom(cx, f, at);
-        for (int i = 0; i < 5; ++i) {
-            if (t == node_type(kClassKinds[i])) {
-                RecursionGuard guard(" while evaluating a formula");
-                if (!guard.ok()) return -1;
-                return connective_clause(cx, i, f, at);
-            }
+        Connective kind = exact_connective(t);
+        if (kind != kNoConnective) {
+            RecursionGuard guard(" while evaluating a formula");
+            if (!guard.ok()) return -1;
+            return connective_clause(cx, kind, f, at);
         }
     }
     if (cx.own_evaluate) return force(cx, f, at.world);
@@ -373,27 +392,37 @@ int step(Context &cx, PyObject *f, PyObject *w, Py_hash_t hash, WorldInfo *info)
     return step(cx, f, at);
 }
 
-// How step() forces `f` at any world, when `f` is an exact atom that can be
-// told from the two constants without calling a comparison: 0 (falsum),
-// 1 (verum) or 2 (by the valuation). -1: through step() every time.
-int atom_rule(const Context &cx, PyObject *f) {
-    if (!cx.exact_nodes || !Py_IS_TYPE(f, node_type(Kind::PredicateApp))) return -1;
+// How step() forces a formula at any world.
+enum class AtomRule {
+    kNever,        // falsum
+    kAlways,       // verum
+    kByValuation,  // an exact atom told from both constants without a comparison
+    kByStep,       // anything else: through step() every time
+};
+
+AtomRule atom_rule(const Context &cx, PyObject *f) {
+    if (!cx.exact_nodes || !Py_IS_TYPE(f, node_type(Kind::PredicateApp))) return AtomRule::kByStep;
     for (PyObject *constant : {cx.falsum.get(), cx.verum.get()}) {
-        if (f == constant) return constant == cx.falsum.get() ? 0 : 1;
-        if (ast::as_node(f)->hash == ast::as_node(constant)->hash) return -1;
+        if (f == constant) return constant == cx.falsum.get() ? AtomRule::kNever : AtomRule::kAlways;
+        if (ast::as_node(f)->hash == ast::as_node(constant)->hash) return AtomRule::kByStep;
     }
-    return 2;
+    return AtomRule::kByValuation;
 }
 
 // step() for an operand whose atom_rule() was found once for a whole row.
-int step_by_rule(Context &cx, PyObject *f, int rule, Site &at) {
-    if (rule < 0) return step(cx, f, at);
-    return rule == 2 ? holds(cx, f, at) : rule;
+int step_by_rule(Context &cx, PyObject *f, AtomRule rule, Site &at) {
+    switch (rule) {
+    case AtomRule::kNever: return 0;
+    case AtomRule::kAlways: return 1;
+    case AtomRule::kByValuation: return holds(cx, f, at);
+    case AtomRule::kByStep: break;
+    }
+    return step(cx, f, at);
 }
 
 // left -> right at every world accessible from the site's.
 int implication(Context &cx, PyObject *left, PyObject *right, Site &at) {
-    const int left_rule = atom_rule(cx, left), right_rule = atom_rule(cx, right);
+    const AtomRule left_rule = atom_rule(cx, left), right_rule = atom_rule(cx, right);
     int r = for_each_accessible(cx, at, [&](PyObject *u, Py_hash_t hash, WorldInfo *info) {
         Site there{u, hash, info};
         int l = step_by_rule(cx, left, left_rule, there);
@@ -433,10 +462,10 @@ int force(Context &cx, PyObject *f, PyObject *w) {
 }
 
 // Clauses 4 to 9, `kind` from connective().
-int connective_clause(Context &cx, int kind, PyObject *f, Site &at) {
+int connective_clause(Context &cx, Connective kind, PyObject *f, Site &at) {
     switch (kind) {
-    case -1: return -1;
-    case 0: {  // Not: no accessible world forces the operand
+    case kConnectiveError: return -1;
+    case kNegation: {  // no accessible world forces the operand
         Ref operand = member(cx, f, ast::slot::operand, g.str_operand);
         if (!operand) return -1;
         int r = for_each_accessible(cx, at, [&](PyObject *u, Py_hash_t hash, WorldInfo *info) {
@@ -445,9 +474,9 @@ int connective_clause(Context &cx, int kind, PyObject *f, Site &at) {
         });
         return r < 0 ? -1 : r == 0 ? 1 : 0;
     }
-    case 1:    // And
-    case 2: {  // Or
-        bool is_and = kind == 1;
+    case kConjunction:
+    case kDisjunction: {
+        bool is_and = kind == kConjunction;
         Ref left = member(cx, f, ast::slot::left, g.str_left);
         if (!left) return -1;
         int l = step(cx, left.get(), at.world, at.hash, at.info);
@@ -456,13 +485,13 @@ int connective_clause(Context &cx, int kind, PyObject *f, Site &at) {
         if (!right) return -1;
         return step(cx, right.get(), at.world, at.hash, at.info);
     }
-    case 3: {  // Implies
+    case kImplication: {
         Ref left = member(cx, f, ast::slot::left, g.str_left);
         Ref right = left ? member(cx, f, ast::slot::right, g.str_right) : Ref();
         if (!right) return -1;
         return implication(cx, left.get(), right.get(), at);
     }
-    case 4: {  // Iff: both implications
+    case kEquivalence: {  // both implications
         Ref left = member(cx, f, ast::slot::left, g.str_left);
         Ref right = left ? member(cx, f, ast::slot::right, g.str_right) : Ref();
         if (!right) return -1;
@@ -479,8 +508,9 @@ int connective_clause(Context &cx, int kind, PyObject *f, Site &at) {
         int l = step(cx, left_imp.get(), at.world, at.hash, at.info);
         return l <= 0 ? l : step(cx, right_imp.get(), at.world, at.hash, at.info);
     }
-    default: return 0;
+    case kNoConnective: break;
     }
+    return 0;
 }
 
 // ---- small formulas of our own classes ------------------------------------------------
@@ -521,17 +551,21 @@ public:
         op.guarded = depth % kGuardEvery == 0;
         PyTypeObject *t = Py_TYPE(f);
         if (t == node_type(Kind::PredicateApp)) {
-            int rule = atom_rule(cx, f);
-            op.code = rule == 0 ? Op::kFalse : rule == 1 ? Op::kTrue : rule == 2 ? Op::kAtom : Op::kStep;
+            switch (atom_rule(cx, f)) {
+            case AtomRule::kNever: op.code = Op::kFalse; break;
+            case AtomRule::kAlways: op.code = Op::kTrue; break;
+            case AtomRule::kByValuation: op.code = Op::kAtom; break;
+            case AtomRule::kByStep: op.code = Op::kStep; break;
+            }
             return at;
         }
         static constexpr Op::Code kCodes[5] = {Op::kNot, Op::kAnd, Op::kOr, Op::kImplies, Op::kIff};
         op.code = Op::kStep;
-        for (int i = 0; i < 5; ++i) {
-            if (t != node_type(kClassKinds[i])) continue;
-            op.code = kCodes[i];
+        Connective kind = exact_connective(t);
+        if (kind != kNoConnective) {
+            op.code = kCodes[kind];
             // A depth of at most kPlanSize: no recursion guard needed here.
-            if (i == 0) {
+            if (kind == kNegation) {
                 int operand = add(cx, ast::field(f, ast::slot::operand), depth + 1);
                 if (operand < 0) return -1;
                 ops_[at].left = operand;
@@ -543,7 +577,6 @@ public:
                 ops_[at].left = left;
                 ops_[at].right = right;
             }
-            break;
         }
         return at;
     }
@@ -607,7 +640,7 @@ int run(Context &cx, const Plan &plan, int i, Site &at) {
 }  // namespace
 
 bool watch_namespaces(PyObject *module) {
-    PyObject *const dicts[2] = {PyModule_GetDict(module), g.common_globals};
+    PyObject *const dicts[2] = {PyModule_GetDict(module), g.common.dict()};
     return Namespaces::watch(dicts);
 }
 

@@ -84,7 +84,7 @@ PyObject *to_dict(PyObject *self) {
         if (!row || PyDict_SetItem(relations.get(), name.get(), row.get()) < 0) return nullptr;
     }
     Ref valuations = Ref::steal(PyDict_New());
-    Ref printer = module_global(kToString);
+    Ref printer = g.globals.get(kToString);
     if (!valuations || !printer) return nullptr;
     for (Py_ssize_t i = 0; i < m.count(); ++i) {
         Ref name = Ref::steal(world_name(m.world(i)));
@@ -135,7 +135,7 @@ PyObject *to_string(PyObject *self) {
             return nullptr;
         }
     }
-    Ref printer = module_global(kToString);
+    Ref printer = g.globals.get(kToString);
     if (!printer || !append_line(lines.get(), Ref::steal(PyUnicode_FromString("  Valuations V(w):")))) return nullptr;
     for (Py_ssize_t i = 0; i < m.count(); ++i) {
         Ref name = Ref::steal(world_name(m.world(i)));

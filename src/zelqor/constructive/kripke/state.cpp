@@ -1,5 +1,7 @@
 #include "zelqor/constructive/kripke/state.hpp"
 
+#include "common/frozen_record.hpp"
+#include "common/interned.hpp"
 #include "common/module_init.hpp"
 
 namespace zelqor::kripke {
@@ -11,42 +13,26 @@ namespace {
 const char *const kImportedNames[kImportedCount] = {
     "Not", "And", "Or", "Implies", "Iff", "_is_falsum", "_is_verum", "_is_atomic", "to_string",
 };
-
-bool intern(PyObject *&slot, const char *text) {
-    slot = PyUnicode_InternFromString(text);
-    return slot != nullptr;
-}
+const char *const kCommonNames[kCommonCount] = {"FALSUM", "VERUM", "PredicateApp"};
 
 }  // namespace
 
 bool init_state(PyObject *module) {
     g.api = ast::import_api();
-    if (g.api == nullptr) return false;
+    if (g.api == nullptr || !g.globals.init(module, kImportedNames)) return false;
     for (int i = 0; i < kImportedCount; ++i) {
-        if (!intern(g.imported_names[i], kImportedNames[i])) return false;
-        g.imported[i] = PyObject_GetAttr(module, g.imported_names[i]);
-        if (g.imported[i] == nullptr) return false;
+        if (!g.globals.remember_original(i)) return false;
     }
     Ref common = Ref::steal(PyImport_ImportModule("zelqor.constructive.common"));
-    if (!common) return false;
-    g.common_globals = new_ref(PyModule_GetDict(common.get()));
-    g.frozen_instance_error = import_attr("dataclasses", "FrozenInstanceError");
-    g.newobj = import_attr("copyreg", "__newobj__");
-    return g.frozen_instance_error && g.newobj && intern(g.str_add, "add") && intern(g.str_name, "name") &&
-           intern(g.str_falsum, "FALSUM") && intern(g.str_verum, "VERUM") &&
-           intern(g.str_predicate_app, "PredicateApp") && intern(g.str_left, "left") &&
-           intern(g.str_right, "right") && intern(g.str_operand, "operand") && intern(g.str_worlds, "worlds") &&
-           intern(g.str_relations, "relations") && intern(g.str_valuations, "valuations") &&
-           intern(g.str_add_world, "add_world") && intern(g.str_accessible_worlds, "accessible_worlds") &&
-           intern(g.str_evaluate, "evaluate") && intern(g.str_closure, "_compute_transitive_closure") &&
-           intern(g.str_monotonicity, "_enforce_monotonicity") && intern(g.str_to_string, "to_string");
-}
-
-Ref module_global(Imported which) {
-    PyObject *name = g.imported_names[which];
-    PyObject *value = PyDict_GetItemWithError(PyModule_GetDict(g.module), name);
-    if (value == nullptr && !PyErr_Occurred()) PyErr_Format(PyExc_NameError, "name '%U' is not defined", name);
-    return Ref::borrow(value);
+    return common && g.common.init(common.get(), kCommonNames) &&
+           import_frozen_instance_error() &&
+           (g.newobj = import_attr("copyreg", "__newobj__")) &&
+           intern_names({{&g.str_add, "add"}, {&g.str_name, "name"}, {&g.str_left, "left"},
+                         {&g.str_right, "right"}, {&g.str_operand, "operand"}, {&g.str_worlds, "worlds"},
+                         {&g.str_relations, "relations"}, {&g.str_valuations, "valuations"},
+                         {&g.str_add_world, "add_world"}, {&g.str_accessible_worlds, "accessible_worlds"},
+                         {&g.str_evaluate, "evaluate"}, {&g.str_closure, "_compute_transitive_closure"},
+                         {&g.str_monotonicity, "_enforce_monotonicity"}, {&g.str_to_string, "to_string"}});
 }
 
 }  // namespace zelqor::kripke

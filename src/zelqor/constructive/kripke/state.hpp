@@ -3,6 +3,7 @@
 // when a module attribute still holds them) and interned names.
 #pragma once
 
+#include "common/module_globals.hpp"
 #include "zelqor/core/ast/api.hpp"
 
 namespace zelqor::kripke {
@@ -21,22 +22,20 @@ enum Imported : int {
     kImportedCount,
 };
 
+// The globals of `zelqor.constructive.common` that its predicates read.
+enum CommonName : int { kFalsumName, kVerumName, kPredicateAppName, kCommonCount };
+
 struct State {
     PyObject *module = nullptr;                     // strong
     const ast::Api *api = nullptr;
     PyTypeObject *world_type = nullptr;
     PyTypeObject *model_type = nullptr;
-    PyObject *imported[kImportedCount] = {};        // the objects bound at import
-    PyObject *imported_names[kImportedCount] = {};  // interned attribute names
-    PyObject *common_globals = nullptr;             // namespace of zelqor.constructive.common
-    PyObject *frozen_instance_error = nullptr;
+    ModuleGlobals<kImportedCount> globals;          // originals: the objects bound at import
+    ModuleGlobals<kCommonCount> common;             // in zelqor.constructive.common's namespace
     PyObject *newobj = nullptr;                     // copyreg.__newobj__
     // Interned names.
     PyObject *str_add = nullptr;
     PyObject *str_name = nullptr;
-    PyObject *str_falsum = nullptr;
-    PyObject *str_verum = nullptr;
-    PyObject *str_predicate_app = nullptr;
     PyObject *str_left = nullptr;
     PyObject *str_right = nullptr;
     PyObject *str_operand = nullptr;
@@ -53,13 +52,9 @@ struct State {
 
 extern State g;
 
-inline PyTypeObject *node_type(ast::Kind k) noexcept { return g.api->types[static_cast<int>(k)]; }
+inline PyTypeObject *node_type(ast::Kind k) noexcept { return g.api->type(k); }
 
 // Resolves the imported names, the outside objects and the interned strings.
 bool init_state(PyObject *module);
-
-// A module global read at call time, as the module's own code would see it;
-// a missing one raises NameError (null Ref).
-Ref module_global(Imported which);
 
 }  // namespace zelqor::kripke

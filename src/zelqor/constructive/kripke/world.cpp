@@ -2,9 +2,9 @@
 #include "zelqor/constructive/kripke/world.hpp"
 
 #include "common/args.hpp"
+#include "common/frozen_record.hpp"
 #include "common/hashing.hpp"
 #include "common/members.hpp"
-
 
 #include <cstddef>
 
@@ -118,18 +118,9 @@ PyObject *world_str(PyObject *self) {
 
 // ---- frozen fields --------------------------------------------------------------------
 
-bool is_field_name(PyObject *name) {
-    return PyUnicode_Check(name) && (PyUnicode_CompareWithASCIIString(name, "id") == 0 ||
-                                     PyUnicode_CompareWithASCIIString(name, "name") == 0);
-}
-
-// World itself takes no attribute at all; a subclass keeps the two fields frozen.
 int world_setattro(PyObject *self, PyObject *name, PyObject *value) {
-    if (Py_TYPE(self) != g.world_type && !is_field_name(name)) return PyObject_GenericSetAttr(self, name, value);
-    Ref message = Ref::steal(
-        PyUnicode_FromFormat(value != nullptr ? "cannot assign to field %R" : "cannot delete field %R", name));
-    if (message) PyErr_SetObject(g.frozen_instance_error, message.get());
-    return -1;
+    return set_record_attribute(self, name, value, g.world_type,
+                                [](PyObject *n) { return is_field_name(n, {"id", "name"}); });
 }
 
 // ---- pickling and copying ---------------------------------------------------------------
@@ -140,25 +131,16 @@ PyObject *world_reduce(PyObject *self, PyObject *) {
         return Py_BuildValue("(O(OO))", type, as_world(self)->id, as_world(self)->name);
     }
     // A subclass instance's own attributes ride along.
-    PyObject *dict = nullptr;
-    Ref owned = Ref::steal(PyObject_GetAttrString(self, "__dict__"));
-    if (!owned) {
-        if (!PyErr_ExceptionMatches(PyExc_AttributeError)) return nullptr;
-        PyErr_Clear();
-    } else if (PyDict_Check(owned.get()) && PyDict_GET_SIZE(owned.get()) > 0) {
-        dict = owned.get();
-    }
-    if (dict == nullptr) return Py_BuildValue("(O(OO))", type, as_world(self)->id, as_world(self)->name);
-    return Py_BuildValue("(O(OO)O)", type, as_world(self)->id, as_world(self)->name, dict);
+    Ref dict;
+    if (!record_instance_dict(self, dict)) return nullptr;
+    if (!dict) return Py_BuildValue("(O(OO))", type, as_world(self)->id, as_world(self)->name);
+    return Py_BuildValue("(O(OO)O)", type, as_world(self)->id, as_world(self)->name, dict.get());
 }
-
-// Immutable: a copy is the world itself.
-PyObject *world_copy(PyObject *self, PyObject *) { return new_ref(self); }
 
 PyMethodDef world_methods[] = {
     {"__reduce__", world_reduce, METH_NOARGS, "Rebuild through the constructor."},
-    {"__copy__", world_copy, METH_NOARGS, "Worlds are immutable: the copy is the world itself."},
-    {"__deepcopy__", world_copy, METH_O, "Worlds are immutable: the copy is the world itself."},
+    {"__copy__", copy_of_immutable, METH_NOARGS, "Worlds are immutable: the copy is the world itself."},
+    {"__deepcopy__", copy_of_immutable, METH_O, "Worlds are immutable: the copy is the world itself."},
     {nullptr, nullptr, 0, nullptr},
 };
 
@@ -219,9 +201,7 @@ bool create_world_type(PyObject *module) {
     if (type == nullptr) return false;
     g.world_type = reinterpret_cast<PyTypeObject *>(type);
     g.world_type->tp_vectorcall = world_vectorcall;
-    Ref match_args = Ref::steal(Py_BuildValue("(ss)", "id", "name"));
-    return match_args && PyObject_SetAttrString(type, "__match_args__", match_args.get()) == 0 &&
-           PyModule_AddObjectRef(module, "World", type) == 0;
+    return set_match_args(g.world_type, {"id", "name"}) && PyModule_AddObjectRef(module, "World", type) == 0;
 }
 
 }  // namespace zelqor::kripke

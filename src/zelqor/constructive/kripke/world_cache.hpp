@@ -72,32 +72,38 @@ public:
 
     static constexpr uint32_t kNoChunk = UINT32_MAX;
     static constexpr int kChunk = 7;
-    // Lists one more world of `info`'s row, the exact set `set`: 1 when one
-    // was listed, 0 when the list is complete, 2 when the next world gets no
-    // entry (the rest of the row is then walked in place from `resume`), -1
-    // with RuntimeError when the table changed since the list was begun.
-    // Runs no Python code.
-    int extend(WorldInfo *info, const PySetObject *set) {
-        if (info->complete) return 0;
+
+    // What extend() did to a row's list.
+    enum class Listing {
+        kListed,       // one more world is listed
+        kComplete,     // the whole row is listed
+        kRestInPlace,  // the next world gets no entry: walk the rest of the row in place from `resume`
+        kChanged,      // the row changed since the list was begun (RuntimeError set)
+    };
+
+    // Lists one more world of `info`'s row, the exact set `set`. Runs no
+    // Python code.
+    Listing extend(WorldInfo *info, const PySetObject *set) {
+        if (info->complete) return Listing::kComplete;
         if (!info->listing) {
             info->listing = true;
             info->used = static_cast<uint32_t>(set->used);
         } else if (static_cast<uint32_t>(set->used) != info->used) {
             PyErr_SetString(PyExc_RuntimeError, "Set changed size during iteration");
-            return -1;
+            return Listing::kChanged;
         }
-        if (info->unlistable) return 2;
+        if (info->unlistable) return Listing::kRestInPlace;
         Py_ssize_t i = info->resume;  // the table may have moved: read it anew
         while (i <= set->mask && (set->table[i].key == nullptr || set->table[i].hash == -1)) ++i;
         if (i > set->mask) {
             info->complete = true;
-            return 0;
+            return Listing::kComplete;
         }
         WorldInfo *member = find(set->table[i].key);
         if (member == nullptr) {
             info->unlistable = true;
             info->resume = static_cast<uint32_t>(i);
-            return 2;
+            return Listing::kRestInPlace;
         }
         member->hash = set->table[i].hash;
         if (info->count % kChunk == 0) {
@@ -110,7 +116,7 @@ public:
         chunks_[info->tail].item[info->count % kChunk] = member;
         ++info->count;
         info->resume = static_cast<uint32_t>(i + 1);
-        return 1;
+        return Listing::kListed;
     }
     // Chunks grow while a list is walked: read them by index.
     uint32_t next_chunk(uint32_t c) const { return chunks_[c].next; }

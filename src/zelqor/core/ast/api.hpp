@@ -16,14 +16,19 @@ struct Api {
     PyObject *variable_kind_individual;
     PyObject *default_sort;            // Ind
 
-    // Builds a node of exactly `types[kind]` from its constructor fields in
-    // declaration order (terms: sort first), running every check.
+    // Builds a node of exactly `types[kind]` from its fields in storage order
+    // (terms: sort first; see variable_fields() and StorageOrder in
+    // nodes.hpp for building them from constructor arguments), running
+    // every check.
     PyObject *(*make)(Kind kind, PyObject *const *fields);
     // The structural queries of the module.
     PyObject *(*free_variables)(PyObject *node);
     PyObject *(*bound_variables)(PyObject *node);
     // Kind of a node whose class is one of ours or derives from one; -1 otherwise.
     int (*kind_of)(PyObject *node);
+
+    // The class of a kind.
+    PyTypeObject *type(Kind kind) const noexcept { return types[kind_index(kind)]; }
 };
 
 inline constexpr int kApiVersion = 1;

@@ -46,9 +46,9 @@ public:
         if (is_a(t, Kind::FunctionApp)) {
             Ref args = map_args(field(t, slot::fn_args), env);
             if (!args) return nullptr;
-            PyObject *values[5] = {g.ind, field(t, slot::fn_func), field(t, slot::fn_arity), args.get(),
-                                   field(t, slot::fn_return_sort)};
-            return make_node(Kind::FunctionApp, values);
+            auto values = function_app_fields(field(t, slot::fn_func), field(t, slot::fn_arity), args.get(),
+                                              field(t, slot::fn_return_sort));
+            return make_node(Kind::FunctionApp, values.data());
         }
         return new_ref(t);  // constants and anything unrecognised
     }
@@ -120,8 +120,7 @@ private:
         if (!sort) return nullptr;
         Ref kind = Ref::steal(PyObject_GetAttrString(old, "kind"));
         if (!kind) return nullptr;
-        PyObject *var_values[3] = {sort.get(), id.get(), kind.get()};
-        Ref canonical = Ref::steal(make_node(Kind::Variable, var_values));
+        Ref canonical = Ref::steal(make_node(Kind::Variable, variable_fields(id.get(), kind.get(), sort.get()).data()));
         if (!canonical) return nullptr;
         Ref inner = Ref::steal(PyDict_Copy(env));
         if (!inner || PyDict_SetItem(inner.get(), old, canonical.get()) < 0) return nullptr;

@@ -150,31 +150,13 @@ namespace {
 class FreeSetBuilder {
 public:
     bool add_child(PyObject *child) {
-        switch (kind_of(child)) {
-        case static_cast<int>(Kind::Variable):
-            if (Py_TYPE(child) == g.types[static_cast<int>(Kind::Variable)]) return add_item(child);
-            break;
-        case static_cast<int>(Kind::Constant):
-            if (Py_TYPE(child) == g.types[static_cast<int>(Kind::Constant)]) return true;
-            break;
-        case static_cast<int>(Kind::FunctionApp):
-            if (Py_TYPE(child) == g.types[static_cast<int>(Kind::FunctionApp)]) {
-                return add_cached(field(child, slot::fn_free));
-            }
-            break;
-        case static_cast<int>(Kind::PredicateApp):
-            if (Py_TYPE(child) == g.types[static_cast<int>(Kind::PredicateApp)]) {
-                return add_cached(field(child, slot::pred_free));
-            }
-            break;
-        case static_cast<int>(Kind::Equality):
-            if (Py_TYPE(child) == g.types[static_cast<int>(Kind::Equality)]) {
-                return add_cached(field(child, slot::eq_free));
-            }
-            break;
-        default:
-            break;
-        }
+        // Our own classes answer from their fields; anything else, a
+        // subclass included, through free_variables().
+        if (is_exact(child, Kind::Variable)) return add_item(child);
+        if (is_exact(child, Kind::Constant)) return true;
+        if (is_exact(child, Kind::FunctionApp)) return add_cached(field(child, slot::fn_free));
+        if (is_exact(child, Kind::PredicateApp)) return add_cached(field(child, slot::pred_free));
+        if (is_exact(child, Kind::Equality)) return add_cached(field(child, slot::eq_free));
         Ref set = Ref::steal(free_variables(child));
         if (!set) return false;
         return add_all(set.get());
@@ -263,10 +245,10 @@ static bool args_are_leaves(PyObject *args) {
     return true;
 }
 
-static PyObject *allocate(int k, PyTypeObject *type, PyObject *const *values, Py_hash_t hash,
+static PyObject *allocate(Kind kind, PyTypeObject *type, PyObject *const *values, Py_hash_t hash,
                           PyObject *free_set /* stolen, may be null */) {
-    const KindInfo &ki = info(k);
-    bool exact = type == g.types[k];
+    const KindInfo &ki = info(kind_index(kind));
+    bool exact = type == type_of(kind);
     Node *node;
     if (exact) {
         node = PyObject_GC_New(Node, type);
@@ -282,8 +264,8 @@ static PyObject *allocate(int k, PyTypeObject *type, PyObject *const *values, Py
     for (int i = 0; i < ki.nvalue; ++i) {
         PyObject *v = values[i];
         node->field[i] = new_ref(v);
-        if (leaves) leaves = (k == static_cast<int>(Kind::FunctionApp) && i == slot::fn_args) ||
-                             (k == static_cast<int>(Kind::PredicateApp) && i == slot::pred_args)
+        if (leaves) leaves = (kind == Kind::FunctionApp && i == slot::fn_args) ||
+                                     (kind == Kind::PredicateApp && i == slot::pred_args)
                                  ? args_are_leaves(v)
                                  : is_gc_leaf(v);
     }
@@ -297,8 +279,8 @@ static PyObject *allocate(int k, PyTypeObject *type, PyObject *const *values, Py
 
 // ---- per class ------------------------------------------------------------
 
-PyObject *construct(int k, PyTypeObject *type, PyObject *const *in) {
-    switch (static_cast<Kind>(k)) {
+PyObject *construct(Kind kind, PyTypeObject *type, PyObject *const *in) {
+    switch (kind) {
     case Kind::Variable: {
         int negative = is_negative(in[slot::var_id]);
         if (negative < 0) return nullptr;
@@ -306,7 +288,7 @@ PyObject *construct(int k, PyTypeObject *type, PyObject *const *in) {
             fail(PyUnicode_FromFormat("Variable ID must be non-negative, got %S.", in[slot::var_id]));
             return nullptr;
         }
-        return allocate(k, type, in, -1, nullptr);
+        return allocate(kind, type, in, -1, nullptr);
     }
     case Kind::Constant: {
         int truth = PyObject_IsTrue(in[slot::const_name]);
@@ -315,19 +297,21 @@ PyObject *construct(int k, PyTypeObject *type, PyObject *const *in) {
             fail(PyUnicode_FromString("Constant name cannot be empty."));
             return nullptr;
         }
-        return allocate(k, type, in, -1, nullptr);
+        return allocate(kind, type, in, -1, nullptr);
     }
     case Kind::FunctionApp: {
         if (!check_application(in[slot::fn_func], in[slot::fn_arity], in[slot::fn_args], true)) return nullptr;
-        PyObject *values[5] = {in[slot::fn_return_sort], in[1], in[2], in[3], in[4]};
+        // Whatever stands in the sort field, the sort is the return sort.
+        auto values = function_app_fields(in[slot::fn_func], in[slot::fn_arity], in[slot::fn_args],
+                                          in[slot::fn_return_sort]);
         TupleHasher h;
         h.add(PyObject_Hash(reinterpret_cast<PyObject *>(type)));
-        for (int i = 1; i <= 4; ++i) {
+        for (int i = slot::fn_func; i <= slot::fn_return_sort; ++i) {
             if (!add_value_hash(h, values[i])) return nullptr;
         }
         PyObject *free_set = free_set_of_sequence(values[slot::fn_args]);
         if (free_set == nullptr) return nullptr;
-        return allocate(k, type, values, h.finish(), free_set);
+        return allocate(kind, type, values.data(), h.finish(), free_set);
     }
     case Kind::PredicateApp: {
         if (!check_application(in[slot::pred_pred], in[slot::pred_arity], in[slot::pred_args], false)) {
@@ -340,7 +324,7 @@ PyObject *construct(int k, PyTypeObject *type, PyObject *const *in) {
         }
         PyObject *free_set = free_set_of_sequence(in[slot::pred_args]);
         if (free_set == nullptr) return nullptr;
-        return allocate(k, type, in, h.finish(), free_set);
+        return allocate(kind, type, in, h.finish(), free_set);
     }
     case Kind::Equality: {
         TupleHasher h;
@@ -348,23 +332,20 @@ PyObject *construct(int k, PyTypeObject *type, PyObject *const *in) {
         if (!add_value_hash(h, in[0]) || !add_value_hash(h, in[1])) return nullptr;
         FreeSetBuilder builder;
         if (!builder.add_child(in[slot::eq_left]) || !builder.add_child(in[slot::eq_right])) return nullptr;
-        return allocate(k, type, in, h.finish(), builder.finish());
+        return allocate(kind, type, in, h.finish(), builder.finish());
     }
     default: {
         // Connectives and quantifiers: only the hash to compute.
         TupleHasher h;
         h.add(PyObject_Hash(reinterpret_cast<PyObject *>(type)));
-        for (int i = 0; i < info(k).nvalue; ++i) {
+        for (int i = 0; i < info(kind_index(kind)).nvalue; ++i) {
             if (!add_value_hash(h, in[i])) return nullptr;
         }
-        return allocate(k, type, in, h.finish(), nullptr);
+        return allocate(kind, type, in, h.finish(), nullptr);
     }
     }
 }
 
-PyObject *make_node(Kind kind, PyObject *const *values) {
-    int k = static_cast<int>(kind);
-    return construct(k, g.types[k], values);
-}
+PyObject *make_node(Kind kind, PyObject *const *values) { return construct(kind, type_of(kind), values); }
 
 }  // namespace zelqor::ast

@@ -5,10 +5,10 @@
 
 namespace zelqor::ast {
 
-// Builds a node of `type` (one of ours or a subclass) for kind `k` from its
+// Builds a node of `type` (one of ours or a subclass) of `kind` from its
 // value fields in storage order (borrowed). Runs every check of the class;
 // returns a new reference or null with an exception set.
-PyObject *construct(int k, PyTypeObject *type, PyObject *const *values);
+PyObject *construct(Kind kind, PyTypeObject *type, PyObject *const *values);
 
 // The `Api::make` entry point: exact class of the kind.
 PyObject *make_node(Kind kind, PyObject *const *values);

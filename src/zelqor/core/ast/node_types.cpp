@@ -4,12 +4,12 @@
 
 #include "common/args.hpp"
 #include "common/compat.hpp"
+#include "common/frozen_record.hpp"
+#include "common/members.hpp"
 #include "zelqor/core/ast/construct.hpp"
 #include "zelqor/core/ast/equality.hpp"
 #include "zelqor/core/ast/kinds.hpp"
 #include "zelqor/core/ast/text_form.hpp"
-#include "common/members.hpp"
-
 
 #include <array>
 #include <cstddef>
@@ -50,7 +50,7 @@ PyObject *construct_from_params(int k, PyTypeObject *type, PyObject *const *para
     const KindInfo &ki = info(k);
     PyObject *values[6] = {};
     for (int p = 0; p < ki.nparams; ++p) values[ki.param_field[p]] = params[p];
-    return construct(k, type, values);
+    return construct(kind_at(k), type, values);
 }
 
 PyObject *node_new(PyTypeObject *type, PyObject *args, PyObject *kwargs) {
@@ -67,7 +67,7 @@ PyObject *node_vectorcall(PyObject *callable, PyObject *const *args, size_t narg
     Py_ssize_t nargs = PyVectorcall_NARGS(nargsf);
     // The common call: every parameter given by position, in storage order.
     if (kwnames == nullptr && nargs == info(K).nparams && info(K).param_field[0] == 0 && !info(K).is_term) {
-        return construct(K, type, args);
+        return construct(kind_at(K), type, args);
     }
     PyObject *params[5];
     if (!bind_vector(signatures[K], args, nargs, kwnames, params)) return nullptr;
@@ -102,27 +102,16 @@ int node_traverse(PyObject *self, visitproc visit, void *arg) {
 
 // ---- frozen fields -------------------------------------------------------------
 
-bool is_field_name(int k, PyObject *name) {
-    if (!PyUnicode_Check(name)) return false;
+// The fields of a node class, the cached hash included.
+bool is_node_field(int k, PyObject *name) {
     const KindInfo &ki = info(k);
-    for (int i = 0; i < ki.nfields; ++i) {
-        if (PyUnicode_CompareWithASCIIString(name, ki.field_names[i]) == 0) return true;
-    }
-    return ki.cached_hash && PyUnicode_CompareWithASCIIString(name, "_hash_cache") == 0;
+    return is_field_name(name, ki.field_names, static_cast<size_t>(ki.nfields)) ||
+           (ki.cached_hash && is_field_name(name, {"_hash_cache"}));
 }
 
-// As a frozen record: the node's own class refuses every assignment, a
-// subclass refuses assignments to the fields it inherits.
 int node_setattro(PyObject *self, PyObject *name, PyObject *value) {
     int k = kind_of(self);
-    if (Py_TYPE(self) != g.types[k] && !is_field_name(k, name)) {
-        return PyObject_GenericSetAttr(self, name, value);
-    }
-    Ref message = Ref::steal(PyUnicode_FromFormat(value != nullptr ? "cannot assign to field %R"
-                                                                    : "cannot delete field %R",
-                                                  name));
-    if (message) PyErr_SetObject(g.frozen_instance_error, message.get());
-    return -1;
+    return set_record_attribute(self, name, value, g.types[k], [k](PyObject *n) { return is_node_field(k, n); });
 }
 
 // ---- pickling and copying --------------------------------------------------------
@@ -139,7 +128,9 @@ PyObject *node_reduce(PyObject *self, PyObject *) {
     }
     PyObject *type = reinterpret_cast<PyObject *>(Py_TYPE(self));
     Ref call;
-    if (ki.is_term && k != static_cast<int>(Kind::FunctionApp)) {
+    // Variables and constants take `sort` by keyword only.
+    bool sort_by_keyword = ki.is_term && kind_at(k) != Kind::FunctionApp;
+    if (sort_by_keyword) {
         Ref kwargs = Ref::steal(PyDict_New());
         if (!kwargs || PyDict_SetItem(kwargs.get(), g.str_sort, field(self, slot::sort)) < 0) return nullptr;
         call = Ref::steal(Py_BuildValue("O(OOO)", g.newobj_ex, type, args.get(), kwargs.get()));
@@ -148,28 +139,19 @@ PyObject *node_reduce(PyObject *self, PyObject *) {
     }
     if (!call) return nullptr;
     if (Py_TYPE(self) == g.types[k]) return call.release();
-    Ref owned = Ref::steal(PyObject_GetAttrString(self, "__dict__"));
-    if (!owned) {
-        if (!PyErr_ExceptionMatches(PyExc_AttributeError)) return nullptr;
-        PyErr_Clear();
-        return call.release();
+    Ref dict;
+    if (!record_instance_dict(self, dict)) return nullptr;
+    if (!dict) return call.release();
+    if (sort_by_keyword) {
+        return Py_BuildValue("(OOO)", PyTuple_GET_ITEM(call.get(), 0), PyTuple_GET_ITEM(call.get(), 1), dict.get());
     }
-    PyObject *dict = owned.get();
-    if (!PyDict_Check(dict) || PyDict_GET_SIZE(dict) == 0) return call.release();
-    if (ki.is_term && k != static_cast<int>(Kind::FunctionApp)) {
-        return Py_BuildValue("(OOO)", PyTuple_GET_ITEM(call.get(), 0), PyTuple_GET_ITEM(call.get(), 1), dict);
-    }
-    return Py_BuildValue("(OOO)", type, args.get(), dict);
+    return Py_BuildValue("(OOO)", type, args.get(), dict.get());
 }
-
-// Immutable: a copy is the node itself.
-PyObject *node_copy(PyObject *self, PyObject *) { return new_ref(self); }
-PyObject *node_deepcopy(PyObject *self, PyObject *) { return new_ref(self); }
 
 PyMethodDef node_methods[] = {
     {"__reduce__", node_reduce, METH_NOARGS, "Rebuild through the constructor."},
-    {"__copy__", node_copy, METH_NOARGS, "Nodes are immutable: the copy is the node itself."},
-    {"__deepcopy__", node_deepcopy, METH_O, "Nodes are immutable: the copy is the node itself."},
+    {"__copy__", copy_of_immutable, METH_NOARGS, "Nodes are immutable: the copy is the node itself."},
+    {"__deepcopy__", copy_of_immutable, METH_O, "Nodes are immutable: the copy is the node itself."},
     {nullptr, nullptr, 0, nullptr},
 };
 
@@ -226,9 +208,9 @@ constexpr auto make_vectorcalls(std::integer_sequence<int, K...>) {
 constexpr auto kVectorcalls = make_vectorcalls(std::make_integer_sequence<int, kKindCount>{});
 
 PyType_Slot *slots_for_kind(int k) {
-    hashfunc hash = k == static_cast<int>(Kind::Variable)   ? variable_hash
-                    : k == static_cast<int>(Kind::Constant) ? constant_hash
-                                                            : cached_hash;
+    hashfunc hash = kind_at(k) == Kind::Variable   ? variable_hash
+                    : kind_at(k) == Kind::Constant ? constant_hash
+                                                   : cached_hash;
     switch (info(k).nfields) {
     case 1: return slots_for<1>(k, hash);
     case 2: return slots_for<2>(k, hash);
@@ -248,18 +230,6 @@ PyTypeObject *create_base(PyObject *module, const char *name, const char *doc) {
     PyType_Spec *spec = &specs[used - 1];
     *spec = PyType_Spec{name, 0, 0, Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE, s};
     return reinterpret_cast<PyTypeObject *>(PyType_FromModuleAndSpec(module, spec, nullptr));
-}
-
-bool set_match_args(int k) {
-    const KindInfo &ki = info(k);
-    Ref names = Ref::steal(PyTuple_New(ki.npositional));
-    if (!names) return false;
-    for (int p = 0; p < ki.npositional; ++p) {
-        PyObject *name = PyUnicode_InternFromString(ki.param_names[p]);
-        if (name == nullptr) return false;
-        PyTuple_SET_ITEM(names.get(), p, name);
-    }
-    return PyObject_SetAttrString(reinterpret_cast<PyObject *>(g.types[k]), "__match_args__", names.get()) == 0;
 }
 
 bool add_type(PyObject *module, const char *name, PyTypeObject *type) {
@@ -286,7 +256,10 @@ bool create_node_types(PyObject *module) {
         g.types[k] = reinterpret_cast<PyTypeObject *>(PyType_FromModuleAndSpec(module, &specs[k], base));
         if (g.types[k] == nullptr) return false;
         g.types[k]->tp_vectorcall = kVectorcalls[k];
-        if (!set_match_args(k) || !add_type(module, ki.name, g.types[k])) return false;
+        if (!set_match_args(g.types[k], ki.param_names, static_cast<size_t>(ki.npositional)) ||
+            !add_type(module, ki.name, g.types[k])) {
+            return false;
+        }
     }
     return true;
 }

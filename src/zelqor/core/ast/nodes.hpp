@@ -9,6 +9,8 @@
 
 #include "common/pyref.hpp"
 
+#include <array>
+#include <cstddef>
 #include <cstdint>
 
 namespace zelqor::ast {
@@ -28,6 +30,11 @@ enum class Kind : int {
     Exists,
 };
 inline constexpr int kKindCount = 12;
+
+// The position of a kind in the per-kind tables (types[], the class
+// descriptions), and the kind at a position.
+constexpr int kind_index(Kind k) noexcept { return static_cast<int>(k); }
+constexpr Kind kind_at(int index) noexcept { return static_cast<Kind>(index); }
 
 struct Node {
     PyObject_HEAD
@@ -51,5 +58,43 @@ inline constexpr int variable = 0, body = 1;                      // Forall, Exi
 }  // namespace slot
 
 inline PyObject *field(PyObject *node, int i) noexcept { return as_node(node)->field[i]; }
+
+// ---- fields in storage order from constructor arguments ---------------------
+// A term stores its sort first, while its constructor takes it last (by
+// keyword, for variables and constants); a function application's sort is
+// its return sort. These give the fields that Api::make takes, in storage
+// order, from the constructor's arguments in call order.
+
+inline std::array<PyObject *, 3> variable_fields(PyObject *id, PyObject *kind, PyObject *sort) noexcept {
+    return {sort, id, kind};
+}
+inline std::array<PyObject *, 2> constant_fields(PyObject *name, PyObject *sort) noexcept { return {sort, name}; }
+inline std::array<PyObject *, 5> function_app_fields(PyObject *func, PyObject *arity, PyObject *args,
+                                                     PyObject *return_sort) noexcept {
+    return {return_sort, func, arity, args, return_sort};
+}
+
+// The same for any kind: the `count` arguments in call order (a variable's
+// or constant's sort last, a function application's without its sort).
+class StorageOrder {
+public:
+    StorageOrder(Kind kind, PyObject *const *args, int count) noexcept {
+        switch (kind) {
+        case Kind::Variable: take(variable_fields(args[0], args[1], args[2])); break;
+        case Kind::Constant: take(constant_fields(args[0], args[1])); break;
+        case Kind::FunctionApp: take(function_app_fields(args[0], args[1], args[2], args[3])); break;
+        default:
+            for (int i = 0; i < count; ++i) fields_[i] = args[i];
+        }
+    }
+    PyObject *const *fields() const noexcept { return fields_; }
+
+private:
+    template <size_t N>
+    void take(const std::array<PyObject *, N> &stored) noexcept {
+        for (size_t i = 0; i < N; ++i) fields_[i] = stored[i];
+    }
+    PyObject *fields_[5] = {};
+};
 
 }  // namespace zelqor::ast

@@ -51,10 +51,8 @@ PyObject *free_variables(PyObject *node) {
     if (!guard.ok()) return nullptr;
 
     // 1. Any object carrying a `_free_vars` set answers from it.
-    int k = kind_of(node);
-    if (k == static_cast<int>(Kind::FunctionApp) || k == static_cast<int>(Kind::PredicateApp) ||
-        k == static_cast<int>(Kind::Equality)) {
-        if (Py_TYPE(node) == g.types[k]) return PySet_New(field(node, info(k).free_slot));
+    for (Kind kind : {Kind::FunctionApp, Kind::PredicateApp, Kind::Equality}) {
+        if (is_exact(node, kind)) return PySet_New(field(node, info(kind_index(kind)).free_slot));
     }
     if (!is_own_exact(node)) {
         PyObject *cached = nullptr;

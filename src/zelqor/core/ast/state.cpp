@@ -7,11 +7,14 @@ namespace zelqor::ast {
 State g;
 
 PyObject *raise_invalid(PyObject *message) {
-    // The module attribute, so that a caller who replaced it is obeyed.
-    PyObject *cls = g.module != nullptr ? PyDict_GetItemString(PyModule_GetDict(g.module), "InvalidFormulaError")
-                                        : nullptr;
-    if (cls == nullptr) cls = g.invalid_formula_error;
-    Ref error = Ref::steal(PyObject_CallOneArg(cls, message));
+    // The module attribute, so that a caller who replaced it is obeyed; the
+    // class imported at load if it is gone.
+    Ref cls = g.globals.find(kInvalidFormulaError);
+    if (!cls) {
+        if (PyErr_Occurred()) return nullptr;
+        cls = Ref::borrow(g.globals.original(kInvalidFormulaError));
+    }
+    Ref error = Ref::steal(PyObject_CallOneArg(cls.get(), message));
     if (!error) return nullptr;
     if (!PyExceptionInstance_Check(error.get())) {
         PyErr_SetString(PyExc_TypeError, "exceptions must derive from BaseException");

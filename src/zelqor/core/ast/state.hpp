@@ -3,11 +3,15 @@
 // They never change after import; the module keeps no other state.
 #pragma once
 
+#include "common/module_globals.hpp"
 #include "zelqor/core/ast/nodes.hpp"
 
 namespace zelqor::ast {
 
 struct KindInfo;
+
+// Module attributes read when the module's code runs, indices into State::globals.
+enum Global : int { kInvalidFormulaError, kGlobalCount };
 
 struct State {
     PyObject *module = nullptr;        // strong
@@ -17,8 +21,7 @@ struct State {
     PyObject *kind_members[3] = {};                 // INDIVIDUAL, PREDICATE, FUNCTION
     Py_hash_t kind_hashes[3] = {};
     PyObject *ind = nullptr;                        // default sort
-    PyObject *invalid_formula_error = nullptr;      // the class imported at load
-    PyObject *frozen_instance_error = nullptr;
+    ModuleGlobals<kGlobalCount> globals;            // originals: what the module imported
     PyObject *newobj_ex = nullptr;                  // copyreg.__newobj_ex__
     PyObject *empty_frozenset = nullptr;
     PyObject *zero = nullptr;
@@ -44,8 +47,9 @@ inline int kind_of_type(PyTypeObject *t) noexcept {
     return -1;
 }
 inline int kind_of(PyObject *o) noexcept { return kind_of_type(Py_TYPE(o)); }
-inline bool is_exact(PyObject *o, Kind k) noexcept { return Py_TYPE(o) == g.types[static_cast<int>(k)]; }
-inline bool is_a(PyObject *o, Kind k) noexcept { return PyObject_TypeCheck(o, g.types[static_cast<int>(k)]); }
+inline PyTypeObject *type_of(Kind k) noexcept { return g.types[kind_index(k)]; }
+inline bool is_exact(PyObject *o, Kind k) noexcept { return Py_TYPE(o) == type_of(k); }
+inline bool is_a(PyObject *o, Kind k) noexcept { return PyObject_TypeCheck(o, type_of(k)); }
 
 // Raises the module's InvalidFormulaError (looked up at raise time, so a
 // replaced module attribute is obeyed) with `message`. Always returns null.

@@ -17,8 +17,8 @@ Context ctx;
 
 namespace {
 
-bool is_a(PyObject *o, Kind k) { return PyObject_TypeCheck(o, ctx.api->types[static_cast<int>(k)]); }
-bool is_exact(PyObject *o, Kind k) { return Py_TYPE(o) == ctx.api->types[static_cast<int>(k)]; }
+bool is_a(PyObject *o, Kind k) { return PyObject_TypeCheck(o, ctx.api->type(k)); }
+bool is_exact(PyObject *o, Kind k) { return Py_TYPE(o) == ctx.api->type(k); }
 
 int second_order(PyObject *node) {
     Ref name = Ref::steal(PyType_GetName(Py_TYPE(node)));
@@ -97,9 +97,9 @@ public:
             if (!args) return nullptr;
             if (args.get() == field(t, slot::fn_args)) return new_ref(t);
             static const char *const names[] = {nullptr, "func", "arity", "args", "return_sort"};
-            PyObject *values[5] = {field(t, slot::sort), field(t, slot::fn_func), field(t, slot::fn_arity), args.get(),
-                                   field(t, slot::fn_return_sort)};
-            return rebuild(t, Kind::FunctionApp, values, names, 5);
+            auto values = ast::function_app_fields(field(t, slot::fn_func), field(t, slot::fn_arity), args.get(),
+                                                   field(t, slot::fn_return_sort));
+            return rebuild(t, Kind::FunctionApp, values.data(), names, 5);
         }
         return raise_with_type(ctx.invalid_formula_error, "Unsupported AST node type: ", t);
     }
@@ -247,8 +247,8 @@ private:
         Ref one = Ref::steal(PyLong_FromLong(1));
         Ref id = one ? Ref::steal(PyNumber_Add(highest.get(), one.get())) : Ref();
         if (!id) return Ref();
-        PyObject *values[3] = {field(var, slot::sort), id.get(), field(var, slot::var_kind)};
-        return Ref::steal(ctx.api->make(Kind::Variable, values));
+        auto values = ast::variable_fields(id.get(), field(var, slot::var_kind), field(var, slot::sort));
+        return Ref::steal(ctx.api->make(Kind::Variable, values.data()));
     }
 
     static bool raise_max_id(Ref &highest, PyObject *var) {

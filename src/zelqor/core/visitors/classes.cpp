@@ -8,7 +8,7 @@ namespace zelqor::visitors {
 namespace {
 
 PyObject *module_attr(const char *name) {
-    PyObject *value = PyDict_GetItemString(g.dict, name);  // borrowed
+    PyObject *value = PyDict_GetItemString(g.globals.dict(), name);  // borrowed
     if (value == nullptr && !PyErr_Occurred()) PyErr_Format(PyExc_NameError, "name '%s' is not defined", name);
     return value;
 }
@@ -159,8 +159,8 @@ bool define_classes(PyObject *module) {
                         kExportFamily)) {
         return false;
     }
-    g.originals[kFreeVariableCollectorName] = new_ref(g.classes[kFreeVariableCollector]);
-    g.originals[kSubstitutionTransformerName] = new_ref(g.classes[kSubstitutionTransformer]);
+    g.globals.set_original(kFreeVariableCollectorName, g.classes[kFreeVariableCollector]);
+    g.globals.set_original(kSubstitutionTransformerName, g.classes[kSubstitutionTransformer]);
     return true;
 }
 

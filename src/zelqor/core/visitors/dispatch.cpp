@@ -175,19 +175,19 @@ void snapshot(DispatchCache &c, PyObject *table) {
 namespace {
 
 using detail::from_snapshot;
+using detail::TableEntry;
 
 // Steps 1 to 3 of visit: the operation name for the node's exact class.
 // On success `name` is set; `impl` is our operation when it may be called directly.
 bool find_operation(VisitorObject *self, PyObject *node, PyObject *dict, Ref &name, const OpImpl *&impl,
                     int *op_out = nullptr) {
-    int found = from_snapshot(self->cache, node);
-    if (found == 0) {
+    int op = -1;
+    TableEntry entry = from_snapshot(self->cache, node, op);
+    if (entry == TableEntry::kAbsent) {
         unsupported(node);
         return false;
     }
-    int op;
-    if (found > 0) {
-        op = found - 1;
+    if (entry == TableEntry::kFound) {
         name = Ref::borrow(g.op_names[op]);
     } else {
         PyObject *type = reinterpret_cast<PyObject *>(Py_TYPE(node));
@@ -263,7 +263,7 @@ PyObject *init_subclass(PyObject *cls, PyObject *const *args, Py_ssize_t nargs, 
     Ref table = Ref::steal(PyDict_New());
     if (!table) return nullptr;
     for (int op = 0; op < kOpCount; ++op) {
-        Ref node_class = Ref::steal(global(op));
+        Ref node_class = g.globals.get(op);
         if (!node_class || PyDict_SetItem(table.get(), node_class.get(), g.op_names[op]) < 0) return nullptr;
     }
     if (PyObject_SetAttr(cls, g.str_dispatch_table, table.get()) < 0) return nullptr;
@@ -308,10 +308,10 @@ bool detail::visit_child_general(VisitorObject *self, PyObject *child, Route &ro
     if (c.own_visit && !c.dict_instances) {
         // The common case: our own `visit` on an object without a __dict__,
         // the table read from the snapshot.
-        int found = from_snapshot(c, child);
-        if (found > 0) {
-            route.op = found - 1;
-            route.impl = c.ops[route.op];
+        int op;
+        if (from_snapshot(c, child, op) == TableEntry::kFound) {
+            route.op = op;
+            route.impl = c.ops[op];
             if (route.impl != nullptr) return true;
             value = Ref::steal(call_method(reinterpret_cast<PyObject *>(self), g.op_names[route.op], child));
             return bool(value);
@@ -340,8 +340,8 @@ bool routes_to(VisitorObject *self, PyObject *child, int family) {
     refresh(self);
     DispatchCache &c = self->cache;
     if (!c.own_visit || c.dict_instances) return false;
-    int found = from_snapshot(c, child);
-    return found > 0 && c.ops[found - 1] != nullptr && c.ops[found - 1]->family == family;
+    int op;
+    return from_snapshot(c, child, op) == TableEntry::kFound && c.ops[op] != nullptr && c.ops[op]->family == family;
 }
 
 PyObject *visit_value(PyObject *self, PyObject *child) {

@@ -21,7 +21,7 @@ struct OpImpl {
     PyMethodDef def;           // first member: the method descriptor points here
     ValueFn value;
     int family;
-    const void *fast;
+    void (*fast)();            // the family entry, cast back to its own type where called
     const char *qualname;      // "ExportVisitor.visit_not", for argument errors
 };
 
@@ -37,9 +37,10 @@ PyObject *op_method(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyO
     return bind_node(Fn, self, args, nargs, kwnames);
 }
 
+// A function pointer converts only to another function pointer in standard C++.
 template <class F>
-const void *fast_entry(F f) { return reinterpret_cast<const void *>(f); }
-inline const void *fast_entry(std::nullptr_t) { return nullptr; }
+auto fast_entry(F f) { return reinterpret_cast<void (*)()>(f); }
+inline void (*fast_entry(std::nullptr_t))() { return nullptr; }
 
 #define ZQ_OP(name, fn, family, fast, qualname)                                                       \
     OpImpl {                                                                                           \
@@ -83,23 +84,33 @@ inline uint64_t table_stamp(PyObject *) { return table_epoch; }
 inline uint64_t table_stamp(PyObject *table) { return reinterpret_cast<PyDictObject *>(table)->ma_version_tag; }
 #endif
 
-// The operation index + 1 for the node's exact class from the snapshot of the
-// table, 0 if the class has no entry, -1 if the snapshot cannot answer.
-inline int from_snapshot(DispatchCache &c, PyObject *node) {
+// What the snapshot of a dispatch table says about a node's exact class.
+enum class TableEntry {
+    kFound,    // the class's operation, into `op`
+    kAbsent,   // the class has no entry
+    kUnknown,  // the snapshot cannot tell: read the table itself
+};
+
+inline TableEntry from_snapshot(DispatchCache &c, PyObject *node, int &op) {
     PyObject *table = c.table;
     // A snapshot is only ever taken of a plain dict, so an unchanged stamp on
     // the same table means the snapshot still describes it.
     if (table == nullptr || c.snap_table != table || c.snap_stamp != table_stamp(table)) {
-        if (table == nullptr || !PyDict_CheckExact(table)) return -1;
+        if (table == nullptr || !PyDict_CheckExact(table)) return TableEntry::kUnknown;
         snapshot(c, table);
     }
     PyTypeObject *type = Py_TYPE(node);
     for (int i = 0; i < c.snap_count; ++i) {
-        if (c.snap_keys[i] == type) return c.snap_ops[i] + 1;  // a dict finds its own key by identity
+        if (c.snap_keys[i] == type) {  // a dict finds its own key by identity
+            op = c.snap_ops[i];
+            return TableEntry::kFound;
+        }
     }
     // Absent, unless a metaclass makes some other class equal to a key.
-    if (c.snap_count < 0 || (Py_TYPE(type) != &PyType_Type && !plain_metaclass(Py_TYPE(type)))) return -1;
-    return 0;
+    if (c.snap_count < 0 || (Py_TYPE(type) != &PyType_Type && !plain_metaclass(Py_TYPE(type)))) {
+        return TableEntry::kUnknown;
+    }
+    return TableEntry::kAbsent;
 }
 
 }  // namespace detail
@@ -111,10 +122,10 @@ inline bool visit_child(VisitorObject *self, PyObject *child, Route &route, Ref 
     detail::refresh(self);
     DispatchCache &c = self->cache;
     if (c.own_visit && !c.dict_instances) {
-        int found = detail::from_snapshot(c, child);
-        if (found > 0 && c.ops[found - 1] != nullptr) {
-            route.op = found - 1;
-            route.impl = c.ops[route.op];
+        int op;
+        if (detail::from_snapshot(c, child, op) == detail::TableEntry::kFound && c.ops[op] != nullptr) {
+            route.op = op;
+            route.impl = c.ops[op];
             return true;
         }
     }

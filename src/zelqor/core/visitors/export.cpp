@@ -1,13 +1,13 @@
 // ExportVisitor: infix, prefix and LaTeX text. While the operations reached
-// are our own, the whole tree renders into one Writer; a caller's override
+// are our own, the whole tree renders into one TextBuffer; a caller's override
 // contributes the value it returns, inserted as an f-string would insert it.
 #include "common/args.hpp"
 #include "common/compat.hpp"
 #include "common/guard.hpp"
+#include "common/members.hpp"
+#include "common/text_buffer.hpp"
 #include "zelqor/core/visitors/dispatch.hpp"
 #include "zelqor/core/visitors/fields.hpp"
-#include "common/members.hpp"
-#include "zelqor/core/visitors/writer.hpp"
 
 #include <cstddef>
 #include <optional>
@@ -19,7 +19,7 @@ namespace {
 // An operation renders into `w`, or leaves a bare value in `bare` (the name
 // of a constant, the symbol of an application without arguments) for the
 // caller to return or insert.
-using RenderFn = bool (*)(PyObject *self, PyObject *node, Writer &w, Ref &bare);
+using RenderFn = bool (*)(PyObject *self, PyObject *node, TextBuffer &w, Ref &bare);
 
 int notation(PyObject *self) { return as_visitor(self)->notation_code; }
 
@@ -29,7 +29,7 @@ bool missing_notation(PyObject *self) {
     return false;
 }
 
-bool render_child(PyObject *self, PyObject *child, Writer &w, Ref &value) {
+bool render_child(PyObject *self, PyObject *child, TextBuffer &w, Ref &value) {
     Route route;
     if (!visit_child(as_visitor(self), child, route, value)) return false;
     if (route.impl == nullptr) return true;
@@ -43,7 +43,7 @@ bool render_child(PyObject *self, PyObject *child, Writer &w, Ref &value) {
 }
 
 // A child placed in a template.
-bool insert(PyObject *self, PyObject *child, Writer &w) {
+bool insert(PyObject *self, PyObject *child, TextBuffer &w) {
     Ref value;
     if (!render_child(self, child, w, value)) return false;
     return !value || w.value(value.get());
@@ -51,7 +51,7 @@ bool insert(PyObject *self, PyObject *child, Writer &w) {
 
 // The arguments of an application, joined by `sep` as str.join joins them:
 // every argument is visited first; then any non-str result is an error.
-bool join_args(PyObject *self, PyObject *args, const char *sep, Writer &w) {
+bool join_args(PyObject *self, PyObject *args, const char *sep, TextBuffer &w) {
     Py_ssize_t index = 0, bad_index = -1;
     Ref bad_type;  // the class of the first non-str result, kept alive for the message
     bool ok = for_each_arg(args, [&](PyObject *arg) {
@@ -98,7 +98,7 @@ bool bare_result(Ref value, Ref &bare) {
 
 // ---- the sixteen operations ------------------------------------------------------
 
-bool render_variable(PyObject *self, PyObject *node, Writer &w, Ref &) {
+bool render_variable(PyObject *self, PyObject *node, TextBuffer &w, Ref &) {
     int code = notation(self);
     if (code == kNotationUnset) return missing_notation(self);
     Field id = node_field(node, kVariable, ast::slot::var_id, g.str_id);
@@ -107,13 +107,13 @@ bool render_variable(PyObject *self, PyObject *node, Writer &w, Ref &) {
     return w.literal("v") && w.integer(id.get());
 }
 
-bool render_constant(PyObject *, PyObject *node, Writer &, Ref &bare) {
+bool render_constant(PyObject *, PyObject *node, TextBuffer &, Ref &bare) {
     Field name = node_field(node, kConstant, ast::slot::const_name, g.str_name);
     return name && bare_result(name.ref(), bare);
 }
 
 template <int K>
-bool render_app(PyObject *self, PyObject *node, Writer &w, Ref &bare) {
+bool render_app(PyObject *self, PyObject *node, TextBuffer &w, Ref &bare) {
     Field symbol = node_field(node, K, K == kFunctionApp ? ast::slot::fn_func : ast::slot::pred_pred,
                             K == kFunctionApp ? g.str_func : g.str_pred);
     if (!symbol) return false;
@@ -136,7 +136,7 @@ bool render_app(PyObject *self, PyObject *node, Writer &w, Ref &bare) {
 
 // Templates are written as the notation selects; when __init__ never ran the
 // children are still rendered first, as the reading of `notation` comes last.
-bool render_equality(PyObject *self, PyObject *node, Writer &w, Ref &) {
+bool render_equality(PyObject *self, PyObject *node, TextBuffer &w, Ref &) {
     int code = notation(self);
     Field left = node_field(node, kEquality, ast::slot::eq_left, g.str_left);
     if (!left) return false;
@@ -160,7 +160,7 @@ const Connective kConnectives[4] = {
 };
 
 template <int K>
-bool render_binary(PyObject *self, PyObject *node, Writer &w, Ref &) {
+bool render_binary(PyObject *self, PyObject *node, TextBuffer &w, Ref &) {
     const Connective &c = kConnectives[K - kAnd];
     int code = notation(self);
     Field left = node_field(node, K, ast::slot::left, g.str_left);
@@ -178,13 +178,13 @@ bool render_binary(PyObject *self, PyObject *node, Writer &w, Ref &) {
 int is_compound(PyObject *operand, bool &pure) {
     pure = true;
     for (int k = kAnd; k <= kIff; ++k) {
-        int original = global_is_original(k);
+        int original = g.globals.is_original(k);
         if (original < 0) return -1;
         pure = pure && original;
     }
     if (pure) {
         for (int k = kAnd; k <= kIff; ++k) {
-            if (PyObject_TypeCheck(operand, g.api->types[k])) return 1;
+            if (PyObject_TypeCheck(operand, g.node_types[k])) return 1;
         }
         return 0;
     }
@@ -195,14 +195,14 @@ int is_compound_generic(PyObject *operand) {
     Ref classes = Ref::steal(PyTuple_New(4));
     if (!classes) return -1;
     for (int k = kAnd; k <= kIff; ++k) {
-        PyObject *cls = global(k);
-        if (cls == nullptr) return -1;
-        PyTuple_SET_ITEM(classes.get(), k - kAnd, cls);
+        Ref cls = g.globals.get(k);
+        if (!cls) return -1;
+        PyTuple_SET_ITEM(classes.get(), k - kAnd, cls.release());
     }
     return PyObject_IsInstance(operand, classes.get());
 }
 
-bool render_not(PyObject *self, PyObject *node, Writer &w, Ref &) {
+bool render_not(PyObject *self, PyObject *node, TextBuffer &w, Ref &) {
     int code = notation(self);
     Field operand = node_field(node, kNot, ast::slot::operand, g.str_operand);
     if (!operand) return false;
@@ -246,7 +246,7 @@ PyObject *slot_sort_name(PyObject *variable) {
 
 // Forall and Exists: V, then B, then the sort name S, which is placed between them.
 template <int K>
-bool render_quantifier(PyObject *self, PyObject *node, Writer &w, Ref &) {
+bool render_quantifier(PyObject *self, PyObject *node, TextBuffer &w, Ref &) {
     int code = notation(self);
     const char *word = K == kForall ? "forall" : "exists";
     Field variable = node_field(node, K, ast::slot::variable, g.str_variable);
@@ -273,7 +273,7 @@ bool render_quantifier(PyObject *self, PyObject *node, Writer &w, Ref &) {
 
 // The second-order quantifiers: B first, then the variable's name N before it.
 template <int K>
-bool render_second_order(PyObject *self, PyObject *node, Writer &w, Ref &) {
+bool render_second_order(PyObject *self, PyObject *node, TextBuffer &w, Ref &) {
     static const char *const words[4] = {"forall_pred", "exists_pred", "forall_func", "exists_func"};
     const char *word = words[K - kForallPred];
     int code = notation(self);
@@ -295,7 +295,7 @@ bool render_second_order(PyObject *self, PyObject *node, Writer &w, Ref &) {
 
 template <RenderFn Fn>
 PyObject *as_value(PyObject *self, PyObject *node) {
-    Writer w;
+    TextBuffer w;
     Ref bare;
     if (!Fn(self, node, w, bare)) return nullptr;
     if (bare) return bare.release();

@@ -8,7 +8,7 @@
 namespace zelqor::visitors {
 
 inline bool is_exact(PyObject *node, int kind) noexcept {
-    return kind < ast::kKindCount && Py_TYPE(node) == g.node_types[kind];
+    return has_node_kind(kind) && Py_TYPE(node) == g.node_types[kind];
 }
 
 // A field value: borrowed from our own (immutable) node, which the caller

@@ -2,16 +2,37 @@
 // its own classes, interned names. They never change after import.
 #pragma once
 
+#include "common/module_globals.hpp"
 #include "zelqor/core/ast/api.hpp"
 
 namespace zelqor::visitors {
 
-// The sixteen operations, in table order. The first twelve follow ast::Kind.
-inline constexpr int kOpCount = 16;
+// The sixteen operations, in table order: one per node kind, numbered as its
+// ast::Kind, then the four second-order quantifiers, whose classes the
+// syntax tree does not define.
 enum Op : int {
-    kVariable, kConstant, kFunctionApp, kPredicateApp, kEquality, kNot, kAnd, kOr, kImplies, kIff,
-    kForall, kExists, kForallPred, kExistsPred, kForallFunc, kExistsFunc,
+    kVariable = ast::kind_index(ast::Kind::Variable),
+    kConstant = ast::kind_index(ast::Kind::Constant),
+    kFunctionApp = ast::kind_index(ast::Kind::FunctionApp),
+    kPredicateApp = ast::kind_index(ast::Kind::PredicateApp),
+    kEquality = ast::kind_index(ast::Kind::Equality),
+    kNot = ast::kind_index(ast::Kind::Not),
+    kAnd = ast::kind_index(ast::Kind::And),
+    kOr = ast::kind_index(ast::Kind::Or),
+    kImplies = ast::kind_index(ast::Kind::Implies),
+    kIff = ast::kind_index(ast::Kind::Iff),
+    kForall = ast::kind_index(ast::Kind::Forall),
+    kExists = ast::kind_index(ast::Kind::Exists),
+    kForallPred = ast::kKindCount,
+    kExistsPred,
+    kForallFunc,
+    kExistsFunc,
 };
+inline constexpr int kOpCount = kExistsFunc + 1;
+
+// The node kind of an operation on one of the syntax tree's own classes.
+constexpr bool has_node_kind(int op) noexcept { return op < ast::kKindCount; }
+constexpr ast::Kind node_kind(int op) noexcept { return ast::kind_at(op); }
 
 // The visitor classes, in definition order.
 enum ClassId : int {
@@ -20,7 +41,7 @@ enum ClassId : int {
 };
 
 // Module attributes the operations look up when they run (a caller may
-// replace them); the index is into State::global_names.
+// replace them), indices into State::globals.
 enum Global : int {
     // 0..15: the node classes of the dispatch table, in op order.
     kTerm = kOpCount, kFormula, kFreeVariableCollectorName, kSubstitutionTransformerName, kGlobalCount,
@@ -28,14 +49,12 @@ enum Global : int {
 
 struct State {
     PyObject *module = nullptr;                  // strong
-    PyObject *dict = nullptr;                    // the module's namespace (borrowed from module)
     const ast::Api *api = nullptr;
     PyTypeObject *node_types[ast::kKindCount] = {};  // the API's node classes, kept at hand
     PyTypeObject *base = nullptr;                // C layout shared by every visitor
     PyTypeObject *abstract_op = nullptr;         // type of the abstract declarations
     PyObject *classes[kClassCount] = {};
-    PyObject *originals[kGlobalCount] = {};      // what each global was at load
-    PyObject *global_names[kGlobalCount] = {};
+    ModuleGlobals<kGlobalCount> globals;         // originals: what each was bound to at load
     PyObject *op_names[kOpCount] = {};           // "visit_variable", ...
     PyObject *str_visit = nullptr;
     PyObject *str_dispatch_table = nullptr;
@@ -54,12 +73,6 @@ struct State {
 extern State g;
 
 bool init_state(PyObject *module);
-
-// The current value of a module attribute (new reference), NameError if gone.
-PyObject *global(int which);
-// Whether the module attribute still holds the object it held at load.
-// -1 with an exception set if the name is gone.
-int global_is_original(int which);
 
 // isinstance(obj, <module attribute>), with the interpreter's semantics.
 int is_instance_of_global(PyObject *obj, int which);

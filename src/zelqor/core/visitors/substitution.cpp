@@ -41,7 +41,7 @@ bool update_set(PyObject *target, PyObject *values) {
 // A fresh visitor of the class the module attribute names: FreeVariableCollector()
 // or SubstitutionTransformer(mapping).
 PyObject *new_visitor(int which, PyObject *arg) {
-    Ref cls = Ref::steal(global(which));
+    Ref cls = g.globals.get(which);
     if (!cls) return nullptr;
     return arg == nullptr ? PyObject_CallNoArgs(cls.get()) : PyObject_CallOneArg(cls.get(), arg);
 }

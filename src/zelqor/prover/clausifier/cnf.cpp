@@ -7,9 +7,10 @@
 // equal; the resulting tree is the same.
 #include "common/compat.hpp"
 #include "common/guard.hpp"
-#include "zelqor/prover/clausifier/fused.hpp"
+#include "zelqor/prover/clausifier/clause.hpp"
+#include "zelqor/prover/clausifier/clause_form.hpp"
+#include "zelqor/prover/clausifier/literal.hpp"
 #include "zelqor/prover/clausifier/steps.hpp"
-#include "zelqor/prover/clausifier/values.hpp"
 
 #include <vector>
 
@@ -19,11 +20,9 @@ namespace {
 
 namespace slot = ast::slot;
 
-PyObject *Dist(const Ctx &c, PyObject *f) { return c.pure ? distribute_cnf(c, f) : c.call_own(kDistribute, f); }
+bool is_own_and(PyObject *f) { return PyObject_TypeCheck(f, g.api->type(Kind::And)); }
 
-bool is_own_and(PyObject *f) { return PyObject_TypeCheck(f, g.api->types[static_cast<int>(Kind::And)]); }
-
-// D(Or(left, right)) for `left` and `right` already distributed.
+// distribute_cnf(Or(left, right)) for `left` and `right` already distributed.
 PyObject *combine(PyObject *left, PyObject *right) {
     RecursionGuard guard(" while distributing disjunctions");
     if (!guard.ok()) return nullptr;
@@ -46,9 +45,9 @@ PyObject *combine(PyObject *left, PyObject *right) {
 PyObject *distribute_or(const Ctx &c, PyObject *left, PyObject *right) {
     PyObject *operands[2] = {left, right};
     for (int side = 0; side < 2; ++side) {
-        int k = c.classify(operands[side], {Kind::And});
-        if (k == -2) return nullptr;
-        if (k < 0) continue;
+        Kind k;
+        if (!c.classify(operands[side], k, {Kind::And})) return nullptr;
+        if (k != Kind::And) continue;
         PyObject *split = operands[side];
         Ref a = c.get(split, slot::left, g.str_left);
         Ref b = a ? c.get(split, slot::right, g.str_right) : Ref();
@@ -58,7 +57,7 @@ PyObject *distribute_or(const Ctx &c, PyObject *left, PyObject *right) {
         Ref second = Ref::steal(side == 0 ? c.make(Kind::Or, {b.get(), right}) : c.make(Kind::Or, {left, b.get()}));
         if (!second) return nullptr;
         Ref conjunction = Ref::steal(c.make(Kind::And, {first.get(), second.get()}));
-        return conjunction ? Dist(c, conjunction.get()) : nullptr;
+        return conjunction ? bound_step<kDistribute>(c, conjunction.get()) : nullptr;
     }
     return c.make(Kind::Or, {left, right});
 }
@@ -70,9 +69,9 @@ public:
     bool collect_and(PyObject *f) {
         RecursionGuard guard(" while reading clauses");
         if (!guard.ok()) return false;
-        int k = c_.classify(f, {Kind::And});
-        if (k == -2) return false;
-        if (k < 0) {
+        Kind k;
+        if (!c_.classify(f, k, {Kind::And})) return false;
+        if (k != Kind::And) {
             conjunctions.push_back(Ref::borrow(f));
             return true;
         }
@@ -90,7 +89,7 @@ public:
         if (c_.pure) return new_clause(g.clause_type, literals.get());
         Ref frozen = Ref::steal(PyFrozenSet_New(literals.get()));
         if (!frozen) return nullptr;
-        if (!c_.clause) return raise_unbound(g.str_clause);
+        if (!c_.clause) return g.globals.raise_unbound(kClause);
         return PyObject_CallOneArg(c_.clause.get(), frozen.get());
     }
 
@@ -100,30 +99,30 @@ private:
     bool collect_or(PyObject *f) {
         RecursionGuard guard(" while reading clauses");
         if (!guard.ok()) return false;
-        int k = c_.classify(f, {Kind::Or, Kind::Not, Kind::PredicateApp, Kind::Equality});
+        Kind k;
+        if (!c_.classify(f, k, {Kind::Or, Kind::Not, Kind::PredicateApp, Kind::Equality})) return false;
         switch (k) {
-        case -2: return false;
-        case static_cast<int>(Kind::Or): {
+        case Kind::Or: {
             Ref left = c_.get(f, slot::left, g.str_left);
             if (!left || !collect_or(left.get())) return false;
             Ref right = c_.get(f, slot::right, g.str_right);
             return right && collect_or(right.get());
         }
-        case static_cast<int>(Kind::Not): {
+        case Kind::Not: {
             Ref operand = c_.get(f, slot::operand, g.str_operand);
             if (!operand) return false;
             if (check_atoms_) {
-                int atom = c_.classify(operand.get(), {Kind::PredicateApp, Kind::Equality});
-                if (atom == -2) return false;
-                if (atom < 0) {
+                Kind atom;
+                if (!c_.classify(operand.get(), atom, {Kind::PredicateApp, Kind::Equality})) return false;
+                if (atom == kNoKind) {
                     PyErr_SetNone(PyExc_AssertionError);
                     return false;
                 }
             }
             return add(operand.get(), Py_False);
         }
-        case static_cast<int>(Kind::PredicateApp):
-        case static_cast<int>(Kind::Equality): return add(f, Py_True);
+        case Kind::PredicateApp:
+        case Kind::Equality: return add(f, Py_True);
         default: raise_value_error("Unexpected formula inside clause: ", f); return false;
         }
     }
@@ -133,7 +132,7 @@ private:
         if (c_.pure) {
             literal = Ref::steal(new_literal(g.literal_type, atom, positive));
         } else if (!c_.literal) {
-            raise_unbound(g.str_literal);
+            g.globals.raise_unbound(kLiteral);
         } else {
             PyObject *args[2] = {atom, positive};
             literal = Ref::steal(PyObject_Vectorcall(c_.literal.get(), args, 0, g.kw_literal));
@@ -151,21 +150,21 @@ private:
 PyObject *distribute_cnf(const Ctx &c, PyObject *f) {
     RecursionGuard guard(" while distributing disjunctions");
     if (!guard.ok()) return nullptr;
-    int k = c.classify(f, {Kind::PredicateApp, Kind::Equality, Kind::Not, Kind::And, Kind::Or});
+    Kind k;
+    if (!c.classify(f, k, {Kind::PredicateApp, Kind::Equality, Kind::Not, Kind::And, Kind::Or})) return nullptr;
     switch (k) {
-    case -2: return nullptr;
-    case static_cast<int>(Kind::PredicateApp):
-    case static_cast<int>(Kind::Equality):
-    case static_cast<int>(Kind::Not): return new_ref(f);
-    case static_cast<int>(Kind::And):
-    case static_cast<int>(Kind::Or): {
+    case Kind::PredicateApp:
+    case Kind::Equality:
+    case Kind::Not: return new_ref(f);
+    case Kind::And:
+    case Kind::Or: {
         Ref left = c.get(f, slot::left, g.str_left);
-        Ref a = left ? Ref::steal(Dist(c, left.get())) : Ref();
+        Ref a = left ? Ref::steal(bound_step<kDistribute>(c, left.get())) : Ref();
         if (!a) return nullptr;
         Ref right = c.get(f, slot::right, g.str_right);
-        Ref b = right ? Ref::steal(Dist(c, right.get())) : Ref();
+        Ref b = right ? Ref::steal(bound_step<kDistribute>(c, right.get())) : Ref();
         if (!b) return nullptr;
-        if (k == static_cast<int>(Kind::And)) return c.make(Kind::And, {a.get(), b.get()});
+        if (k == Kind::And) return c.make(Kind::And, {a.get(), b.get()});
         return c.pure ? combine(a.get(), b.get()) : distribute_or(c, a.get(), b.get());
     }
     default: return raise_value_error("Unsupported formula in CNF distribution: ", f);
@@ -196,8 +195,8 @@ PyObject *formula_to_clauses(const Ctx &c, PyObject *formula) {
 PyObject *to_cnf(const Ctx &c, PyObject *formula, PyObject *signature) {
     if (signature == nullptr) signature = Py_None;
     bool taken = false;
-    PyObject *fused = fused_to_cnf(c, formula, signature, taken);
-    if (taken) return fused;
+    PyObject *clauses = clause_form(c, formula, signature, taken);
+    if (taken) return clauses;
     Ref f = Ref::steal(c.call_own(kEliminate, formula));
     if (f) f = Ref::steal(c.call_own(kToNnf, f.get()));
     if (f) f = Ref::steal(c.call_own(kStandardize, f.get()));

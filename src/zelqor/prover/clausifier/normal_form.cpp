@@ -4,6 +4,7 @@
 // unless it ends up in the result (over an atom), or the operand is foreign
 // and building it is what reports the error.
 #include "common/guard.hpp"
+#include "zelqor/prover/clausifier/rebuild.hpp"
 #include "zelqor/prover/clausifier/steps.hpp"
 
 namespace zelqor::clausifier {
@@ -12,92 +13,42 @@ namespace {
 
 namespace slot = ast::slot;
 
-PyObject *E(const Ctx &c, PyObject *f) {
-    return c.pure ? eliminate_implications(c, f) : c.call_own(kEliminate, f);
-}
-
-PyObject *N(const Ctx &c, PyObject *f) { return c.pure ? to_nnf(c, f) : c.call_own(kToNnf, f); }
-
 PyObject *nnf_of_negation(const Ctx &c, PyObject *negation, PyObject *op);
 
-// N(Not(x)).
-PyObject *N_not(const Ctx &c, PyObject *x) {
+// to_nnf(Not(x)), as bound.
+PyObject *nnf_of_not(const Ctx &c, PyObject *x) {
     if (c.pure) return nnf_of_negation(c, nullptr, x);
     Ref negation = Ref::steal(c.make(Kind::Not, {x}));
-    return negation ? N(c, negation.get()) : nullptr;
+    return negation ? bound_step<kToNnf>(c, negation.get()) : nullptr;
 }
 
-// Both operands of a binary node through `walk`, left first, into kind `k`.
-template <PyObject *(*Walk)(const Ctx &, PyObject *)>
-PyObject *binary(const Ctx &c, PyObject *f, Kind k) {
-    Ref left = c.get(f, slot::left, g.str_left);
-    if (!left) return nullptr;
-    Ref a = Ref::steal(Walk(c, left.get()));
-    if (!a) return nullptr;
-    Ref right = c.get(f, slot::right, g.str_right);
-    if (!right) return nullptr;
-    Ref b = Ref::steal(Walk(c, right.get()));
-    if (!b) return nullptr;
-    return c.make(k, {a.get(), b.get()});
-}
-
-// A quantifier of kind `k` over the same variable, with its body through `walk`.
-template <PyObject *(*Walk)(const Ctx &, PyObject *)>
-PyObject *quantifier(const Ctx &c, PyObject *f, Kind k) {
-    Ref variable = c.get(f, slot::variable, g.str_variable);
-    if (!variable) return nullptr;
-    Ref body = c.get(f, slot::body, g.str_body);
-    if (!body) return nullptr;
-    Ref new_body = Ref::steal(Walk(c, body.get()));
-    if (!new_body) return nullptr;
-    return c.make(k, {variable.get(), new_body.get()});
-}
-
-// The operands of `op` each negated and normalised, joined by `join`.
-PyObject *de_morgan(const Ctx &c, PyObject *op, Kind join) {
-    Ref left = c.get(op, slot::left, g.str_left);
-    if (!left) return nullptr;
-    Ref a = Ref::steal(N_not(c, left.get()));
-    if (!a) return nullptr;
-    Ref right = c.get(op, slot::right, g.str_right);
-    if (!right) return nullptr;
-    Ref b = Ref::steal(N_not(c, right.get()));
-    if (!b) return nullptr;
-    return c.make(join, {a.get(), b.get()});
-}
-
-// N(negation) where `negation` is Not(op); null `negation`: not built yet.
+// to_nnf(negation) where `negation` is Not(op); null `negation`: not built yet.
 PyObject *nnf_of_negation(const Ctx &c, PyObject *negation, PyObject *op) {
     RecursionGuard guard(" while converting to negation normal form");
     if (!guard.ok()) return nullptr;
-    int k = c.classify(op, {Kind::Not, Kind::And, Kind::Or, Kind::Forall, Kind::Exists, Kind::Implies, Kind::Iff,
-                            Kind::PredicateApp, Kind::Equality});
+    Kind k;
+    if (!c.classify(op, k, {Kind::Not, Kind::And, Kind::Or, Kind::Forall, Kind::Exists, Kind::Implies, Kind::Iff,
+                            Kind::PredicateApp, Kind::Equality})) {
+        return nullptr;
+    }
+    // De Morgan's laws and the quantifier duals: each operand negated and normalised.
+    auto negated = [&c](PyObject *operand) { return nnf_of_not(c, operand); };
     switch (k) {
-    case -2: return nullptr;
-    case static_cast<int>(Kind::Not): {
+    case Kind::Not: {
         Ref inner = c.get(op, slot::operand, g.str_operand);
-        return inner ? N(c, inner.get()) : nullptr;
+        return inner ? bound_step<kToNnf>(c, inner.get()) : nullptr;
     }
-    case static_cast<int>(Kind::And): return de_morgan(c, op, Kind::Or);
-    case static_cast<int>(Kind::Or): return de_morgan(c, op, Kind::And);
-    case static_cast<int>(Kind::Forall):
-    case static_cast<int>(Kind::Exists): {
-        Ref variable = c.get(op, slot::variable, g.str_variable);
-        if (!variable) return nullptr;
-        Ref body = c.get(op, slot::body, g.str_body);
-        if (!body) return nullptr;
-        Ref new_body = Ref::steal(N_not(c, body.get()));
-        if (!new_body) return nullptr;
-        Kind dual = k == static_cast<int>(Kind::Forall) ? Kind::Exists : Kind::Forall;
-        return c.make(dual, {variable.get(), new_body.get()});
+    case Kind::And: return rebuild_binary(c, op, Kind::Or, negated);
+    case Kind::Or: return rebuild_binary(c, op, Kind::And, negated);
+    case Kind::Forall: return rebuild_quantifier(c, op, Kind::Exists, negated);
+    case Kind::Exists: return rebuild_quantifier(c, op, Kind::Forall, negated);
+    case Kind::Implies:
+    case Kind::Iff: {
+        Ref expanded = Ref::steal(bound_step<kEliminate>(c, op));
+        return expanded ? nnf_of_not(c, expanded.get()) : nullptr;
     }
-    case static_cast<int>(Kind::Implies):
-    case static_cast<int>(Kind::Iff): {
-        Ref expanded = Ref::steal(E(c, op));
-        return expanded ? N_not(c, expanded.get()) : nullptr;
-    }
-    case static_cast<int>(Kind::PredicateApp):
-    case static_cast<int>(Kind::Equality):
+    case Kind::PredicateApp:
+    case Kind::Equality:
         return negation != nullptr ? new_ref(negation) : c.make(Kind::Not, {op});
     default: {
         // The negation the caller would have built first: its own errors win.
@@ -113,42 +64,40 @@ PyObject *nnf_of_negation(const Ctx &c, PyObject *negation, PyObject *op) {
 PyObject *eliminate_implications(const Ctx &c, PyObject *f) {
     RecursionGuard guard(" while eliminating implications");
     if (!guard.ok()) return nullptr;
-    int k = c.classify(f, {Kind::PredicateApp, Kind::Equality, Kind::Not, Kind::Implies, Kind::Iff, Kind::And,
-                           Kind::Or, Kind::Forall, Kind::Exists});
-    switch (k) {
-    case -2: return nullptr;
-    case static_cast<int>(Kind::PredicateApp):
-    case static_cast<int>(Kind::Equality): return new_ref(f);
-    case static_cast<int>(Kind::Not): {
-        Ref operand = c.get(f, slot::operand, g.str_operand);
-        if (!operand) return nullptr;
-        Ref a = Ref::steal(E(c, operand.get()));
-        return a ? c.make(Kind::Not, {a.get()}) : nullptr;
+    Kind k;
+    if (!c.classify(f, k, {Kind::PredicateApp, Kind::Equality, Kind::Not, Kind::Implies, Kind::Iff, Kind::And,
+                           Kind::Or, Kind::Forall, Kind::Exists})) {
+        return nullptr;
     }
-    case static_cast<int>(Kind::Implies):
-    case static_cast<int>(Kind::Iff): {
+    auto eliminate = [&c](PyObject *operand) { return bound_step<kEliminate>(c, operand); };
+    switch (k) {
+    case Kind::PredicateApp:
+    case Kind::Equality: return new_ref(f);
+    case Kind::Not: return rebuild_not(c, f, eliminate);
+    case Kind::Implies:
+    case Kind::Iff: {
         Ref left = c.get(f, slot::left, g.str_left);
         if (!left) return nullptr;
-        Ref a = Ref::steal(E(c, left.get()));
+        Ref a = Ref::steal(bound_step<kEliminate>(c, left.get()));
         if (!a) return nullptr;
         Ref right = c.get(f, slot::right, g.str_right);
         if (!right) return nullptr;
-        Ref b = Ref::steal(E(c, right.get()));
+        Ref b = Ref::steal(bound_step<kEliminate>(c, right.get()));
         if (!b) return nullptr;
         Ref not_a = Ref::steal(c.make(Kind::Not, {a.get()}));
         if (!not_a) return nullptr;
         Ref imp1 = Ref::steal(c.make(Kind::Or, {not_a.get(), b.get()}));
-        if (!imp1 || k == static_cast<int>(Kind::Implies)) return imp1.release();
+        if (!imp1 || k == Kind::Implies) return imp1.release();
         Ref not_b = Ref::steal(c.make(Kind::Not, {b.get()}));
         if (!not_b) return nullptr;
         Ref imp2 = Ref::steal(c.make(Kind::Or, {not_b.get(), a.get()}));
         if (!imp2) return nullptr;
         return c.make(Kind::And, {imp1.get(), imp2.get()});
     }
-    case static_cast<int>(Kind::And):
-    case static_cast<int>(Kind::Or): return binary<E>(c, f, static_cast<Kind>(k));
-    case static_cast<int>(Kind::Forall):
-    case static_cast<int>(Kind::Exists): return quantifier<E>(c, f, static_cast<Kind>(k));
+    case Kind::And:
+    case Kind::Or: return rebuild_binary(c, f, k, eliminate);
+    case Kind::Forall:
+    case Kind::Exists: return rebuild_quantifier(c, f, k, eliminate);
     default: return raise_value_error("Unsupported formula node: ", f);
     }
 }
@@ -156,24 +105,27 @@ PyObject *eliminate_implications(const Ctx &c, PyObject *f) {
 PyObject *to_nnf(const Ctx &c, PyObject *f) {
     RecursionGuard guard(" while converting to negation normal form");
     if (!guard.ok()) return nullptr;
-    int k = c.classify(f, {Kind::PredicateApp, Kind::Equality, Kind::Not, Kind::And, Kind::Or, Kind::Forall,
-                           Kind::Exists, Kind::Implies, Kind::Iff});
+    Kind k;
+    if (!c.classify(f, k, {Kind::PredicateApp, Kind::Equality, Kind::Not, Kind::And, Kind::Or, Kind::Forall,
+                           Kind::Exists, Kind::Implies, Kind::Iff})) {
+        return nullptr;
+    }
+    auto normalise = [&c](PyObject *operand) { return bound_step<kToNnf>(c, operand); };
     switch (k) {
-    case -2: return nullptr;
-    case static_cast<int>(Kind::PredicateApp):
-    case static_cast<int>(Kind::Equality): return new_ref(f);
-    case static_cast<int>(Kind::Not): {
+    case Kind::PredicateApp:
+    case Kind::Equality: return new_ref(f);
+    case Kind::Not: {
         Ref operand = c.get(f, slot::operand, g.str_operand);
         return operand ? nnf_of_negation(c, f, operand.get()) : nullptr;
     }
-    case static_cast<int>(Kind::And):
-    case static_cast<int>(Kind::Or): return binary<N>(c, f, static_cast<Kind>(k));
-    case static_cast<int>(Kind::Forall):
-    case static_cast<int>(Kind::Exists): return quantifier<N>(c, f, static_cast<Kind>(k));
-    case static_cast<int>(Kind::Implies):
-    case static_cast<int>(Kind::Iff): {
-        Ref expanded = Ref::steal(E(c, f));
-        return expanded ? N(c, expanded.get()) : nullptr;
+    case Kind::And:
+    case Kind::Or: return rebuild_binary(c, f, k, normalise);
+    case Kind::Forall:
+    case Kind::Exists: return rebuild_quantifier(c, f, k, normalise);
+    case Kind::Implies:
+    case Kind::Iff: {
+        Ref expanded = Ref::steal(bound_step<kEliminate>(c, f));
+        return expanded ? bound_step<kToNnf>(c, expanded.get()) : nullptr;
     }
     default: return raise_value_error("Unsupported formula node: ", f);
     }

@@ -1,6 +1,7 @@
 // Standardization of bound variables, Skolemization, dropping of universals
 // and the module's counters.
 #include "common/guard.hpp"
+#include "zelqor/prover/clausifier/rebuild.hpp"
 #include "zelqor/prover/clausifier/steps.hpp"
 
 #include <climits>
@@ -12,7 +13,7 @@ namespace {
 
 namespace slot = ast::slot;
 
-bool is_variable(PyObject *o) { return PyObject_TypeCheck(o, g.api->types[static_cast<int>(Kind::Variable)]); }
+bool is_variable(PyObject *o) { return PyObject_TypeCheck(o, g.api->type(Kind::Variable)); }
 
 // Field of a quantified variable: read directly from our variables, by
 // attribute from anything else standing in that place.
@@ -89,30 +90,22 @@ public:
     PyObject *walk(PyObject *f) {
         RecursionGuard guard(" while standardizing variables");
         if (!guard.ok()) return nullptr;
-        int k = c_.classify(f, {Kind::PredicateApp, Kind::Equality, Kind::Not, Kind::And, Kind::Or, Kind::Implies,
-                                Kind::Iff, Kind::Forall, Kind::Exists});
+        Kind k;
+        if (!c_.classify(f, k, {Kind::PredicateApp, Kind::Equality, Kind::Not, Kind::And, Kind::Or, Kind::Implies,
+                                Kind::Iff, Kind::Forall, Kind::Exists})) {
+            return nullptr;
+        }
+        auto operand = [this](PyObject *x) { return walk(x); };
         switch (k) {
-        case -2: return nullptr;
-        case static_cast<int>(Kind::PredicateApp):
-        case static_cast<int>(Kind::Equality): return atom(f);
-        case static_cast<int>(Kind::Not): {
-            Ref operand = c_.get(f, slot::operand, g.str_operand);
-            Ref a = operand ? Ref::steal(walk(operand.get())) : Ref();
-            return a ? c_.make(Kind::Not, {a.get()}) : nullptr;
-        }
-        case static_cast<int>(Kind::And):
-        case static_cast<int>(Kind::Or):
-        case static_cast<int>(Kind::Implies):
-        case static_cast<int>(Kind::Iff): {
-            Ref left = c_.get(f, slot::left, g.str_left);
-            Ref a = left ? Ref::steal(walk(left.get())) : Ref();
-            if (!a) return nullptr;
-            Ref right = c_.get(f, slot::right, g.str_right);
-            Ref b = right ? Ref::steal(walk(right.get())) : Ref();
-            return b ? c_.make(static_cast<Kind>(k), {a.get(), b.get()}) : nullptr;
-        }
-        case static_cast<int>(Kind::Forall):
-        case static_cast<int>(Kind::Exists): return quantifier(f, static_cast<Kind>(k));
+        case Kind::PredicateApp:
+        case Kind::Equality: return atom(f);
+        case Kind::Not: return rebuild_not(c_, f, operand);
+        case Kind::And:
+        case Kind::Or:
+        case Kind::Implies:
+        case Kind::Iff: return rebuild_binary(c_, f, k, operand);
+        case Kind::Forall:
+        case Kind::Exists: return quantifier(f, k);
         default: return raise_value_error("Unsupported formula: ", f);
         }
     }
@@ -182,36 +175,27 @@ public:
     PyObject *walk(PyObject *f) {
         RecursionGuard guard(" while skolemizing");
         if (!guard.ok()) return nullptr;
-        int k = c_.classify(f, {Kind::PredicateApp, Kind::Equality, Kind::Not, Kind::And, Kind::Or, Kind::Forall,
-                                Kind::Exists});
+        Kind k;
+        if (!c_.classify(f, k, {Kind::PredicateApp, Kind::Equality, Kind::Not, Kind::And, Kind::Or, Kind::Forall,
+                                Kind::Exists})) {
+            return nullptr;
+        }
+        auto operand = [this](PyObject *x) { return walk(x); };
         switch (k) {
-        case -2: return nullptr;
-        case static_cast<int>(Kind::PredicateApp):
-        case static_cast<int>(Kind::Equality): return new_ref(f);
-        case static_cast<int>(Kind::Not): {
-            Ref operand = c_.get(f, slot::operand, g.str_operand);
-            Ref a = operand ? Ref::steal(walk(operand.get())) : Ref();
-            return a ? c_.make(Kind::Not, {a.get()}) : nullptr;
-        }
-        case static_cast<int>(Kind::And):
-        case static_cast<int>(Kind::Or): {
-            Ref left = c_.get(f, slot::left, g.str_left);
-            Ref a = left ? Ref::steal(walk(left.get())) : Ref();
-            if (!a) return nullptr;
-            Ref right = c_.get(f, slot::right, g.str_right);
-            Ref b = right ? Ref::steal(walk(right.get())) : Ref();
-            return b ? c_.make(static_cast<Kind>(k), {a.get(), b.get()}) : nullptr;
-        }
-        case static_cast<int>(Kind::Forall): {
-            Ref var = c_.get(f, slot::variable, g.str_variable);
-            Ref body = var ? c_.get(f, slot::body, g.str_body) : Ref();
-            if (!body) return nullptr;
-            outer_.push_back(Ref::borrow(var.get()));
-            Ref new_body = Ref::steal(walk(body.get()));
-            outer_.pop_back();
-            return new_body ? c_.make(Kind::Forall, {var.get(), new_body.get()}) : nullptr;
-        }
-        case static_cast<int>(Kind::Exists): return existential(f);
+        case Kind::PredicateApp:
+        case Kind::Equality: return new_ref(f);
+        case Kind::Not: return rebuild_not(c_, f, operand);
+        case Kind::And:
+        case Kind::Or: return rebuild_binary(c_, f, k, operand);
+        case Kind::Forall:
+            // The body is walked with the variable among the enclosing universals.
+            return rebuild_quantifier(c_, f, k, [this](PyObject *var, PyObject *body) {
+                outer_.push_back(Ref::borrow(var));
+                PyObject *new_body = walk(body);
+                outer_.pop_back();
+                return new_body;
+            });
+        case Kind::Exists: return existential(f);
         default: return raise_value_error("Unsupported formula in skolemization: ", f);
         }
     }
@@ -231,7 +215,7 @@ private:
     }
 
     Ref skolem_constant(PyObject *var) {
-        Ref n = Ref::steal(draw(g.str_constant_counter));
+        Ref n = Ref::steal(draw(kConstantCounter));
         Ref name = n ? Ref::steal(PyUnicode_FromFormat("sk_c%S", n.get())) : Ref();
         Ref sort = name ? variable_field(var, slot::sort, g.str_sort) : Ref();
         Ref term = sort ? Ref::steal(c_.make_constant(name.get(), sort.get())) : Ref();
@@ -243,7 +227,7 @@ private:
     }
 
     Ref skolem_function(PyObject *var) {
-        Ref n = Ref::steal(draw(g.str_function_counter));
+        Ref n = Ref::steal(draw(kFunctionCounter));
         Ref name = n ? Ref::steal(PyUnicode_FromFormat("sk_f%S", n.get())) : Ref();
         if (!name) return Ref();
         Py_ssize_t count = static_cast<Py_ssize_t>(outer_.size());
@@ -274,18 +258,16 @@ private:
     std::vector<Ref> outer_;  // enclosing universal variables, outermost first
 };
 
-PyObject *D(const Ctx &c, PyObject *f) { return c.pure ? drop_universals(c, f) : c.call_own(kDropUniversals, f); }
-
 }  // namespace
 
 PyObject *standardize_variables(const Ctx &c, PyObject *formula) {
     Ref free = Ref::steal(c.pure ? g.api->free_variables(formula)
                                  : (c.free_variables ? PyObject_CallOneArg(c.free_variables.get(), formula)
-                                                     : raise_unbound(g.str_free_variables)));
+                                                     : g.globals.raise_unbound(kFreeVariables)));
     if (!free) return nullptr;
     Ref bound = Ref::steal(c.pure ? g.api->bound_variables(formula)
                                   : (c.bound_variables ? PyObject_CallOneArg(c.bound_variables.get(), formula)
-                                                       : raise_unbound(g.str_bound_variables)));
+                                                       : g.globals.raise_unbound(kBoundVariables)));
     if (!bound) return nullptr;
     Ref all = Ref::steal(PyNumber_Or(free.get(), bound.get()));
     if (!all) return nullptr;
@@ -308,50 +290,37 @@ PyObject *skolemize(const Ctx &c, PyObject *formula, PyObject *signature) {
 PyObject *drop_universals(const Ctx &c, PyObject *f) {
     RecursionGuard guard(" while dropping universal quantifiers");
     if (!guard.ok()) return nullptr;
-    int k = c.classify(f, {Kind::Forall, Kind::Exists, Kind::PredicateApp, Kind::Equality, Kind::Not, Kind::And,
-                           Kind::Or});
+    Kind k;
+    if (!c.classify(f, k, {Kind::Forall, Kind::Exists, Kind::PredicateApp, Kind::Equality, Kind::Not, Kind::And,
+                           Kind::Or})) {
+        return nullptr;
+    }
+    auto drop = [&c](PyObject *operand) { return bound_step<kDropUniversals>(c, operand); };
     switch (k) {
-    case -2: return nullptr;
-    case static_cast<int>(Kind::Forall): {
+    case Kind::Forall: {
         Ref body = c.get(f, slot::body, g.str_body);
-        return body ? D(c, body.get()) : nullptr;
+        return body ? drop(body.get()) : nullptr;
     }
-    case static_cast<int>(Kind::Exists): {
-        Ref var = c.get(f, slot::variable, g.str_variable);
-        Ref body = var ? c.get(f, slot::body, g.str_body) : Ref();
-        Ref new_body = body ? Ref::steal(D(c, body.get())) : Ref();
-        return new_body ? c.make(Kind::Exists, {var.get(), new_body.get()}) : nullptr;
-    }
-    case static_cast<int>(Kind::PredicateApp):
-    case static_cast<int>(Kind::Equality): return new_ref(f);
-    case static_cast<int>(Kind::Not): {
-        Ref operand = c.get(f, slot::operand, g.str_operand);
-        Ref a = operand ? Ref::steal(D(c, operand.get())) : Ref();
-        return a ? c.make(Kind::Not, {a.get()}) : nullptr;
-    }
-    case static_cast<int>(Kind::And):
-    case static_cast<int>(Kind::Or): {
-        Ref left = c.get(f, slot::left, g.str_left);
-        Ref a = left ? Ref::steal(D(c, left.get())) : Ref();
-        if (!a) return nullptr;
-        Ref right = c.get(f, slot::right, g.str_right);
-        Ref b = right ? Ref::steal(D(c, right.get())) : Ref();
-        return b ? c.make(static_cast<Kind>(k), {a.get(), b.get()}) : nullptr;
-    }
+    case Kind::Exists: return rebuild_quantifier(c, f, k, drop);
+    case Kind::PredicateApp:
+    case Kind::Equality: return new_ref(f);
+    case Kind::Not: return rebuild_not(c, f, drop);
+    case Kind::And:
+    case Kind::Or: return rebuild_binary(c, f, k, drop);
     default: return raise_value_error("Unsupported formula: ", f);
     }
 }
 
 PyObject *reset_skolem_counters() {
-    PyObject *names[3] = {g.str_constant_counter, g.str_function_counter, g.str_standardize_counter};
-    long starts[3] = {0, 0, 1000};
+    constexpr Global counters[3] = {kConstantCounter, kFunctionCounter, kStandardizeCounter};
+    constexpr long starts[3] = {0, 0, 1000};
     for (int i = 0; i < 3; ++i) {
-        Ref itertools = Ref::borrow(module_attr(g.str_itertools));
-        if (!itertools) return PyErr_Occurred() ? nullptr : raise_unbound(g.str_itertools);
+        Ref itertools = g.globals.get(kItertools);
+        if (!itertools) return nullptr;
         Ref count = Ref::steal(PyObject_GetAttr(itertools.get(), g.str_count));
         Ref start = count ? Ref::steal(PyLong_FromLong(starts[i])) : Ref();
         Ref counter = start ? Ref::steal(PyObject_CallOneArg(count.get(), start.get())) : Ref();
-        if (!counter || PyDict_SetItem(g.dict, names[i], counter.get()) < 0) return nullptr;
+        if (!counter || !g.globals.set(counters[i], counter.get())) return nullptr;
     }
     Py_RETURN_NONE;
 }

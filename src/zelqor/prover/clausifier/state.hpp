@@ -4,6 +4,7 @@
 // the module dictionary, where callers can see and replace them.
 #pragma once
 
+#include "common/module_globals.hpp"
 #include "zelqor/core/ast/api.hpp"
 #include "zelqor/core/substitutions/api.hpp"
 #include "zelqor/prover/skolem.hpp"
@@ -27,32 +28,43 @@ enum Own : int {
     kOwnCount,
 };
 
+// Module attributes the steps read when they run, indices into State::globals.
+enum Global : int {
+    // 0..11: the node classes, in ast::Kind order.
+    kFreeVariables = ast::kKindCount,
+    kBoundVariables,
+    kSubstituteFormula,
+    kLiteral,
+    kClause,
+    kItertools,
+    kConstantCounter,
+    kFunctionCounter,
+    kStandardizeCounter,
+    kOwnFunctions,  // then the module's own functions, in `Own` order
+    kGlobalCount = kOwnFunctions + static_cast<int>(kOwnCount),
+};
+inline int class_global(Kind k) { return ast::kind_index(k); }
+inline int own_global(Own which) { return kOwnFunctions + static_cast<int>(which); }
+
 struct State {
     PyObject *module = nullptr;  // strong: the module lives until exit
-    PyObject *dict = nullptr;    // borrowed from `module`
     const ast::Api *api = nullptr;
     const subst::Api *subst_api = nullptr;  // the native substitute_formula
 
-    // Imported objects as they were at load, compared with the module
-    // attributes on every call to pick the native path.
-    PyObject *free_variables = nullptr, *bound_variables = nullptr, *substitute_formula = nullptr;
-    PyObject *own[kOwnCount] = {};
+    // Originals: the objects bound at load, compared with the current
+    // bindings on every call to pick the native path.
+    ModuleGlobals<kGlobalCount> globals;
     PyTypeObject *literal_type = nullptr, *clause_type = nullptr;
 
-    PyObject *frozen_instance_error = nullptr;
     PyObject *empty_frozenset = nullptr;
 
     // Interned attribute names.
-    PyObject *node_names[ast::kKindCount] = {};
-    PyObject *own_names[kOwnCount] = {};
-    PyObject *str_free_variables = nullptr, *str_bound_variables = nullptr, *str_substitute_formula = nullptr;
-    PyObject *str_literal = nullptr, *str_clause = nullptr, *str_itertools = nullptr, *str_count = nullptr;
+    PyObject *str_count = nullptr;
     PyObject *str_operand = nullptr, *str_left = nullptr, *str_right = nullptr, *str_variable = nullptr,
              *str_body = nullptr, *str_sort = nullptr, *str_id = nullptr, *str_kind = nullptr;
     PyObject *str_atom = nullptr, *str_positive = nullptr, *str_free_vars = nullptr, *str_to_string = nullptr,
              *str_substitute = nullptr, *str_is_tautology = nullptr;
     PyObject *str_register_constant = nullptr, *str_register_function = nullptr;
-    PyObject *str_constant_counter = nullptr, *str_function_counter = nullptr, *str_standardize_counter = nullptr;
     // Keyword names of the constructor calls made by name.
     PyObject *kw_constant = nullptr;   // ("name", "sort")
     PyObject *kw_function = nullptr;   // ("func", "arity", "args", "return_sort")
@@ -66,10 +78,6 @@ bool init_state(PyObject *module);
 // Starts noticing changes to the module's attributes (after the module body ran).
 bool watch_module_dict();
 
-// A module attribute (borrowed), or null without an exception when unbound.
-PyObject *module_attr(PyObject *name);
-// The interpreter's error for a name the module no longer binds.
-PyObject *raise_unbound(PyObject *name);
 // "<prefix><class '...'>" as ValueError.
 PyObject *raise_value_error(const char *prefix, PyObject *obj);
 
@@ -79,6 +87,9 @@ PyObject *raise_value_error(const char *prefix, PyObject *obj);
 // then runs natively, reading node fields directly and skipping intermediate
 // nodes that cannot be observed. Otherwise every class test, constructor and
 // step goes through the attributes, exactly as written.
+// What Ctx::classify() gives for an object of none of the kinds asked for.
+inline constexpr Kind kNoKind = static_cast<Kind>(-1);
+
 struct Ctx {
     bool pure = true;
     bool own_subst = true;  // substitute_formula is still the package's own
@@ -88,9 +99,9 @@ struct Ctx {
 
     bool load();
 
-    // The first kind of `order` whose class `f` is an instance of; -1 for
-    // none, -2 on error.
-    int classify(PyObject *f, std::initializer_list<Kind> order) const;
+    // The first kind of `order` whose class `f` is an instance of, into
+    // `kind` (kNoKind when none is); false with the exception set on error.
+    bool classify(PyObject *f, Kind &kind, std::initializer_list<Kind> order) const;
     // Field `slot` of a node already classified (its attribute `name`).
     Ref get(PyObject *f, int slot, PyObject *name) const;
     // A formula node of kind `k` from its positional fields.
@@ -103,8 +114,8 @@ struct Ctx {
     PyObject *substitute(PyObject *formula, PyObject *mapping) const;
 };
 
-// `next(<module attribute name>)`, as the interpreter's next() would.
-PyObject *draw(PyObject *counter_name);
+// `next(<counter>)`, the counter read from the module as the interpreter's next() would.
+PyObject *draw(Global counter);
 using prover::register_symbol;
 
 }  // namespace zelqor::clausifier

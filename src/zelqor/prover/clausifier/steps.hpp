@@ -18,4 +18,18 @@ PyObject *to_cnf(const Ctx &c, PyObject *formula, PyObject *signature);
 // Replaces the three counters by fresh ones; null with an exception on error.
 PyObject *reset_skolem_counters();
 
+// A step as the module binds it now, for the walks that recurse through it:
+// the native step itself while every module attribute is ours, else
+// whatever the attribute holds, called as the documented procedure calls it.
+template <Own Step>
+PyObject *bound_step(const Ctx &c, PyObject *f) {
+    if (!c.pure) return c.call_own(Step, f);
+    if constexpr (Step == kEliminate) return eliminate_implications(c, f);
+    if constexpr (Step == kToNnf) return to_nnf(c, f);
+    if constexpr (Step == kDropUniversals) return drop_universals(c, f);
+    if constexpr (Step == kDistribute) return distribute_cnf(c, f);
+    static_assert(Step == kEliminate || Step == kToNnf || Step == kDropUniversals || Step == kDistribute,
+                  "a step of one formula argument that recurses through itself");
+}
+
 }  // namespace zelqor::clausifier

@@ -1,7 +1,7 @@
 #include "zelqor/prover/definitional/clause_set.hpp"
 
 #include "common/args.hpp"
-#include "zelqor/prover/clausifier/values.hpp"
+#include "zelqor/prover/clausifier/layout.hpp"
 #include "zelqor/prover/definitional/clause_simplify.hpp"
 #include "zelqor/prover/definitional/state.hpp"
 

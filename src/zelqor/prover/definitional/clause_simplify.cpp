@@ -1,7 +1,7 @@
 #include "zelqor/prover/definitional/clause_simplify.hpp"
 
 #include "common/guard.hpp"
-#include "zelqor/prover/clausifier/values.hpp"
+#include "zelqor/prover/clausifier/layout.hpp"
 #include "zelqor/prover/definitional/state.hpp"
 
 namespace zelqor::definitional {
@@ -10,7 +10,7 @@ namespace slot = ast::slot;
 
 namespace {
 
-clausifier::LiteralObject *as_literal(PyObject *o) { return reinterpret_cast<clausifier::LiteralObject *>(o); }
+using clausifier::as_literal;
 
 // The equality a literal stands on, or null.
 PyObject *equality_of(PyObject *literal) {
@@ -24,7 +24,7 @@ bool is_negative(PyObject *literal) { return as_literal(literal)->positive != Py
 int occurs(PyObject *var, PyObject *term) {
     RecursionGuard guard(" while simplifying a clause");
     if (!guard.ok()) return -1;
-    switch (static_cast<Kind>(kind_of(term))) {
+    switch (ast::kind_at(kind_of(term))) {
     case Kind::Variable: return term == var ? 1 : PyObject_RichCompareBool(term, var, Py_EQ);
     case Kind::FunctionApp: {
         PyObject *args = ast::field(term, slot::fn_args);

@@ -112,20 +112,17 @@ bool ClauseWalk::quantifier(const Subformula &item, bool positive, bool universa
     PyObject *var = ast::field(item.node, slot::variable);
     Ref id = Ref::steal(ids_.next());
     if (!id) return false;
-    Ref image = universal ? Ref::steal(prover::fresh_variable(g.api, var, id.get()))
-                          : skolem_term(ast::field(var, slot::sort));
-    Ref previous;
-    if (!image || !scope_.bind(var, image.get(), previous)) return false;
-    if (universal) universals_.push_back(Ref::borrow(image.get()));
-    bool ok = walk(item.left, positive, out);
-    if (universal) universals_.pop_back();
-    return scope_.unbind(var, previous) && ok;
+    return scope_.quantified(
+        g.api, var, id.get(), universal, universals_, [this](PyObject *sort) { return skolem_term(sort); },
+        [&] { return walk(item.left, positive, out); });
 }
 
 Ref ClauseWalk::skolem_term(PyObject *sort) {
-    static const prover::SkolemNames names{g.str_constant_counter, g.str_function_counter, g.str_register_constant,
-                                           g.str_register_function};
-    return prover::skolem_term(g.api, sort, universals_, signature_, names, draw_clausifier_counter);
+    return prover::skolem_term(g.api, sort, universals_, signature_,
+                               {g.str_register_constant, g.str_register_function}, [](prover::SkolemSymbol symbol) {
+                                   return draw_clausifier_counter(
+                                       symbol == prover::SkolemSymbol::kConstant ? kConstantCounter : kFunctionCounter);
+                               });
 }
 
 // The atom with the current images of its variables, as a one-literal clause.

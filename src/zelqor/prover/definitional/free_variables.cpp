@@ -29,7 +29,7 @@ struct OrderedFreeVariables::Collected {
 bool OrderedFreeVariables::add_term(PyObject *term, Collected &into) {
     RecursionGuard guard(" while listing free variables");
     if (!guard.ok()) return false;
-    switch (static_cast<Kind>(kind_of(term))) {
+    switch (ast::kind_at(kind_of(term))) {
     case Kind::Variable: return into.add(term);
     case Kind::FunctionApp: {
         PyObject *args = ast::field(term, slot::fn_args);

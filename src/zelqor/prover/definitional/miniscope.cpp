@@ -30,7 +30,7 @@ public:
         if (!guard.ok()) return Ref();
         int kind = kind_of(f);
         Ref result;
-        switch (static_cast<Kind>(kind)) {
+        switch (ast::kind_at(kind)) {
         case Kind::PredicateApp:
         case Kind::Equality: result = Ref::borrow(f); break;
         case Kind::Not: {
@@ -48,7 +48,7 @@ public:
             Ref right = left ? scope(ast::field(f, slot::right)) : Ref();
             if (!right) return Ref();
             bool same = left.get() == ast::field(f, slot::left) && right.get() == ast::field(f, slot::right);
-            result = same ? Ref::borrow(f) : Ref::steal(make(static_cast<Kind>(kind), left.get(), right.get()));
+            result = same ? Ref::borrow(f) : Ref::steal(make(ast::kind_at(kind), left.get(), right.get()));
             break;
         }
         case Kind::Forall:
@@ -90,7 +90,7 @@ private:
         int in_f = occurs_free(var, f);
         if (in_f <= 0) return in_f == 0 ? Ref::borrow(f) : Ref();
         int kind = kind_of(f);
-        switch (static_cast<Kind>(kind)) {
+        switch (ast::kind_at(kind)) {
         case Kind::Not: {
             Ref operand = push(!universal, var, ast::field(f, slot::operand));
             return operand ? Ref::steal(make(Kind::Not, operand.get())) : Ref();
@@ -110,7 +110,7 @@ private:
             Ref new_left = in_left ? push(left_universal, var, left) : Ref::borrow(left);
             Ref new_right = new_left && in_right ? push(universal, var, right) : Ref::borrow(right);
             if (!new_left || !new_right) return Ref();
-            return Ref::steal(make(static_cast<Kind>(kind), new_left.get(), new_right.get()));
+            return Ref::steal(make(ast::kind_at(kind), new_left.get(), new_right.get()));
         }
         case Kind::Forall:
         case Kind::Exists: {

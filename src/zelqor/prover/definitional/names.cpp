@@ -28,7 +28,7 @@ bool collect_term(PyObject *term, PyObject *used) {
     if (!guard.ok()) return false;
     PyObject *symbol = nullptr;
     PyObject *args = nullptr;
-    switch (static_cast<Kind>(kind_of(term))) {
+    switch (ast::kind_at(kind_of(term))) {
     case Kind::Constant: symbol = ast::field(term, slot::const_name); break;
     case Kind::FunctionApp:
         symbol = ast::field(term, slot::fn_func);

@@ -3,6 +3,7 @@
 // shares, and interned names.
 #pragma once
 
+#include "common/module_globals.hpp"
 #include "zelqor/core/ast/api.hpp"
 #include "zelqor/core/substitutions/api.hpp"
 
@@ -10,24 +11,28 @@ namespace zelqor::definitional {
 
 using ast::Kind;
 
+// The clausifier's counters this module draws from, read at call time from
+// the clausifier's namespace (a caller may replace them).
+enum ClausifierGlobal : int { kConstantCounter, kFunctionCounter, kStandardizeCounter, kClausifierGlobalCount };
+// This module's own attributes read at call time.
+enum OwnGlobal : int { kDefinitionCounter, kOwnGlobalCount };
+
 struct State {
-    PyObject *module = nullptr;      // strong: the module lives until exit
-    PyObject *dict = nullptr;        // borrowed from `module`
-    PyObject *clausifier = nullptr;  // strong: zelqor.prover.clausifier
-    PyObject *clausifier_dict = nullptr;  // borrowed from `clausifier`
+    PyObject *module = nullptr;  // strong: the module lives until exit
     const ast::Api *api = nullptr;
     const subst::Api *subst_api = nullptr;
     // The clausifier's own value types (strong): what calling them makes has
     // their layout.
     PyObject *literal_type = nullptr, *clause_type = nullptr;
-    PyObject *count = nullptr;       // itertools.count
+    PyObject *count = nullptr;  // itertools.count
+
+    ModuleGlobals<kClausifierGlobalCount> clausifier_globals;
+    ModuleGlobals<kOwnGlobalCount> own_globals;
 
     // The clausifier's `_standardize_var_counter` when the definition
     // numbering last started: only reset_skolem_counters() replaces it.
     PyObject *numbering_epoch = nullptr;
 
-    PyObject *str_constant_counter = nullptr, *str_function_counter = nullptr, *str_standardize_counter = nullptr;
-    PyObject *str_definition_counter = nullptr;
     PyObject *str_register_constant = nullptr, *str_register_function = nullptr,
              *str_register_predicate = nullptr;
     PyObject *str_constants = nullptr, *str_functions = nullptr, *str_predicates = nullptr;
@@ -38,7 +43,7 @@ extern State g;
 
 bool init_state(PyObject *module);
 
-inline bool is_kind(int kind, Kind k) { return kind == static_cast<int>(k); }
+inline bool is_kind(int kind, Kind k) { return kind == ast::kind_index(k); }
 
 // Kind of a node of one of the node classes or a class derived from one;
 // -1 for anything else. Our own classes are told without a call.
@@ -49,10 +54,10 @@ inline int kind_of(PyObject *o) {
     }
     return g.api->kind_of(o);
 }
-inline PyObject *node_type(Kind k) { return reinterpret_cast<PyObject *>(g.api->types[static_cast<int>(k)]); }
+inline PyObject *node_type(Kind k) { return reinterpret_cast<PyObject *>(g.api->type(k)); }
 
-// next() of the clausifier's module attribute `name`.
-PyObject *draw_clausifier_counter(PyObject *name);
+// next() of one of the clausifier's counters.
+PyObject *draw_clausifier_counter(ClausifierGlobal counter);
 // next() of this module's definition counter, which starts over whenever
 // the clausifier's counters were reset since it last did.
 PyObject *draw_definition_number();

@@ -63,7 +63,7 @@ namespace {
 // Shape of a formula node (our classes and classes derived from them), or
 // -1 for anything else.
 int shape_of(PyObject *node) {
-    switch (static_cast<Kind>(kind_of(node))) {
+    switch (ast::kind_at(kind_of(node))) {
     case Kind::PredicateApp:
     case Kind::Equality: return static_cast<int>(Shape::Atom);
     case Kind::Not: return static_cast<int>(Shape::Not);

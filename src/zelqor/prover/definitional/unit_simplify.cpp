@@ -1,7 +1,7 @@
 #include "zelqor/prover/definitional/unit_simplify.hpp"
 
 #include "common/guard.hpp"
-#include "zelqor/prover/clausifier/values.hpp"
+#include "zelqor/prover/clausifier/layout.hpp"
 #include "zelqor/prover/definitional/state.hpp"
 
 #include <algorithm>
@@ -14,7 +14,7 @@ namespace slot = ast::slot;
 
 namespace {
 
-clausifier::LiteralObject *as_literal(PyObject *o) { return reinterpret_cast<clausifier::LiteralObject *>(o); }
+using clausifier::as_literal;
 
 // Node equality, told at once for the common cases: our constants by name
 // and sort, our compound nodes apart by their cached hashes.
@@ -22,14 +22,14 @@ int equal(PyObject *a, PyObject *b) {
     if (a == b) return 1;
     PyTypeObject *type = Py_TYPE(a);
     if (type == Py_TYPE(b)) {
-        if (type == g.api->types[static_cast<int>(Kind::Constant)]) {
+        if (type == g.api->type(Kind::Constant)) {
             PyObject *x = ast::field(a, slot::const_name), *y = ast::field(b, slot::const_name);
             if (PyUnicode_CheckExact(x) && PyUnicode_CheckExact(y) && x != y && PyUnicode_Compare(x, y) != 0) {
                 return PyErr_Occurred() ? -1 : 0;
             }
-        } else if (type == g.api->types[static_cast<int>(Kind::FunctionApp)] ||
-                   type == g.api->types[static_cast<int>(Kind::PredicateApp)] ||
-                   type == g.api->types[static_cast<int>(Kind::Equality)]) {
+        } else if (type == g.api->type(Kind::FunctionApp) ||
+                   type == g.api->type(Kind::PredicateApp) ||
+                   type == g.api->type(Kind::Equality)) {
             if (ast::as_node(a)->hash != ast::as_node(b)->hash) return 0;
         }
     }
@@ -213,7 +213,7 @@ private:
     // or nothing.
     static PyObject *head_of(PyObject *term) {
         if (term == nullptr) return Py_None;
-        switch (static_cast<Kind>(kind_of(term))) {
+        switch (ast::kind_at(kind_of(term))) {
         case Kind::Constant: return ast::field(term, slot::const_name);
         case Kind::FunctionApp: return ast::field(term, slot::fn_func);
         default: return Py_None;

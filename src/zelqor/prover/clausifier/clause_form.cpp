@@ -1,4 +1,6 @@
-// to_cnf in one walk, for the common case where every step is our own.
+// The clause form of a formula straight from the formula: the clauses
+// to_cnf's steps would give, in one walk, for the common case where every
+// step is our own.
 //
 // The pipeline's intermediate trees are never seen by the caller of to_cnf:
 // only the clauses, the Skolem numbers drawn and the calls to the signature
@@ -13,13 +15,14 @@
 // plain integer ids; anything else takes the step-by-step path, so that
 // every error is reported by the step that owns it, before any Skolem number
 // is drawn.
-#include "zelqor/prover/clausifier/fused.hpp"
+#include "zelqor/prover/clausifier/clause_form.hpp"
 
 #include "common/guard.hpp"
 #include "common/small_vector.hpp"
 #include "zelqor/prover/clause_pool.hpp"
 #include "zelqor/prover/walk_scope.hpp"
-#include "zelqor/prover/clausifier/values.hpp"
+#include "zelqor/prover/clausifier/clause.hpp"
+#include "zelqor/prover/clausifier/literal.hpp"
 
 #include <climits>
 #include <cstdint>
@@ -32,45 +35,52 @@ namespace {
 
 namespace slot = ast::slot;
 
-bool is_exact(PyObject *o, Kind k) { return Py_TYPE(o) == g.api->types[static_cast<int>(k)]; }
+bool is_exact(PyObject *o, Kind k) { return Py_TYPE(o) == g.api->type(k); }
 
-int exact_kind(PyObject *o) {
+// The kind of a formula of exactly one of our classes; kNoKind for anything else.
+Kind exact_kind(PyObject *o) {
     PyTypeObject *t = Py_TYPE(o);
-    for (int k = static_cast<int>(Kind::PredicateApp); k <= static_cast<int>(Kind::Exists); ++k) {
-        if (t == g.api->types[k]) return k;
+    for (int k = ast::kind_index(Kind::PredicateApp); k <= ast::kind_index(Kind::Exists); ++k) {
+        if (t == g.api->types[k]) return ast::kind_at(k);
     }
-    return -1;
+    return kNoKind;
 }
 
 // ---- first pass: shape check and the largest id -------------------------------------
+
+// Whether the one walk can clausify a formula.
+enum class Fit {
+    kFits,
+    kForeign,  // a node or id the walk does not take: the step-by-step path
+    kError,    // with the exception set (RecursionError)
+};
 
 class Survey {
 public:
     long long max_id = 0;
     bool any_id = false;
 
-    // 1 fits, 0 does not, -1 error (RecursionError).
-    int visit(PyObject *f) {
+    Fit visit(PyObject *f) {
         RecursionGuard guard(" while clausifying");
-        if (!guard.ok()) return -1;
+        if (!guard.ok()) return Fit::kError;
         switch (exact_kind(f)) {
-        case static_cast<int>(Kind::PredicateApp): return ids_of(ast::field(f, slot::pred_free));
-        case static_cast<int>(Kind::Equality): return ids_of(ast::field(f, slot::eq_free));
-        case static_cast<int>(Kind::Not): return visit(ast::field(f, slot::operand));
-        case static_cast<int>(Kind::And):
-        case static_cast<int>(Kind::Or):
-        case static_cast<int>(Kind::Implies):
-        case static_cast<int>(Kind::Iff): {
-            int r = visit(ast::field(f, slot::left));
-            return r == 1 ? visit(ast::field(f, slot::right)) : r;
+        case Kind::PredicateApp: return ids_of(ast::field(f, slot::pred_free));
+        case Kind::Equality: return ids_of(ast::field(f, slot::eq_free));
+        case Kind::Not: return visit(ast::field(f, slot::operand));
+        case Kind::And:
+        case Kind::Or:
+        case Kind::Implies:
+        case Kind::Iff: {
+            Fit left = visit(ast::field(f, slot::left));
+            return left == Fit::kFits ? visit(ast::field(f, slot::right)) : left;
         }
-        case static_cast<int>(Kind::Forall):
-        case static_cast<int>(Kind::Exists): {
+        case Kind::Forall:
+        case Kind::Exists: {
             PyObject *var = ast::field(f, slot::variable);
-            if (!is_exact(var, Kind::Variable) || !take_id(var)) return 0;
+            if (!is_exact(var, Kind::Variable) || !take_id(var)) return Fit::kForeign;
             return visit(ast::field(f, slot::body));
         }
-        default: return 0;
+        default: return Fit::kForeign;
         }
     }
 
@@ -86,16 +96,17 @@ private:
         return true;
     }
 
-    int ids_of(PyObject *free) {
-        if (!PyFrozenSet_CheckExact(free) || PySet_GET_SIZE(free) == 0) return PyFrozenSet_CheckExact(free);
+    Fit ids_of(PyObject *free) {
+        if (!PyFrozenSet_CheckExact(free)) return Fit::kForeign;
+        if (PySet_GET_SIZE(free) == 0) return Fit::kFits;
         Ref it = Ref::steal(PyObject_GetIter(free));
-        if (!it) return -1;
+        if (!it) return Fit::kError;
         while (PyObject *var = PyIter_Next(it.get())) {
-            bool ok = PyObject_TypeCheck(var, g.api->types[static_cast<int>(Kind::Variable)]) && take_id(var);
+            bool ok = PyObject_TypeCheck(var, g.api->type(Kind::Variable)) && take_id(var);
             Py_DECREF(var);
-            if (!ok) return 0;
+            if (!ok) return Fit::kForeign;
         }
-        return PyErr_Occurred() ? -1 : 1;
+        return PyErr_Occurred() ? Fit::kError : Fit::kFits;
     }
 };
 
@@ -117,29 +128,29 @@ public:
 
     // False with an exception set on error.
     bool walk(PyObject *f, bool positive, Cnf &out) {
-        int kind = exact_kind(f);
-        if (kind == static_cast<int>(Kind::PredicateApp) || kind == static_cast<int>(Kind::Equality)) {
+        Kind kind = exact_kind(f);
+        if (kind == Kind::PredicateApp || kind == Kind::Equality) {
             return atom(f, positive, out);
         }
         RecursionGuard guard(" while clausifying");
         if (!guard.ok()) return false;
         switch (kind) {
-        case static_cast<int>(Kind::Not): return walk(ast::field(f, slot::operand), !positive, out);
-        case static_cast<int>(Kind::And):
+        case Kind::Not: return walk(ast::field(f, slot::operand), !positive, out);
+        case Kind::And:
             return positive ? both(f, true, true, false, out) : both(f, false, false, true, out);
-        case static_cast<int>(Kind::Or):
+        case Kind::Or:
             return positive ? both(f, true, true, true, out) : both(f, false, false, false, out);
-        case static_cast<int>(Kind::Implies):
+        case Kind::Implies:
             // ¬a ∨ b, or a ∧ ¬b under a negation.
             return positive ? both(f, false, true, true, out) : both(f, true, false, false, out);
-        case static_cast<int>(Kind::Iff): return equivalence(f, positive, out);
-        case static_cast<int>(Kind::Forall):
-        case static_cast<int>(Kind::Exists):
+        case Kind::Iff: return equivalence(f, positive, out);
+        case Kind::Forall:
+        case Kind::Exists:
             if (tentative) {
                 stopped = true;
                 return false;
             }
-            return quantifier(f, positive, (kind == static_cast<int>(Kind::Forall)) == positive, out);
+            return quantifier(f, positive, (kind == Kind::Forall) == positive, out);
         default:
             if (tentative) {
                 stopped = true;
@@ -193,28 +204,26 @@ private:
         PyObject *var = ast::field(f, slot::variable);
         Ref id = Ref::steal(PyLong_FromLongLong(next_id_++));
         if (!id) return false;
-        Ref image = universal ? Ref::steal(prover::fresh_variable(g.api, var, id.get()))
-                              : skolem_term(ast::field(var, slot::sort));
-        Ref previous;
-        if (!image || !scope_.bind(var, image.get(), previous)) return false;
-        if (universal) universals_.push_back(Ref::borrow(image.get()));
-        bool ok = walk(ast::field(f, slot::body), positive, out);
-        if (universal) universals_.pop_back();
-        return scope_.unbind(var, previous) && ok;
+        return scope_.quantified(
+            g.api, var, id.get(), universal, universals_, [this](PyObject *sort) { return skolem_term(sort); },
+            [&] { return walk(ast::field(f, slot::body), positive, out); });
     }
 
     Ref skolem_term(PyObject *sort) {
-        static const prover::SkolemNames names{g.str_constant_counter, g.str_function_counter,
-                                               g.str_register_constant, g.str_register_function};
-        return prover::skolem_term(g.api, sort, universals_, signature_, names, draw);
+        return prover::skolem_term(g.api, sort, universals_, signature_,
+                                   {g.str_register_constant, g.str_register_function},
+                                   [](prover::SkolemSymbol symbol) {
+                                       return draw(symbol == prover::SkolemSymbol::kConstant ? kConstantCounter
+                                                                                             : kFunctionCounter);
+                                   });
     }
 
     bool atom(PyObject *f, bool positive, Cnf &out) {
         Ref image = Ref::steal(scope_.apply(g.subst_api, f));
         if (!image) return false;
         PyObject *sign = positive ? Py_True : Py_False;
-        Ref literal = Ref::steal(exact_kind(image.get()) == static_cast<int>(Kind::PredicateApp) ||
-                                         exact_kind(image.get()) == static_cast<int>(Kind::Equality)
+        Kind atom_kind = exact_kind(image.get());
+        Ref literal = Ref::steal(atom_kind == Kind::PredicateApp || atom_kind == Kind::Equality
                                      ? new_own_literal(image.get(), sign)
                                      : new_literal(g.literal_type, image.get(), sign));
         if (!literal) return false;
@@ -225,14 +234,14 @@ private:
     const Ctx &c_;
     PyObject *signature_;
     long long next_id_;
-    prover::Scope scope_;
+    prover::Scope scope_;          // old variable -> fresh variable or Skolem term
     std::vector<Ref> universals_;  // fresh universal variables in scope, outermost first
     prover::LiteralPool literals_;
 };
 
 }  // namespace
 
-PyObject *fused_to_cnf(const Ctx &c, PyObject *formula, PyObject *signature, bool &taken) {
+PyObject *clause_form(const Ctx &c, PyObject *formula, PyObject *signature, bool &taken) {
     taken = false;
     if (!c.pure || !c.own_subst) return nullptr;
     try {
@@ -254,10 +263,10 @@ PyObject *fused_to_cnf(const Ctx &c, PyObject *formula, PyObject *signature, boo
         return PyErr_NoMemory();
     }
     Survey survey;
-    int fits = survey.visit(formula);
-    if (fits == 0) return nullptr;
+    Fit fit = survey.visit(formula);
+    if (fit == Fit::kForeign) return nullptr;
     taken = true;  // a formula too deep to survey is too deep for every step
-    if (fits < 0) return nullptr;
+    if (fit == Fit::kError) return nullptr;
     try {
         Clausifier clausifier(c, signature, survey.max_id + 1);
         Cnf cnf;

@@ -1,4 +1,4 @@
-// to_cnf as a single walk when every module attribute is the module's own.
+// The clause form of a formula in one walk, when every module attribute is the module's own.
 #pragma once
 
 #include "zelqor/prover/clausifier/state.hpp"
@@ -8,6 +8,6 @@ namespace zelqor::clausifier {
 // The clause list of `formula`, as the step-by-step pipeline would give it.
 // `taken` false (and null returned, no exception) when the formula or the
 // module's state needs the step-by-step path.
-PyObject *fused_to_cnf(const Ctx &c, PyObject *formula, PyObject *signature, bool &taken);
+PyObject *clause_form(const Ctx &c, PyObject *formula, PyObject *signature, bool &taken);
 
 }  // namespace zelqor::clausifier
