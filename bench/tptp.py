@@ -1,339 +1,269 @@
-"""TPTP corpus: reading, the definitional clause form and E on the same files, in one run.
+"""Reading and clausifying the whole corpus, and the largest problems against the prover E.
 
-    python bench/tptp.py                       # counts and times on the whole corpus
-    python bench/tptp.py --prove               # also E's proofs, from our clauses and from the files
-    python bench/tptp.py --sample 200          # a seeded random sample of the problems
-    python bench/tptp.py --prove --miniscope both   # E's proofs with and without mini-scoping
+    python bench/tptp.py                   # everything
+    python bench/tptp.py --skip-clausify   # reading and the comparison only
+    python bench/tptp.py --cnf distribute --budget 100000 --timeout 20 --largest 20
+    python bench/tptp.py --skip-counts     # without E's clause count for every problem
 
-For every problem of the corpus (default ../shared/corpora/iltp/firstorder, includes resolved with
-TPTP pointing at it):
-  - read it (zelqor.tptp.read_problem) and clausify it: truth constants simplified away, every
-    axiom through zelqor.prover.definitional.to_cnf, the conjectures (their conjunction) through
-    negate_and_clausify, the problem's signature receiving the new symbols, then
-    simplify_clauses over the whole set; CPU time of reading plus clausifying;
-  - count E's clauses for the same file (eprover --cnf --no-preprocessing) and E's CPU time for it;
-  - with --prove, give E (eprover --auto, 5 s of CPU) our clauses and the original file. E must
-    never refute our clauses of a CounterSatisfiable or Satisfiable problem, nor find a model
-    (Satisfiable, CounterSatisfiable) of our clauses of a Theorem; the table counts the Theorem
-    problems E proves each way.
-Times are CPU times (ours of the thread that reads and clausifies, E's of its own process), so a
-busy machine, or --jobs, does not skew the comparison.
+1. Reads every problem of ../shared/corpora/iltp (includes resolved as provers do) and prints the
+   failures (the target is none) and the reading speed in MB/s of TPTP text, includes counted;
+   then writes every problem back as TPTP, reads that again and counts the formulas that do not
+   come back equal (the target is none).
+2. Clausifies each problem, in a child process with a time limit, and prints those that exceed
+   the clause budget or the time limit; then, for the first-order problems, compares each
+   problem's clause count with that of `eprover --cnf --no-preprocessing` on the same file
+   (targets for the definitional form: none above 2x E's count, the median at or below it, each
+   problem read and clausified in under a second of CPU).
+3. Times reading plus clausifying each of the largest problems, in this process, against
+   `eprover --cnf --no-preprocessing` on the same file, in the same run, and prints the ratio
+   (E's time over ours: above 1 we are faster) with both clause counts.
 """
 
 import argparse
+import gc
+import multiprocessing
 import os
-import random
-import re
-import statistics
+import resource
+import shutil
 import subprocess
 import sys
-import tempfile
-import threading
+import statistics
 import time
+
+from zelqor.core.exceptions import ZelqorError
 from concurrent.futures import ThreadPoolExecutor
-from dataclasses import dataclass, field
-from typing import Dict, List, Optional
 
-import zelqor.prover.clausifier as cz
-import zelqor.prover.definitional as zd
-from zelqor.core.ast import And
-from zelqor.tptp import AXIOM_ROLES, format_clauses, read_problem
-from zelqor.tptp._native import simplify_truth_constants
-
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from tables import print_rows  # noqa: E402
+from zelqor.prover.problem import DEFAULT_CLAUSE_FORM, ClauseLimitError, clause_forms, clausify_problem
+from zelqor.tptp import format_clauses, format_declarations, format_problem, parse_problem, read_problem
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-CORPUS = os.path.normpath(os.path.join(HERE, "..", "..", "shared", "corpora", "iltp", "firstorder"))
-CPU_LIMIT = 5
-CLAUSIFYING = threading.Lock()
-VERUM, FALSUM = "⊤", "⊥"
-UNSOUND = {  # SZS answers about our clauses that contradict a problem's status
-    "Theorem": {"Satisfiable", "CounterSatisfiable"},
-    "Unsatisfiable": {"Satisfiable", "CounterSatisfiable"},
-    "CounterSatisfiable": {"Unsatisfiable", "Theorem"},
-    "Satisfiable": {"Unsatisfiable", "Theorem"},
-}
+CORPUS = os.path.normpath(os.path.join(HERE, "..", "..", "shared", "corpora", "iltp"))
 
 
-# ---- the problems ----------------------------------------------------------------------------
-
-def corpus_problems(root=CORPUS):
-    """(path, status) of every problem below root/Problems, sorted by path."""
+def problem_files(corpus):
     found = []
-    for folder, _, files in os.walk(os.path.join(root, "Problems")):
-        for name in files:
-            if name.endswith(".p"):
-                path = os.path.join(folder, name)
-                with open(path, encoding="latin-1") as handle:
-                    match = re.search(r"^% Status\s*:\s*(\w+)", handle.read(), re.M)
-                found.append((path, match.group(1) if match else "Unknown"))
-    return sorted(found)
+    for part in ("firstorder", "propositional"):
+        for folder, _, names in sorted(os.walk(os.path.join(corpus, part, "Problems"))):
+            found.extend(os.path.join(folder, name) for name in sorted(names) if name.endswith(".p"))
+    return found
 
 
-def _truth(formula):
-    """The formula without $true and $false: the formula, or True or False."""
-    formula = simplify_truth_constants(formula)
-    pred = getattr(formula, "pred", None)
-    return True if pred == VERUM else False if pred == FALSUM else formula
+def text_size(path, problem):
+    """Bytes of TPTP text a problem is read from: its file and every file it includes."""
+    sources = {path} | {formula.source for formula in problem}
+    return sum(os.path.getsize(source) for source in sources)
 
 
-def clausify_problem(problem, options=None):
-    """The clauses of a read problem, simplified across the whole set, and a function giving each
-    clause its role: "plain" for the axioms' and "negated_conjecture" for the negated
-    conjecture's. `options` are keyword arguments of to_cnf (threshold, miniscope)."""
-    kwargs = dict(options or {})
-    cz.reset_skolem_counters()
-    signature = problem.signature
-    axioms, conjectures = [], []
-    for annotated in problem.formulas:
-        if annotated.role == "conjecture":
-            conjectures.append(annotated.formula)
-        elif annotated.role in AXIOM_ROLES:
-            axioms.append(annotated.formula)
-    roles = {}
-    clauses = []
-    for formula in axioms:
-        formula = _truth(formula)
-        if formula is True:
-            continue
-        made = [cz.Clause()] if formula is False else zd.to_cnf(formula, signature, **kwargs)
-        roles.update((id(c), "plain") for c in made)
-        clauses += made
-    if conjectures:
-        goal = conjectures[0]
-        for other in conjectures[1:]:
-            goal = And(goal, other)
-        goal = _truth(goal)
-        if goal is not True:
-            made = [] if goal is False else zd.negate_and_clausify(goal, signature, **kwargs)
-            roles.update((id(c), "negated_conjecture") for c in made)
-            clauses += made
-    return zd.simplify_clauses(clauses), lambda simplified: _with_roles(simplified, clauses, roles)
+# ---- 1. reading ------------------------------------------------------------------------------
 
-
-def _with_roles(simplified, original, roles):
-    """Each clause with the role of the clause it came from: itself, or the one it was shortened
-    from (a clause whose literals include its own), a conjecture's first."""
-    by_literals = {}
-    for clause in original:
-        by_literals.setdefault(clause.literals, roles[id(clause)])
-    out = []
-    for clause in simplified:
-        role = by_literals.get(clause.literals)
-        if role is None:
-            role = "plain"
-            for source in original:
-                if clause.literals <= source.literals and roles[id(source)] == "negated_conjecture":
-                    role = "negated_conjecture"
-                    break
-        out.append((role, clause))
-    return out
-
-
-def clause_text(tagged):
-    return format_clauses([(f"c{i}", role, [clause]) for i, (role, clause) in enumerate(tagged)])
-
-
-# ---- E -----------------------------------------------------------------------------------------
-
-def _eprover(args, root, timeout=120):
-    """E's output and the CPU time it took (its own, so runs may overlap)."""
-    # E runs as itself: nothing this process preloads (a sanitizer runtime, say) goes with it.
-    env = {key: value for key, value in os.environ.items() if key != "LD_PRELOAD"}
-    proc = subprocess.Popen(["eprover", *args], stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
-                            env=dict(env, TPTP=root))
-    killer = threading.Timer(timeout, proc.kill)
-    killer.start()
-    try:
-        output = proc.stdout.read().decode("utf-8", "replace")
-        _, _, usage = os.wait4(proc.pid, 0)
-        proc.returncode = 0  # reaped here
-    finally:
-        killer.cancel()
-        proc.stdout.close()
-    return output, usage.ru_utime + usage.ru_stime
-
-
-def e_clause_count(path, root=CORPUS):
-    """(clauses, CPU seconds) of eprover --cnf --no-preprocessing on a file."""
-    output, cpu = _eprover(["--cnf", "--no-preprocessing", "-s", path], root)
-    return sum(1 for line in output.splitlines() if line.startswith(("cnf(", "tcf("))), cpu
-
-
-def e_status(path, root=CORPUS, cpu_limit=CPU_LIMIT):
-    """E's SZS status for a file, with `cpu_limit` seconds of CPU."""
-    output, _ = _eprover(["--auto", f"--cpu-limit={cpu_limit}", "-s", path], root, timeout=cpu_limit * 20)
-    match = re.search(r"SZS status (\w+)", output)
-    return match.group(1) if match else "Unknown"
-
-
-def proved(status, answer):
-    """Whether an SZS answer about a problem (or about our clauses for it) settles it."""
-    if status in ("Theorem", "Unsatisfiable"):
-        return answer in ("Theorem", "Unsatisfiable")
-    if status in ("CounterSatisfiable", "Satisfiable"):
-        return answer in ("CounterSatisfiable", "Satisfiable")
-    return False
-
-
-# ---- one problem -------------------------------------------------------------------------------
-
-@dataclass
-class Row:
-    path: str
-    status: str
-    size: int = 0
-    clauses: Optional[int] = None
-    seconds: float = 0.0
-    error: str = ""
-    e_clauses: Optional[int] = None
-    e_seconds: float = 0.0
-    ours_answer: Dict[str, str] = field(default_factory=dict)
-    file_answer: str = ""
-
-    @property
-    def name(self):
-        return os.path.basename(self.path)
-
-    @property
-    def ratio(self):
-        return None if not self.clauses or not self.e_clauses else self.clauses / self.e_clauses
-
-
-def measure(path, status, settings, root=CORPUS, prove=False, workdir=None):
-    """A Row for one problem; `settings` maps a label to clausification options."""
-    row = Row(path, status, size=os.path.getsize(path))
-    texts = {}
-    for label, options in settings.items():
-        start = time.thread_time()
+def read_all(files, include_dirs):
+    failures, sizes = [], {}
+    seconds = 0.0
+    for path in files:
+        started = time.process_time()
         try:
-            # The Skolem and definition counters are the process's: one problem at a time.
-            with CLAUSIFYING:
-                clauses, tag = clausify_problem(read_problem(path, include_dirs=[root]), options=options)
-        except Exception as error:  # reported in the table, not fatal to the run
-            row.error = f"{type(error).__name__}: {error}".splitlines()[0][:120]
-            row.e_clauses, row.e_seconds = e_clause_count(path, root)
-            return row
-        if label == next(iter(settings)):
-            row.seconds = time.thread_time() - start
-            row.clauses = len(clauses)
-        if prove:
-            texts[label] = clause_text(tag(clauses))
-    row.e_clauses, row.e_seconds = e_clause_count(path, root)
-    if prove:
-        row.file_answer = e_status(path, root)
-        for label, text in texts.items():
-            with tempfile.NamedTemporaryFile("w", suffix=".p", dir=workdir, delete=False) as handle:
-                handle.write(text)
-            try:
-                row.ours_answer[label] = e_status(handle.name, root)
-            finally:
-                os.unlink(handle.name)
-    return row
+            problem = read_problem(path, include_dirs=include_dirs)
+        except ZelqorError as error:
+            failures.append(error.summary)
+            continue
+        seconds += time.process_time() - started
+        sizes[path] = text_size(path, problem)
+    return failures, sizes, seconds
 
 
-# ---- the run -------------------------------------------------------------------------------------
-
-def progress(done, total, started):
-    width = 30
-    filled = width * done // max(total, 1)
-    elapsed = time.time() - started
-    rest = elapsed / done * (total - done) if done else 0
-    sys.stderr.write(f"\r[{'#' * filled}{'.' * (width - filled)}] {done}/{total}  {elapsed:.0f} s, "
-                     f"about {rest:.0f} s left ")
-    sys.stderr.flush()
-    if done == total:
-        sys.stderr.write("\n")
-
-
-def summary(rows, settings, prove):
-    done = [r for r in rows if r.clauses is not None]
-    ratios = [r.ratio for r in done if r.ratio is not None]
-    lines = [["measure", "value"]]
-    lines.append(["problems", str(len(rows))])
-    lines.append(["clausified", f"{len(done)} ({len(rows) - len(done)} failed)"])
-    lines.append(["slowest read + clausify (CPU)", f"{max((r.seconds for r in done), default=0):.3f} s"])
-    lines.append(["problems over 1 s", str(sum(r.seconds > 1 for r in done))])
-    lines.append(["our clauses / E's: median", f"{statistics.median(ratios):.3f}" if ratios else "-"])
-    lines.append(["our clauses / E's: mean", f"{statistics.mean(ratios):.3f}" if ratios else "-"])
-    lines.append(["our clauses / E's: largest", f"{max(ratios):.3f}" if ratios else "-"])
-    lines.append(["problems above 2× E's clauses", str(sum(r > 2 for r in ratios))])
-    lines.append(["clauses in all: ours / E's",
-                  f"{sum(r.clauses for r in done)} / {sum(r.e_clauses or 0 for r in done)}"])
-    if prove:
-        theorems = [r for r in done if r.status == "Theorem"]
-        lines.append([f"Theorems E proves from the files ({CPU_LIMIT} s)",
-                      f"{sum(proved('Theorem', r.file_answer) for r in theorems)} of {len(theorems)}"])
-        for label in settings:
-            lines.append([f"Theorems E proves from our clauses, {label}",
-                          f"{sum(proved('Theorem', r.ours_answer.get(label, '')) for r in theorems)} of {len(theorems)}"])
-            wrong = [r.name for r in done if r.ours_answer.get(label) in UNSOUND.get(r.status, ())]
-            lines.append([f"answers contradicting the status, {label}", ", ".join(wrong) or "none"])
-        decided = [r for r in done if r.status in ("CounterSatisfiable", "Satisfiable", "Unsatisfiable")]
-        for label in settings:
-            lines.append([f"other statuses E settles from our clauses, {label}",
-                          f"{sum(proved(r.status, r.ours_answer.get(label, '')) for r in decided)} of {len(decided)}"])
-    print_rows([[a, b] for a, b in lines])
+def round_trips(files, include_dirs):
+    """Formulas written back and read again; those that do not come back equal."""
+    formulas, different = 0, []
+    for path in files:
+        problem = read_problem(path, include_dirs=include_dirs)
+        again = parse_problem(format_problem(problem))
+        formulas += len(problem)
+        for first, second in zip(problem, again):
+            if (first.formula, first.name, first.role, first.variable_names) != \
+                    (second.formula, second.name, second.role, second.variable_names):
+                different.append(f"{path}: {first.name}")
+        if len(again) != len(problem):
+            different.append(f"{path}: {len(problem)} formulas written, {len(again)} read back")
+    return formulas, different
 
 
-def largest_table(rows, count=20):
-    largest = sorted((r for r in rows if r.clauses is not None), key=lambda r: -r.size)[:count]
-    lines = [["largest files", "bytes", "our clauses", "E clauses", "read + clausify", "eprover --cnf",
-              "ours faster"]]
-    for r in largest:
-        lines.append([r.name, str(r.size), str(r.clauses), str(r.e_clauses), f"{r.seconds * 1e3:.1f} ms",
-                      f"{r.e_seconds * 1e3:.1f} ms", "yes" if r.seconds < r.e_seconds else "NO"])
-    print_rows(lines)
+# ---- 2. clausifying, each in a child process with a time limit -------------------------------
+
+def clausify_child(path, include_dirs, cnf, budget, answer):
+    try:
+        started = time.process_time()
+        problem = read_problem(path, include_dirs=include_dirs)
+        clause_set = clausify_problem(problem, cnf=cnf, max_clauses=budget)
+        answer.send(("ok", len(clause_set), time.process_time() - started))
+    except ClauseLimitError as error:
+        answer.send(("budget", error.summary))
+    except Exception as error:  # noqa: BLE001 (reported, not raised)
+        answer.send(("error", f"{path}: {type(error).__name__}: {error}"))
 
 
-def worst_table(rows, count=10):
-    worst = sorted((r for r in rows if r.ratio is not None), key=lambda r: -r.ratio)[:count]
-    lines = [["largest ratios", "status", "our clauses", "E clauses", "ratio"]]
-    lines += [[r.name, r.status, str(r.clauses), str(r.e_clauses), f"{r.ratio:.2f}"] for r in worst]
-    print_rows(lines)
+def clausify_all(files, include_dirs, cnf, budget, timeout, jobs):
+    context = multiprocessing.get_context("fork")
+    pending = list(files)
+    running = []  # (path, process, pipe, started)
+    results = {}
+    while pending or running:
+        while pending and len(running) < jobs:
+            path = pending.pop(0)
+            receive, send = context.Pipe(duplex=False)
+            process = context.Process(target=clausify_child, args=(path, include_dirs, cnf, budget, send))
+            process.start()
+            send.close()
+            running.append((path, process, receive, time.monotonic()))
+        time.sleep(0.005)
+        still = []
+        for path, process, receive, started in running:
+            if receive.poll():
+                try:
+                    results[path] = receive.recv()
+                except EOFError:
+                    results[path] = ("error", f"{path}: the child process died")
+                process.join()
+            elif not process.is_alive():
+                results[path] = ("error", f"{path}: the child process died (exit {process.exitcode})")
+            elif time.monotonic() - started > timeout:
+                process.kill()
+                process.join()
+                results[path] = ("timeout", f"{path}: more than {timeout:g} s")
+            else:
+                still.append((path, process, receive, started))
+                continue
+            receive.close()
+        running = still
+    return results
+
+
+# ---- 3. the largest problems against E ---------------------------------------------------------
+
+def ours(path, include_dirs, cnf, budget, repeat):
+    best, clauses = float("inf"), None
+    for _ in range(repeat):
+        gc.collect()
+        started = time.process_time()
+        problem = read_problem(path, include_dirs=include_dirs)
+        try:
+            clause_set = clausify_problem(problem, cnf=cnf, max_clauses=budget)
+        except ClauseLimitError as error:
+            return None, error.clauses
+        text = format_declarations(clause_set.signature, clause_set.sorts) + format_clauses(clause_set)
+        best = min(best, time.process_time() - started)
+        clauses = text.count("\n") - text.count("type, ")
+    return best, clauses
+
+
+def child_cpu():
+    usage = resource.getrusage(resource.RUSAGE_CHILDREN)
+    return usage.ru_utime + usage.ru_stime
+
+
+def e_cnf(path, env, repeat):
+    best, clauses = float("inf"), None
+    for _ in range(repeat):
+        started = child_cpu()
+        done = subprocess.run(["eprover", "--cnf", "--no-preprocessing", "-s", path], capture_output=True, text=True,
+                              env=env, timeout=600)
+        best = min(best, child_cpu() - started)
+        clauses = sum(1 for line in done.stdout.splitlines() if line.startswith("cnf("))
+    return best, clauses
+
+
+def against_e_counts(results, env, jobs):
+    """Our clause count for each first-order problem clausified, over E's for the same file."""
+    mine = {path: result for path, result in results.items()
+            if result[0] == "ok" and f"{os.sep}firstorder{os.sep}" in path}
+    with ThreadPoolExecutor(jobs) as pool:
+        theirs = dict(zip(mine, pool.map(lambda path: e_cnf(path, env, 1)[1], mine)))
+    ratios = {path: mine[path][1] / max(theirs[path], 1) for path in mine}
+    ordered = sorted(ratios.values())
+    slowest = max(mine, key=lambda path: mine[path][2])
+    print(f"\n== clause counts against eprover --cnf --no-preprocessing, {len(mine)} first-order problems")
+    print(f"   clauses: ours {sum(r[1] for r in mine.values()):,}, E {sum(theirs.values()):,}")
+    print(f"   ours / E: median {statistics.median(ordered):.3f}, 90th percentile "
+          f"{ordered[int(len(ordered) * 0.9)]:.2f}, max {ordered[-1]:.2f}; at or below E's count: "
+          f"{sum(r <= 1 for r in ordered)}, above 2x: {sum(r > 2 for r in ordered)}")
+    for path in sorted(ratios, key=ratios.get, reverse=True)[:5]:
+        print(f"      {os.path.basename(path):22s}{mine[path][1]:8,} vs {theirs[path]:8,}  ({ratios[path]:.2f}x)")
+    print(f"   read + clausify CPU per problem: median {statistics.median(r[2] for r in mine.values()) * 1e3:.1f} ms, "
+          f"max {mine[slowest][2] * 1e3:.0f} ms ({os.path.basename(slowest)}), "
+          f"over 1 s: {sum(r[2] > 1 for r in mine.values())}")
 
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--corpus", default=CORPUS, help="folder holding Problems/ and Axioms/")
-    parser.add_argument("--sample", type=int, default=0, help="a random sample of this many problems")
-    parser.add_argument("--seed", type=int, default=1)
-    parser.add_argument("--prove", action="store_true", help=f"run E with {CPU_LIMIT} s of CPU on both forms")
-    parser.add_argument("--threshold", type=int, default=None, help="naming threshold (default: the module's)")
-    parser.add_argument("--miniscope", choices=["default", "on", "off", "both"], default="default")
-    parser.add_argument("--jobs", type=int, default=1, help="problems measured at once (E runs in parallel)")
+    parser.add_argument("--corpus", default=CORPUS)
+    parser.add_argument("--cnf", choices=clause_forms(), default=DEFAULT_CLAUSE_FORM)
+    parser.add_argument("--budget", type=int, default=100_000, help="clause budget per formula")
+    parser.add_argument("--timeout", type=float, default=20.0, help="seconds per problem when clausifying")
+    parser.add_argument("--jobs", type=int, default=2)
+    parser.add_argument("--largest", type=int, default=20)
+    parser.add_argument("--repeat", type=int, default=3)
+    parser.add_argument("--skip-clausify", action="store_true")
+    parser.add_argument("--skip-counts", action="store_true", help="no clause counts of E for every problem")
     args = parser.parse_args()
-    if subprocess.run(["which", "eprover"], capture_output=True).returncode != 0:
-        sys.exit("eprover is needed: apt-get install eprover")
-    base = {} if args.threshold is None else {"threshold": args.threshold}
-    choices = {"default": [None], "on": [True], "off": [False], "both": [False, True]}[args.miniscope]
-    settings = {}
-    for choice in choices:
-        label = "defaults" if choice is None else f"miniscope {'on' if choice else 'off'}"
-        settings[label] = base if choice is None else dict(base, miniscope=choice)
-    problems = corpus_problems(args.corpus)
-    if args.sample:
-        random.Random(args.seed).shuffle(problems)
-        problems = sorted(problems[:args.sample])
-    print(f"{len(problems)} problems from {args.corpus}; {', '.join(settings)}; E: "
-          f"{subprocess.run(['eprover', '--version'], capture_output=True, text=True).stdout.strip()}")
-    rows, started = [], time.time()
-    with tempfile.TemporaryDirectory() as workdir, ThreadPoolExecutor(max(1, args.jobs)) as pool:
-        runs = [pool.submit(measure, path, status, settings, args.corpus, args.prove, workdir)
-                for path, status in problems]
-        for i, run in enumerate(runs):
-            rows.append(run.result())
-            progress(i + 1, len(problems), started)
-    summary(rows, settings, args.prove)
-    print()
-    largest_table(rows)
-    print()
-    worst_table(rows)
-    failed = [r for r in rows if r.error]
-    if failed:
-        print()
-        print_rows([["failed", "E's clauses", "error"]] + [[r.name, str(r.e_clauses), r.error] for r in failed])
+    sys.setrecursionlimit(200_000)
+    first_order = os.path.join(args.corpus, "firstorder")
+    include_dirs = [first_order]
+    files = problem_files(args.corpus)
+    if not files:
+        sys.exit(f"no corpus at {args.corpus}")
+
+    read_problem(files[0], include_dirs=include_dirs)  # warm up
+    failures, sizes, seconds = read_all(files, include_dirs)
+    total = sum(sizes.values())
+    print(f"== reading: {len(files)} problems, {len(files) - len(failures)} read, {len(failures)} failed; "
+          f"{total / 1e6:.1f} MB of TPTP text (includes counted) in {seconds:.2f} s = {total / seconds / 1e6:.1f} MB/s")
+    for line in failures:
+        print("   ", line)
+    formulas, different = round_trips(list(sizes), include_dirs)
+    print(f"   round trip: {formulas} formulas written and read back, {len(different)} different")
+    for line in different[:20]:
+        print("   ", line)
+
+    if not args.skip_clausify:
+        started = time.monotonic()
+        results = clausify_all([f for f in files if f in sizes], include_dirs, args.cnf, args.budget, args.timeout,
+                               args.jobs)
+        done = [r for r in results.values() if r[0] == "ok"]
+        print(f"\n== clausifying ({args.cnf}, budget {args.budget:,} clauses per formula, {args.timeout:g} s per "
+              f"problem): {len(done)} of {len(results)} in {time.monotonic() - started:.0f} s, "
+              f"{sum(r[1] for r in done):,} clauses")
+        for kind, title in (("budget", "over the clause budget"), ("timeout", "over the time limit"),
+                            ("error", "errors")):
+            rows = sorted(r[1] for r in results.values() if r[0] == kind)
+            print(f"   {title}: {len(rows)}")
+            for row in rows:
+                print("      ", row)
+        if not args.skip_counts and shutil.which("eprover"):
+            against_e_counts(results, dict(os.environ, TPTP=first_order), args.jobs)
+
+    largest = sorted(sizes, key=sizes.get, reverse=True)[:args.largest]
+    print(f"\n== the {len(largest)} largest problems: read + clausify ({args.cnf}) + write, against "
+          f"eprover --cnf --no-preprocessing (best of {args.repeat}, CPU time)")
+    have_e = shutil.which("eprover") is not None
+    env = dict(os.environ, TPTP=first_order)
+    print(f"{'problem':22s}{'KB':>8s}{'zelqor ms':>11s}{'E ms':>9s}{'E / zelqor':>12s}{'clauses':>10s}{'E clauses':>11s}")
+    ratios = []
+    for path in largest:
+        mine, clauses = ours(path, include_dirs, args.cnf, args.budget, args.repeat)
+        theirs, e_clauses = e_cnf(path, env, args.repeat) if have_e else (None, None)
+        name = os.path.basename(path)
+        if mine is None:
+            shown = f"{clauses:,}" if clauses < 2 ** 64 - 1 else ">10^19"
+            print(f"{name:22s}{sizes[path] / 1e3:8.1f}{'-':>11s}{theirs * 1e3 if theirs else 0:9.1f}{'-':>12s}"
+                  f"{'> budget':>10s}{e_clauses if e_clauses is not None else '-':>11}   (would give {shown})")
+            continue
+        ratio = theirs / mine if theirs else None
+        if ratio:
+            ratios.append(ratio)
+        print(f"{name:22s}{sizes[path] / 1e3:8.1f}{mine * 1e3:11.1f}{theirs * 1e3 if theirs else 0:9.1f}"
+              f"{ratio if ratio else 0:12.1f}{clauses:10,}{e_clauses if e_clauses is not None else '-':>11}")
+    if ratios:
+        print(f"E / zelqor over the {len(ratios)} clausified: min {min(ratios):.1f}, "
+              f"median {sorted(ratios)[len(ratios) // 2]:.1f}, max {max(ratios):.1f}")
 
 
 if __name__ == "__main__":

@@ -83,8 +83,10 @@ def test_what_tptp_cannot_say(formula, message):
 
 
 def test_typed_binders():
-    f = Forall(Variable(0, sort=Nat), atom("p", Variable(0, sort=Nat)))
-    assert format_formula(f, typed=True) == "! [X0: 'Nat'] : p(X0)"
+    n = Variable(0, sort=Nat)
+    f = Forall(n, atom("p", n, Constant("12", sort=Nat)))
+    assert format_formula(f, typed=True) == "! [X0: 'Nat'] : p(X0,'12')"  # a number would be arithmetic
+    assert format_annotated(AnnotatedFormula("t", "axiom", "tff", f)) == "tff(t, axiom, ! [X0: 'Nat'] : p(X0,'12'))."
 
 
 def test_annotated_formulas():

@@ -59,6 +59,16 @@ bool append_formula_name(std::string &out, std::string_view name) {
     return append_atomic_word(out, name);
 }
 
+void Writer::reset(bool typed_binders) {
+    out.clear();
+    typed_binders_ = typed_binders;
+    met_sorts_ = false;
+    naming_ = Naming::Named;
+    counter_ = 0;
+    scope_.clear();
+    free_.clear();
+}
+
 void Writer::fail_node(const char *what, PyObject *node) const {
     Ref display = type_display(node);
     if (!display) unwind();
@@ -74,6 +84,14 @@ bool Writer::same_variable(PyObject *a, PyObject *b) const {
         if (ast::field(a, ns::sort) != ast::field(b, ns::sort) ||
             ast::field(a, ns::var_kind) != ast::field(b, ns::var_kind)) {
             return false;
+        }
+        PyObject *ida = ast::field(a, ns::var_id), *idb = ast::field(b, ns::var_id);
+        if (ida == idb) return true;
+        if (PyLong_CheckExact(ida) && PyLong_CheckExact(idb)) {
+            int overflow_a = 0, overflow_b = 0;
+            long long va = PyLong_AsLongLongAndOverflow(ida, &overflow_a);
+            long long vb = PyLong_AsLongLongAndOverflow(idb, &overflow_b);
+            if (overflow_a == 0 && overflow_b == 0) return va == vb;
         }
     }
     int equal = PyObject_RichCompareBool(a, b, Py_EQ);
@@ -257,7 +275,8 @@ void append_sort_name(std::string &out, PyObject *sort) {
     }
     std::string_view text = utf8(name.get());
     if (!append_atomic_word(out, text)) {
-        fail_invalid(cat("the type name '", text, "' cannot be written in TPTP: quoted names hold printable ASCII only"));
+        fail_invalid(cat("the type name '", text,
+                         "' cannot be written in TPTP: quoted names hold printable ASCII only"));
     }
 }
 
@@ -481,6 +500,10 @@ void Writer::clause(PyObject *clause) {
     std::vector<Entry> entries;
     std::string saved;
     saved.swap(out);
+    // The order: each literal with its variables blanked; literals alike
+    // in that are then told apart by their variables' ids. So the order is
+    // fixed whatever the set's own iteration order.
+    naming_ = Naming::Skeleton;
     while (PyObject *item = PyIter_Next(iterator.get())) {
         Ref literal_object = Ref::steal(item);
         Ref atom_object = Ref::steal(PyObject_GetAttr(item, g.str_atom));
@@ -489,20 +512,30 @@ void Writer::clause(PyObject *clause) {
         if (!positive_object) unwind();
         int positive = PyObject_IsTrue(positive_object.get());
         if (positive < 0) unwind();
-        // Key: the literal with its variables blanked, then with them named
-        // by id: a fixed order whatever the set's iteration order.
-        naming_ = Naming::Skeleton;
-        literal(atom_object.get(), positive == 1);
-        out.push_back('\0');
-        naming_ = Naming::ById;
-        literal(atom_object.get(), positive == 1);
-        naming_ = Naming::Named;
-        entries.push_back(Entry{std::move(atom_object), positive == 1, std::move(out)});
         out.clear();
+        literal(atom_object.get(), positive == 1);
+        entries.push_back(Entry{std::move(atom_object), positive == 1, out});
     }
     if (PyErr_Occurred()) unwind();
-    saved.swap(out);
     std::sort(entries.begin(), entries.end(), [](const Entry &a, const Entry &b) { return a.key < b.key; });
+    for (size_t i = 0; i + 1 < entries.size(); ++i) {
+        size_t j = i + 1;
+        while (j < entries.size() && entries[j].key == entries[i].key) ++j;
+        if (j - i > 1) {
+            naming_ = Naming::ById;
+            for (size_t k = i; k < j; ++k) {
+                out.clear();
+                literal(entries[k].atom.get(), entries[k].positive);
+                entries[k].key.push_back('\0');
+                entries[k].key.append(out);
+            }
+            std::sort(entries.begin() + static_cast<ptrdiff_t>(i), entries.begin() + static_cast<ptrdiff_t>(j),
+                      [](const Entry &a, const Entry &b) { return a.key < b.key; });
+        }
+        i = j - 1;
+    }
+    naming_ = Naming::Named;
+    saved.swap(out);
     if (entries.empty()) {
         out.append(spelling(style_).empty_clause);
         return;

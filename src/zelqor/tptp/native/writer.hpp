@@ -23,6 +23,9 @@ public:
     Writer(const Writer &) = delete;
     Writer &operator=(const Writer &) = delete;
 
+    // Ready for the next text, keeping what was allocated; `typed_binders` as at construction.
+    void reset(bool typed_binders);
+
     // Each appends to `out`; on failure the exception is set and Unwind thrown.
     void formula(PyObject *formula);
     void term(PyObject *term);

@@ -1,0 +1,57 @@
+"""The ``zelqor`` command line.
+
+Each command is a module of this package listed in `COMMANDS`: its docstring is its help (first
+line: the summary), ``add_arguments(parser)`` declares its options and ``run(args)`` does the work
+and returns the exit status. Adding a command is one module and one line here.
+"""
+
+from __future__ import annotations
+
+import argparse
+import sys
+from importlib import import_module
+from typing import List, Optional
+
+from zelqor import __version__
+from zelqor.cli.common import EXIT_FAILURE, error_line
+
+COMMANDS = (
+    "clausify",
+    "show",
+)
+
+
+def build_parser() -> argparse.ArgumentParser:
+    """The argument parser of ``zelqor`` with every command."""
+    parser = argparse.ArgumentParser(
+        prog="zelqor", description="Symbolic logic from the command line: read TPTP problems, show and clausify them.",
+        epilog="Run 'zelqor COMMAND --help' for the options of a command.")
+    parser.add_argument("--version", action="version", version=f"zelqor {__version__}")
+    commands = parser.add_subparsers(dest="command", metavar="COMMAND", required=True)
+    for name in COMMANDS:
+        module = import_module(f"zelqor.cli.{name}")
+        doc = (module.__doc__ or name).strip()
+        sub = commands.add_parser(name, help=doc.splitlines()[0], description=doc,
+                                  formatter_class=argparse.RawDescriptionHelpFormatter)
+        module.add_arguments(sub)
+        sub.set_defaults(run=module.run)
+    return parser
+
+
+def main(argv: Optional[List[str]] = None) -> int:
+    """Run ``zelqor`` with ``argv`` (the process's arguments by default); returns the exit status."""
+    args = build_parser().parse_args(argv)
+    try:
+        return args.run(args)
+    except KeyboardInterrupt:
+        return 130
+    except BrokenPipeError:
+        # The reader went away (`zelqor clausify x.p | head`): nothing more to say.
+        sys.stderr.close()
+        return 0
+    except Exception as error:  # noqa: BLE001 (one line for anything a command lets through)
+        line = error_line(error)
+        if line is None:
+            raise
+        print(line, file=sys.stderr)
+        return EXIT_FAILURE
