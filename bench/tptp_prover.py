@@ -2,6 +2,7 @@
 
     python bench/tptp_prover.py                    # the whole corpus (takes a while)
     python bench/tptp_prover.py --limit 100        # the first 100 problems
+    python bench/tptp_prover.py --every 5          # every fifth problem: a sample of all domains
     python bench/tptp_prover.py --cpu 5 --jobs 2   # E's time per run, runs at a time
     python bench/tptp_prover.py --sample 300       # a seeded random sample of the problems
     python bench/tptp_prover.py --cnf distribute   # the clause form to check (default: definitional)
@@ -66,6 +67,7 @@ def main():
     parser.add_argument("--sample", type=int, default=None, metavar="N", help="a random sample of N problems")
     parser.add_argument("--seed", type=int, default=15, help="the sample's seed")
     parser.add_argument("--cnf", default=None, help="the clause form (zelqor clausify --cnf)")
+    parser.add_argument("--every", type=int, default=1, metavar="K", help="only every K-th problem")
     parser.add_argument("--cpu", type=int, default=5, help="E's CPU seconds per run")
     parser.add_argument("--jobs", type=int, default=2)
     parser.add_argument("--max-clauses", type=int, default=200_000)
@@ -73,7 +75,7 @@ def main():
     args = parser.parse_args()
     if shutil.which("eprover") is None:
         sys.exit("eprover is not installed (apt-get install eprover)")
-    files = [f for f in problems(args.corpus) if status_of(f) in EXPECTED][:args.limit]
+    files = [f for f in problems(args.corpus) if status_of(f) in EXPECTED][::args.every][:args.limit]
     if args.sample is not None and args.sample < len(files):
         files = sorted(random.Random(args.seed).sample(files, args.sample))
     env = dict(os.environ, TPTP=os.path.join(args.corpus, "firstorder"))

@@ -1,12 +1,15 @@
 """Clausifying a whole problem: roles, truth constants, clauses as given, Skolem names, limits."""
 
+import re
+
 import pytest
 
 from zelqor.core.ast import Constant, PredicateApp, Variable
 from zelqor.core.exceptions import TPTPError
 from zelqor.prover.clausifier import Clause, Literal
 from zelqor.prover.problem import (
-    ClauseLimitError, clause_forms, clausify_problem, simplify_truth_constants,
+    ClauseForm, ClauseLimitError, clause_form, clause_forms, clausify_problem, register_clause_form,
+    simplify_truth_constants,
 )
 from zelqor.tptp import format_clauses, format_declarations, format_formula, parse_formula, parse_problem
 
@@ -93,6 +96,24 @@ def test_roles_without_meaning_and_unknown_forms():
     with pytest.raises(ValueError, match="unknown clause form 'magic'"):
         clausify_problem(parse_problem("fof(a, axiom, p)."), cnf="magic")
     assert "distribute" in clause_forms()
+
+
+def test_a_second_clause_form_is_one_registration(monkeypatch):
+    from zelqor.prover import clausifier, problem as module
+
+    monkeypatch.setattr(module, "_FORMS", dict(module._FORMS))
+    # Without an estimate the clauses are counted once made, so the limit still holds.
+    plain = ClauseForm("plain", clausifier.to_cnf, re.compile(r"sk_[cf]\d+"), clausifier.reset_skolem_counters)
+    register_clause_form(plain)
+    register_clause_form(plain)
+    assert clause_forms() == ("definitional", "distribute", "definitional-miniscope", "plain")
+    assert clause_form("plain") is plain
+    with pytest.raises(ValueError, match="'plain' is already registered"):
+        register_clause_form(ClauseForm("plain", clausifier.to_cnf, re.compile("x")))
+    problem = parse_problem("fof(f, axiom, (a & b) | (c & d) | (e & g)).\nfof(s, axiom, p | q).")
+    assert len(clausify_problem(problem, cnf="plain")) == 9
+    with pytest.raises(ClauseLimitError, match="formula 'f' gives 8 clauses with the plain clause form"):
+        clausify_problem(problem, cnf="plain", max_clauses=7)
 
 
 def test_typed_clauses_are_written_with_their_declarations():

@@ -1,8 +1,18 @@
 """The ``zelqor`` command line.
 
-Each command is a module of this package listed in `COMMANDS`: its docstring is its help (first
-line: the summary), ``add_arguments(parser)`` declares its options and ``run(args)`` does the work
-and returns the exit status. Adding a command is one module and one line here.
+Each command is a module of this package listed in `COMMANDS`. Adding one, say ``decide``, is a
+module ``zelqor/cli/decide.py`` and its name in `COMMANDS`; the module holds
+
+- a docstring: its first line is the summary ``zelqor --help`` lists, the whole is the text of
+  ``zelqor decide --help`` (end it with an ``examples:`` block, as the other commands do);
+- ``add_arguments(parser)``, declaring its arguments on the `argparse` parser given;
+- ``run(args) -> int``, doing the work and returning an `ExitStatus`.
+
+``run`` may let a `ZelqorError` (a fault in the user's input, such as a `TPTPError`), an
+`OSError`, a `RecursionError` or a `MemoryError` through: `main` prints it as one line
+(``file:line:col: message``) on stderr and exits with ``ExitStatus.FAILURE``; anything else is a
+bug and keeps its traceback. `zelqor.cli.common` holds what commands share: the ``-I`` option,
+output files written whole or not at all, the progress bar and ``--jobs``.
 """
 
 from __future__ import annotations
@@ -13,7 +23,7 @@ from importlib import import_module
 from typing import List, Optional
 
 from zelqor import __version__
-from zelqor.cli.common import EXIT_FAILURE, error_line
+from zelqor.cli.common import ExitStatus, error_line
 
 COMMANDS = (
     "clausify",
@@ -44,14 +54,14 @@ def main(argv: Optional[List[str]] = None) -> int:
     try:
         return args.run(args)
     except KeyboardInterrupt:
-        return 130
+        return ExitStatus.INTERRUPTED
     except BrokenPipeError:
         # The reader went away (`zelqor clausify x.p | head`): nothing more to say.
         sys.stderr.close()
-        return 0
+        return ExitStatus.OK
     except Exception as error:  # noqa: BLE001 (one line for anything a command lets through)
         line = error_line(error)
         if line is None:
             raise
         print(line, file=sys.stderr)
-        return EXIT_FAILURE
+        return ExitStatus.FAILURE

@@ -2,6 +2,7 @@
 
 from __future__ import annotations
 
+import enum
 import os
 import sys
 import tempfile
@@ -11,8 +12,16 @@ from typing import Callable, Iterable, Iterator, List, Optional, Sequence, TypeV
 
 from zelqor.core.exceptions import ZelqorError
 
-EXIT_OK = 0
-EXIT_FAILURE = 2
+class ExitStatus(enum.IntEnum):
+    """What a command's process exits with."""
+
+    OK = 0
+    FAILURE = 2  # bad input or a usage error (argparse uses 2 as well)
+    INTERRUPTED = 130  # Ctrl-C, as shells report SIGINT
+
+
+EXIT_OK = ExitStatus.OK
+EXIT_FAILURE = ExitStatus.FAILURE
 
 T = TypeVar("T")
 R = TypeVar("R")

@@ -5,6 +5,24 @@ together, are negated first. ``$true`` and ``$false`` are simplified away before
 holds a truth constant, and a formula that is false outright gives the empty clause. The clause
 form is a strategy chosen by name (`clause_forms`); Skolem numbering restarts for every problem,
 so the same problem always gives the same clauses, in the same order.
+
+Three forms are registered: ``definitional`` (the default: subformulas that would multiply
+clauses are named by fresh predicates, so the clauses are equisatisfiable with the problem, not
+equivalent to it), ``distribute`` (the clausifier's own pipeline) and ``definitional-miniscope``
+(quantifiers moved inward first). Adding one is one registration, placed with these so that every
+caller sees it (the command line builds its ``--cnf`` choices from the registry when it starts)::
+
+    register_clause_form(ClauseForm(
+        name="mine",
+        to_cnf=my_to_cnf,                           # to_cnf(formula, signature) -> [Clause]
+        introduces=re.compile(r"sk_[cf][0-9]+"),    # every name it may invent
+        reset=clausifier.reset_skolem_counters,
+        estimate=None,                              # counted after the fact for max_clauses
+        description="what it does, in a line",
+    ))
+
+It is then ``clausify_problem(problem, cnf="mine")``, ``zelqor clausify --cnf mine`` and
+``bench/tptp.py --cnf mine``; nothing else changes.
 """
 
 from __future__ import annotations
@@ -27,8 +45,8 @@ from zelqor.tptp import _native
 from zelqor.tptp.problem import AXIOM_ROLES, AnnotatedFormula, Problem
 
 __all__ = [
-    "DEFAULT_CLAUSE_FORM", "ClauseForm", "ClauseGroup", "ClauseSet", "ClauseLimitError", "clause_forms",
-    "clausify_problem",
+    "DEFAULT_CLAUSE_FORM", "ClauseForm", "ClauseGroup", "ClauseSet", "ClauseLimitError", "clause_form",
+    "clause_forms", "clausify_problem",
     "register_clause_form", "simplify_truth_constants",
 ]
 
@@ -91,15 +109,16 @@ class ClauseForm:
     ``to_cnf(formula, signature)`` returns the clauses of a closed first-order formula and
     registers the symbols it introduces in ``signature``; ``introduces`` matches the names it may
     introduce (problem symbols of that shape are renamed first, so that none is captured);
-    ``reset`` restarts its numbering; ``estimate(formula)``, when given, bounds the number of
-    clauses before any is made, for the clause limit.
+    ``reset`` restarts its numbering; ``estimate(formula, positive)``, when given, bounds the
+    number of clauses of the formula (``positive=False``: of its negation) before any is made, for
+    the clause limit; without it the clauses are counted once made.
     """
 
     name: str
     to_cnf: Callable[..., List[Clause]]
     introduces: Pattern[str]
     reset: Callable[[], None] = lambda: None
-    estimate: Optional[Callable[[object], int]] = None
+    estimate: Optional[Callable[[object, bool], int]] = None
     description: str = ""
 
 
@@ -108,13 +127,25 @@ DEFAULT_CLAUSE_FORM = "definitional"
 
 
 def register_clause_form(form: ClauseForm) -> None:
-    """Make ``form`` available to `clausify_problem` (and ``zelqor clausify --cnf``) by its name."""
+    """Make ``form`` available to `clausify_problem` (and ``zelqor clausify --cnf``) by its name.
+    A name is taken once: registering another form under it raises `ValueError`."""
+    known = _FORMS.get(form.name)
+    if known is not None and known is not form:
+        raise ValueError(f"a clause form named {form.name!r} is already registered")
     _FORMS[form.name] = form
 
 
 def clause_forms() -> Tuple[str, ...]:
     """The names of the registered clause forms, the default (`DEFAULT_CLAUSE_FORM`) first."""
     return tuple(_FORMS)
+
+
+def clause_form(name: str) -> ClauseForm:
+    """The registered clause form called ``name``; `ValueError` naming the known ones otherwise."""
+    try:
+        return _FORMS[name]
+    except KeyError:
+        raise ValueError(f"unknown clause form {name!r}: expected one of {', '.join(_FORMS)}") from None
 
 
 register_clause_form(ClauseForm(
@@ -215,12 +246,16 @@ def _closed(formula: AnnotatedFormula):
     return f
 
 
-def _check_limit(form: ClauseForm, formula, where: AnnotatedFormula, max_clauses: int, negated: bool) -> None:
-    count = form.estimate(formula, not negated)
+def _check_limit(form: ClauseForm, formula, where: AnnotatedFormula, max_clauses: int, negated: bool,
+                 made: Optional[int] = None) -> None:
+    """Raise `ClauseLimitError` if the formula gives more than ``max_clauses`` clauses: the form's
+    estimate beforehand, or the count ``made`` afterwards for a form without one."""
+    count = made if made is not None else form.estimate(formula, not negated)
     if count > max_clauses:
         shown = f"{count:,}" if count < 2 ** 64 - 1 else "more than 10^19"
         what = "the negated conjectures" if negated else f"formula '{where.name}'"
-        raise ClauseLimitError(f"{what} would give {shown} clauses with the {form.name} clause form "
+        verb = "gives" if made is not None else "would give"
+        raise ClauseLimitError(f"{what} {verb} {shown} clauses with the {form.name} clause form "
                                f"(limit {max_clauses:,})", where.source, where.line, count)
 
 
@@ -244,15 +279,12 @@ def clausify_problem(problem: Problem, *, cnf: str = DEFAULT_CLAUSE_FORM,
 
     ``cnf`` names the clause form (see `clause_forms`): by default ``definitional``, whose clauses
     are equisatisfiable with the problem rather than equivalent to it; ``distribute`` is the
-    clausifier's own pipeline. ``cnf`` and ``tcf`` formulas pass through
-    as the clauses they are. With ``max_clauses``, a formula that would give more clauses raises
-    `ClauseLimitError` before any is made. A formula whose role gives it no meaning in a problem
-    (``unknown``, ``interpretation``) raises `TPTPError`.
+    clausifier's own pipeline. ``cnf`` and ``tcf`` formulas pass through as the clauses they are.
+    With ``max_clauses``, a formula that would give more clauses raises `ClauseLimitError` (before
+    any clause is made for a form with an estimate). A formula whose role gives it no meaning in a
+    problem (``unknown``, ``interpretation``) raises `TPTPError`.
     """
-    try:
-        form = _FORMS[cnf]
-    except KeyError:
-        raise ValueError(f"unknown clause form {cnf!r}: expected one of {', '.join(_FORMS)}") from None
+    form = clause_form(cnf)
     form.reset()
     renaming = _renaming(problem, form.introduces)
     memo: Dict[int, Tuple[object, object]] = {}
@@ -260,7 +292,8 @@ def clausify_problem(problem: Problem, *, cnf: str = DEFAULT_CLAUSE_FORM,
     groups: List[ClauseGroup] = []
     conjectures: List[AnnotatedFormula] = []
     to_cnf = form.to_cnf
-    limited = max_clauses is not None and form.estimate is not None
+    estimated = max_clauses is not None and form.estimate is not None
+    counted = max_clauses is not None and form.estimate is None
     for annotated in problem.formulas:
         if annotated.role == "conjecture":
             conjectures.append(annotated)
@@ -279,9 +312,11 @@ def clausify_problem(problem: Problem, *, cnf: str = DEFAULT_CLAUSE_FORM,
         elif annotated.language in ("cnf", "tcf"):
             clauses = clausifier.formula_to_clauses(formula)
         else:
-            if limited:
+            if estimated:
                 _check_limit(form, formula, annotated, max_clauses, negated=False)
             clauses = to_cnf(formula, introduced)
+            if counted:
+                _check_limit(form, formula, annotated, max_clauses, negated=False, made=len(clauses))
         groups.append(ClauseGroup(annotated.name, annotated.role, clauses))
     if conjectures:
         goal = None
@@ -296,8 +331,10 @@ def clausify_problem(problem: Problem, *, cnf: str = DEFAULT_CLAUSE_FORM,
         elif goal == FALSUM:
             clauses = []
         else:
-            if limited:
+            if estimated:
                 _check_limit(form, goal, conjectures[0], max_clauses, negated=True)
             clauses = to_cnf(Not(goal), introduced)
+            if counted:
+                _check_limit(form, goal, conjectures[0], max_clauses, negated=True, made=len(clauses))
         groups.append(ClauseGroup(conjectures[0].name, "negated_conjecture", clauses))
     return ClauseSet(groups, _merged(problem, renaming, introduced), problem.sorts)

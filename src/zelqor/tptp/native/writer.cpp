@@ -67,6 +67,7 @@ void Writer::reset(bool typed_binders) {
     counter_ = 0;
     scope_.clear();
     free_.clear();
+    shadow_budget_ = kShadowBudget;
 }
 
 void Writer::fail_node(const char *what, PyObject *node) const {
@@ -131,6 +132,75 @@ std::string Writer::choose_name(PyObject *variable, bool binder) {
         name = cat("X", counter_++);
         if (!name_taken(name, variable, binder)) return name;
     }
+}
+
+// A binder takes its preferred name even where an outer binder holds it, as
+// long as its body never mentions the outer variable: TPTP scopes are lexical,
+// so the text read back binds the same variables (`! [P] : (q(P) & ! [P] : r(P))`
+// is written as it was read). Within one run (`! [X,X]`) and over free
+// variables no name is shared.
+std::string Writer::binder_name(PyObject *variable, PyObject *body, size_t run_start) {
+    std::string name;
+    if (preferred_name(variable, name)) {
+        bool possible = true;
+        for (const Named &n : free_) {
+            if (n.name == name && !same_variable(n.variable, variable)) possible = false;
+        }
+        shadowed_.clear();
+        for (size_t i = 0; possible && i < scope_.size(); ++i) {
+            if (scope_[i].name != name || same_variable(scope_[i].variable, variable)) continue;
+            if (i >= run_start) possible = false;
+            shadowed_.push_back(scope_[i].variable);
+        }
+        if (possible && (shadowed_.empty() || !mentions(body, shadowed_))) return name;
+    }
+    return choose_name(variable, true);
+}
+
+// Whether a variable of `variables` occurs in the tree at `root`; true as well
+// once the budget is spent or for arguments that are not a tuple, so that the
+// caller renames instead.
+bool Writer::mentions(PyObject *root, const std::vector<PyObject *> &variables) {
+    pending_.clear();
+    pending_.push_back(root);
+    while (!pending_.empty()) {
+        if (shadow_budget_ == 0) return true;
+        --shadow_budget_;
+        PyObject *node = pending_.back();
+        pending_.pop_back();
+        switch (kind_of(node)) {
+        case kVariable:
+            for (PyObject *variable : variables) {
+                if (same_variable(variable, node)) return true;
+            }
+            break;
+        case kFunction:
+        case kPredicate: {
+            PyObject *args = ast::field(node, kind_of(node) == kFunction ? ns::fn_args : ns::pred_args);
+            if (!PyTuple_CheckExact(args)) return true;
+            for (Py_ssize_t i = 0; i < PyTuple_GET_SIZE(args); ++i) pending_.push_back(PyTuple_GET_ITEM(args, i));
+            break;
+        }
+        case kNot:
+            pending_.push_back(ast::field(node, ns::operand));
+            break;
+        case kEquality:
+        case kAnd:
+        case kOr:
+        case kImplies:
+        case kIff:
+            pending_.push_back(ast::field(node, 0));
+            pending_.push_back(ast::field(node, 1));
+            break;
+        case kForall:
+        case kExists:
+            pending_.push_back(ast::field(node, ns::body));
+            break;
+        default:
+            break;
+        }
+    }
+    return false;
 }
 
 const std::string *Writer::name_in_scope(PyObject *variable) {
@@ -442,7 +512,7 @@ void Writer::quantifiers(PyObject *f, int kind, Context context) {
     for (;;) {
         PyObject *bound = ast::field(node, ns::variable);
         if (kind_of(bound) != kVariable) fail_node("the bound variable", bound);
-        std::string name = choose_name(bound, true);
+        std::string name = binder_name(bound, ast::field(node, ns::body), mark);
         out.append(name);
         PyObject *sort = ast::field(bound, ns::sort);
         note_sort(sort);
