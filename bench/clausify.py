@@ -35,6 +35,7 @@ from zelqor.core.ast import (
 )
 from zelqor.core.substitutions import substitute_formula
 import zelqor.prover.clausifier as cz
+from tables import fmt_time, print_rows
 
 CLAUSE_LIMIT = 100_000
 PEER_BUDGET = 60.0  # seconds per peer and workload; the rest of the set is skipped
@@ -448,16 +449,6 @@ def _ours(formulas):
     return [cz.to_cnf(f) for f in formulas]
 
 
-def fmt_time(seconds):
-    if isinstance(seconds, str):
-        return seconds
-    if seconds >= 1:
-        return f"{seconds:.2f} s"
-    if seconds >= 1e-3:
-        return f"{seconds * 1e3:.2f} ms"
-    return f"{seconds * 1e6:.1f} µs"
-
-
 def print_table(rows):
     head = ["workload", "formulas", "avg nodes", "zelqor /formula", "/clause", "clauses",
             "python /formula", "× python", "sympy /formula", "× sympy", "sympy clauses (ours)",
@@ -477,11 +468,7 @@ def print_table(rows):
             if peer != "python":
                 cells.append(f"{r.get(peer + '_clauses', '-')} ({r.get(peer + '_ours', '-')})")
         lines.append(cells)
-    widths = [max(len(line[i]) for line in lines) for i in range(len(head))]
-    for i, line in enumerate(lines):
-        print("  ".join(cell.rjust(w) for cell, w in zip(line, widths)))
-        if i == 0:
-            print("  ".join("-" * w for w in widths))
+    print_rows(lines)
 
 
 def main():

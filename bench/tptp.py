@@ -3,13 +3,17 @@
     python bench/tptp.py                   # everything
     python bench/tptp.py --skip-clausify   # reading and the comparison only
     python bench/tptp.py --cnf distribute --budget 100000 --timeout 20 --largest 20
+    python bench/tptp.py --skip-counts     # without E's clause count for every problem
 
 1. Reads every problem of ../shared/corpora/iltp (includes resolved as provers do) and prints the
    failures (the target is none) and the reading speed in MB/s of TPTP text, includes counted;
    then writes every problem back as TPTP, reads that again and counts the formulas that do not
    come back equal (the target is none).
 2. Clausifies each problem, in a child process with a time limit, and prints those that exceed
-   the clause budget or the time limit.
+   the clause budget or the time limit; then, for the first-order problems, compares each
+   problem's clause count with that of `eprover --cnf --no-preprocessing` on the same file
+   (targets for the definitional form: none above 2x E's count, the median at or below it, each
+   problem read and clausified in under a second of CPU).
 3. Times reading plus clausifying each of the largest problems, in this process, against
    `eprover --cnf --no-preprocessing` on the same file, in the same run, and prints the ratio
    (E's time over ours: above 1 we are faster) with both clause counts.
@@ -23,10 +27,13 @@ import resource
 import shutil
 import subprocess
 import sys
+import statistics
 import time
 
 from zelqor.core.exceptions import ZelqorError
-from zelqor.prover.problem import ClauseLimitError, clause_forms, clausify_problem
+from concurrent.futures import ThreadPoolExecutor
+
+from zelqor.prover.problem import DEFAULT_CLAUSE_FORM, ClauseLimitError, clause_forms, clausify_problem
 from zelqor.tptp import format_clauses, format_declarations, format_problem, parse_problem, read_problem
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -84,9 +91,10 @@ def round_trips(files, include_dirs):
 
 def clausify_child(path, include_dirs, cnf, budget, answer):
     try:
+        started = time.process_time()
         problem = read_problem(path, include_dirs=include_dirs)
         clause_set = clausify_problem(problem, cnf=cnf, max_clauses=budget)
-        answer.send(("ok", len(clause_set)))
+        answer.send(("ok", len(clause_set), time.process_time() - started))
     except ClauseLimitError as error:
         answer.send(("budget", error.summary))
     except Exception as error:  # noqa: BLE001 (reported, not raised)
@@ -163,16 +171,38 @@ def e_cnf(path, env, repeat):
     return best, clauses
 
 
+def against_e_counts(results, env, jobs):
+    """Our clause count for each first-order problem clausified, over E's for the same file."""
+    mine = {path: result for path, result in results.items()
+            if result[0] == "ok" and f"{os.sep}firstorder{os.sep}" in path}
+    with ThreadPoolExecutor(jobs) as pool:
+        theirs = dict(zip(mine, pool.map(lambda path: e_cnf(path, env, 1)[1], mine)))
+    ratios = {path: mine[path][1] / max(theirs[path], 1) for path in mine}
+    ordered = sorted(ratios.values())
+    slowest = max(mine, key=lambda path: mine[path][2])
+    print(f"\n== clause counts against eprover --cnf --no-preprocessing, {len(mine)} first-order problems")
+    print(f"   clauses: ours {sum(r[1] for r in mine.values()):,}, E {sum(theirs.values()):,}")
+    print(f"   ours / E: median {statistics.median(ordered):.3f}, 90th percentile "
+          f"{ordered[int(len(ordered) * 0.9)]:.2f}, max {ordered[-1]:.2f}; at or below E's count: "
+          f"{sum(r <= 1 for r in ordered)}, above 2x: {sum(r > 2 for r in ordered)}")
+    for path in sorted(ratios, key=ratios.get, reverse=True)[:5]:
+        print(f"      {os.path.basename(path):22s}{mine[path][1]:8,} vs {theirs[path]:8,}  ({ratios[path]:.2f}x)")
+    print(f"   read + clausify CPU per problem: median {statistics.median(r[2] for r in mine.values()) * 1e3:.1f} ms, "
+          f"max {mine[slowest][2] * 1e3:.0f} ms ({os.path.basename(slowest)}), "
+          f"over 1 s: {sum(r[2] > 1 for r in mine.values())}")
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--corpus", default=CORPUS)
-    parser.add_argument("--cnf", choices=clause_forms(), default="distribute")
+    parser.add_argument("--cnf", choices=clause_forms(), default=DEFAULT_CLAUSE_FORM)
     parser.add_argument("--budget", type=int, default=100_000, help="clause budget per formula")
     parser.add_argument("--timeout", type=float, default=20.0, help="seconds per problem when clausifying")
     parser.add_argument("--jobs", type=int, default=2)
     parser.add_argument("--largest", type=int, default=20)
     parser.add_argument("--repeat", type=int, default=3)
     parser.add_argument("--skip-clausify", action="store_true")
+    parser.add_argument("--skip-counts", action="store_true", help="no clause counts of E for every problem")
     args = parser.parse_args()
     sys.setrecursionlimit(200_000)
     first_order = os.path.join(args.corpus, "firstorder")
@@ -207,6 +237,8 @@ def main():
             print(f"   {title}: {len(rows)}")
             for row in rows:
                 print("      ", row)
+        if not args.skip_counts and shutil.which("eprover"):
+            against_e_counts(results, dict(os.environ, TPTP=first_order), args.jobs)
 
     largest = sorted(sizes, key=sizes.get, reverse=True)[:args.largest]
     print(f"\n== the {len(largest)} largest problems: read + clausify ({args.cnf}) + write, against "

@@ -4,6 +4,8 @@
     python bench/tptp_prover.py --limit 100        # the first 100 problems
     python bench/tptp_prover.py --every 5          # every fifth problem: a sample of all domains
     python bench/tptp_prover.py --cpu 5 --jobs 2   # E's time per run, runs at a time
+    python bench/tptp_prover.py --sample 300       # a seeded random sample of the problems
+    python bench/tptp_prover.py --cnf distribute   # the clause form to check (default: definitional)
 
 For each problem with a known status (the `% Status :` line of its header) the script clausifies
 it with `zelqor clausify` and runs E on our clauses and on the original file, with the same time
@@ -15,6 +17,7 @@ Satisfiable ones must never. Disagreements are listed; the target is none.
 import argparse
 import collections
 import os
+import random
 import re
 import shutil
 import subprocess
@@ -50,7 +53,7 @@ def run_e(path, cpu, env):
     """E's SZS status for a file, or 'Timeout'/'Error'."""
     try:
         done = subprocess.run(["eprover", "--auto", f"--cpu-limit={cpu}", "-s", "--tstp-format", path],
-                              capture_output=True, text=True, timeout=cpu * 3 + 10, env=env)
+                              capture_output=True, text=True, timeout=cpu * 10 + 30, env=env)
     except subprocess.TimeoutExpired:
         return "Timeout"
     match = re.search(r"SZS status (\w+)", done.stdout)
@@ -61,6 +64,9 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--corpus", default=CORPUS)
     parser.add_argument("--limit", type=int, default=None, help="only the first N problems")
+    parser.add_argument("--sample", type=int, default=None, metavar="N", help="a random sample of N problems")
+    parser.add_argument("--seed", type=int, default=15, help="the sample's seed")
+    parser.add_argument("--cnf", default=None, help="the clause form (zelqor clausify --cnf)")
     parser.add_argument("--every", type=int, default=1, metavar="K", help="only every K-th problem")
     parser.add_argument("--cpu", type=int, default=5, help="E's CPU seconds per run")
     parser.add_argument("--jobs", type=int, default=2)
@@ -70,6 +76,8 @@ def main():
     if shutil.which("eprover") is None:
         sys.exit("eprover is not installed (apt-get install eprover)")
     files = [f for f in problems(args.corpus) if status_of(f) in EXPECTED][::args.every][:args.limit]
+    if args.sample is not None and args.sample < len(files):
+        files = sorted(random.Random(args.seed).sample(files, args.sample))
     env = dict(os.environ, TPTP=os.path.join(args.corpus, "firstorder"))
     out = args.keep or tempfile.mkdtemp(prefix="zelqor-e-")
     os.makedirs(out, exist_ok=True)
@@ -80,7 +88,8 @@ def main():
         if not chosen:
             continue
         clausify = subprocess.run([sys.executable, "-m", "zelqor", "clausify", *chosen, "-o", os.path.join(out, part),
-                                   "--max-clauses", str(args.max_clauses), "--jobs", str(args.jobs)],
+                                   "--max-clauses", str(args.max_clauses), "--jobs", str(args.jobs),
+                                   *(["--cnf", args.cnf] if args.cnf else [])],
                                   capture_output=True, text=True, env=env)
         refused.update({line.split(":", 1)[0]: line for line in clausify.stderr.splitlines() if ":" in line})
     clausified_in = time.monotonic() - started
@@ -117,7 +126,8 @@ def main():
                 lost.append((path, status, ours, original))
             if done % 100 == 0:
                 print(f"... {done}/{len(files)}", file=sys.stderr)
-    print(f"{len(files)} problems, clausified in {clausified_in:.0f} s; E with --cpu-limit={args.cpu}\n")
+    print(f"{len(files)} problems, clausified ({args.cnf or 'default clause form'}) in {clausified_in:.0f} s; "
+          f"E with --cpu-limit={args.cpu}\n")
     columns = ["problems", "not clausified", "E: original solved", "E: ours solved", "agree"]
     print(f"{'status':20s}" + "".join(f"{c:>20s}" for c in columns))
     for status in EXPECTED:

@@ -82,12 +82,12 @@ def test_clause_limit():
     disjunction = " | ".join(f"(a{i} & b{i})" for i in range(30))
     problem = parse_problem(f"fof(big, axiom, {disjunction}).", source="big.p")
     with pytest.raises(ClauseLimitError) as caught:
-        clausify_problem(problem, max_clauses=1000)
+        clausify_problem(problem, cnf="distribute", max_clauses=1000)
     assert caught.value.clauses == 2 ** 30
     assert caught.value.summary == ("big.p:1: formula 'big' would give 1,073,741,824 clauses with the distribute "
                                     "clause form (limit 1,000)")
     small = parse_problem("fof(s, axiom, (a & b) | (c & d)).")
-    assert len(clausify_problem(small, max_clauses=4)) == 4
+    assert len(clausify_problem(small, cnf="distribute", max_clauses=4)) == 4
 
 
 def test_roles_without_meaning_and_unknown_forms():
@@ -106,7 +106,8 @@ def test_a_second_clause_form_is_one_registration(monkeypatch):
     plain = ClauseForm("plain", clausifier.to_cnf, re.compile(r"sk_[cf]\d+"), clausifier.reset_skolem_counters)
     register_clause_form(plain)
     register_clause_form(plain)
-    assert clause_forms() == ("distribute", "plain") and clause_form("plain") is plain
+    assert clause_forms() == ("definitional", "distribute", "definitional-miniscope", "plain")
+    assert clause_form("plain") is plain
     with pytest.raises(ValueError, match="'plain' is already registered"):
         register_clause_form(ClauseForm("plain", clausifier.to_cnf, re.compile("x")))
     problem = parse_problem("fof(f, axiom, (a & b) | (c & d) | (e & g)).\nfof(s, axiom, p | q).")
@@ -132,3 +133,23 @@ def test_literal_text_of_a_hand_built_clause():
     clause = Clause(frozenset({Literal(PredicateApp("p", 1, (x,)), False),
                                Literal(PredicateApp("q", 1, (Constant("a"),)))}))
     assert format_clauses([("h", "axiom", [clause])]) == "cnf(h_1, axiom, q(a) | ~ p(X0)).\n"
+
+
+def test_the_definitional_form_is_the_default_and_names_what_would_multiply():
+    assert clause_forms()[0] == "definitional" and "distribute" in clause_forms()
+    disjunction = " | ".join(f"(a{i} & b{i})" for i in range(30))
+    problem = parse_problem(f"fof(big, axiom, {disjunction}).\nfof(def_0, axiom, def_0 | def_1(c)).")
+    clause_set = clausify_problem(problem, max_clauses=1000)
+    assert len(clause_set) < 200  # not 2^30
+    # The problem's own def_ symbols are renamed, so a definition never captures one.
+    assert "cnf(def_0_1, axiom, def_0_ | def_1_(c))." in text(clause_set)
+    names = [name for name in clause_set.signature.predicates if name.startswith("def_")]
+    assert "def_0_" in names and "def_1_" in names and len(names) > 2
+    with pytest.raises(ClauseLimitError):
+        clausify_problem(problem, cnf="distribute", max_clauses=1000)
+
+
+def test_mini_scoping_gives_skolem_functions_fewer_arguments():
+    problem = parse_problem("fof(a, axiom, ! [X] : ? [Y] : (p(X) | q(Y))).")
+    assert text(clausify_problem(problem)) == "cnf(a_1, axiom, p(X0) | q(sk_f0(X0))).\n"
+    assert text(clausify_problem(problem, cnf="definitional-miniscope")) == "cnf(a_1, axiom, p(X0) | q(sk_c0)).\n"

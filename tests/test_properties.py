@@ -12,6 +12,7 @@ from zelqor.core.ast import (
 )
 from zelqor.core.substitutions import substitute_formula
 
+from sat import atoms_of, truth
 from strategies import formulas, terms
 
 settings.register_profile("default", max_examples=150, deadline=None)
@@ -100,30 +101,6 @@ def test_identity_transformers_return_the_input(f):
 
 
 # ---- clausifier -------------------------------------------------------------------------
-
-def truth(f, valuation):
-    if isinstance(f, PredicateApp):
-        return valuation[f]
-    if isinstance(f, Not):
-        return not truth(f.operand, valuation)
-    left, right = truth(f.left, valuation), truth(f.right, valuation)
-    if isinstance(f, And):
-        return left and right
-    if isinstance(f, Or):
-        return left or right
-    if isinstance(f, Implies):
-        return (not left) or right
-    assert isinstance(f, Iff)
-    return left == right
-
-
-def atoms_of(f):
-    if isinstance(f, PredicateApp):
-        return {f}
-    if isinstance(f, Not):
-        return atoms_of(f.operand)
-    return atoms_of(f.left) | atoms_of(f.right)
-
 
 @given(propositional)
 def test_cnf_of_a_proposition_is_equivalent_and_has_no_tautology(f):

@@ -17,6 +17,14 @@ inline Ref type_display(PyObject *obj) {
     return Ref::steal(PyObject_Repr(reinterpret_cast<PyObject *>(Py_TYPE(obj))));
 }
 
+// Raises `error` with "<prefix><class '...'>" naming the class of `obj`;
+// always null.
+inline PyObject *raise_with_type(PyObject *error, const char *prefix, PyObject *obj) {
+    Ref display = type_display(obj);
+    if (display) PyErr_Format(error, "%s%U", prefix, display.get());
+    return nullptr;
+}
+
 // Refuses anything but an object of exactly `expected` (subclasses included):
 // "Argument 'name' has incorrect type (expected list, got tuple)".
 inline bool check_exact_arg(PyObject *obj, PyTypeObject *expected, const char *arg_name,

@@ -22,7 +22,7 @@ from zelqor.cli.common import (
     EXIT_FAILURE, EXIT_OK, Progress, add_include_option, allow_deep_formulas, error_line, expand, positive_int,
     run_all, write_atomically,
 )
-from zelqor.prover.problem import clause_form, clause_forms, clausify_problem
+from zelqor.prover.problem import DEFAULT_CLAUSE_FORM, clause_form, clause_forms, clausify_problem
 from zelqor.tptp import format_clauses, format_declarations, read_problem
 
 DEFAULT_MAX_CLAUSES = 1_000_000
@@ -37,7 +37,7 @@ def add_arguments(parser) -> None:
     parser.add_argument("--format", choices=("tptp", "infix"), default="tptp",
                         help="TPTP cnf lines (the default) or infix text with logical symbols")
     forms = "; ".join(f"{name}: {clause_form(name).description}" for name in clause_forms())
-    parser.add_argument("--cnf", choices=clause_forms(), default=clause_forms()[0], metavar="FORM",
+    parser.add_argument("--cnf", choices=clause_forms(), default=DEFAULT_CLAUSE_FORM, metavar="FORM",
                         help=f"how formulas become clauses ({forms}; default: %(default)s)")
     parser.add_argument("--max-clauses", type=positive_int, default=DEFAULT_MAX_CLAUSES, metavar="N",
                         help="refuse a formula that would give more than N clauses (default: %(default)s)")

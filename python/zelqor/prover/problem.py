@@ -6,26 +6,28 @@ holds a truth constant, and a formula that is false outright gives the empty cla
 form is a strategy chosen by name (`clause_forms`); Skolem numbering restarts for every problem,
 so the same problem always gives the same clauses, in the same order.
 
-Adding a clause form is one registration, placed at the end of this module so that every caller
-sees it (the command line builds its ``--cnf`` choices from the registry when it starts)::
-
-    from zelqor.prover import definitional          # to_cnf(formula, signature) -> [Clause]
+Three forms are registered: ``definitional`` (the default: subformulas that would multiply
+clauses are named by fresh predicates, so the clauses are equisatisfiable with the problem, not
+equivalent to it), ``distribute`` (the clausifier's own pipeline) and ``definitional-miniscope``
+(quantifiers moved inward first). Adding one is one registration, placed with these so that every
+caller sees it (the command line builds its ``--cnf`` choices from the registry when it starts)::
 
     register_clause_form(ClauseForm(
-        name="definitional",
-        to_cnf=definitional.to_cnf,
-        introduces=re.compile(r"sk_[cf][0-9]+|def[0-9]+"),  # every name it may invent
-        reset=definitional.reset_counters,
-        estimate=None,                                 # counted after the fact for --max-clauses
-        description="names subformulas instead of distributing (linear in the formula)",
+        name="mine",
+        to_cnf=my_to_cnf,                           # to_cnf(formula, signature) -> [Clause]
+        introduces=re.compile(r"sk_[cf][0-9]+"),    # every name it may invent
+        reset=clausifier.reset_skolem_counters,
+        estimate=None,                              # counted after the fact for max_clauses
+        description="what it does, in a line",
     ))
 
-It is then ``clausify_problem(problem, cnf="definitional")``, ``zelqor clausify --cnf
-definitional`` and ``bench/tptp.py --cnf definitional``; nothing else changes.
+It is then ``clausify_problem(problem, cnf="mine")``, ``zelqor clausify --cnf mine`` and
+``bench/tptp.py --cnf mine``; nothing else changes.
 """
 
 from __future__ import annotations
 
+import functools
 import re
 from dataclasses import dataclass
 from typing import Callable, Dict, Iterator, List, NamedTuple, Optional, Pattern, Tuple
@@ -37,13 +39,14 @@ from zelqor.core.ast import (
 from zelqor.core.exceptions import TPTPError, ZelqorError
 from zelqor.core.signature import Signature
 from zelqor.core.sorts import Sort
-from zelqor.prover import clausifier
+from zelqor.prover import clausifier, definitional
 from zelqor.prover.clausifier import Clause
 from zelqor.tptp import _native
 from zelqor.tptp.problem import AXIOM_ROLES, AnnotatedFormula, Problem
 
 __all__ = [
-    "ClauseForm", "ClauseGroup", "ClauseSet", "ClauseLimitError", "clause_form", "clause_forms", "clausify_problem",
+    "DEFAULT_CLAUSE_FORM", "ClauseForm", "ClauseGroup", "ClauseSet", "ClauseLimitError", "clause_form",
+    "clause_forms", "clausify_problem",
     "register_clause_form", "simplify_truth_constants",
 ]
 
@@ -120,6 +123,7 @@ class ClauseForm:
 
 
 _FORMS: Dict[str, ClauseForm] = {}
+DEFAULT_CLAUSE_FORM = "definitional"
 
 
 def register_clause_form(form: ClauseForm) -> None:
@@ -132,7 +136,7 @@ def register_clause_form(form: ClauseForm) -> None:
 
 
 def clause_forms() -> Tuple[str, ...]:
-    """The names of the registered clause forms, the default (``distribute``) first."""
+    """The names of the registered clause forms, the default (`DEFAULT_CLAUSE_FORM`) first."""
     return tuple(_FORMS)
 
 
@@ -145,12 +149,27 @@ def clause_form(name: str) -> ClauseForm:
 
 
 register_clause_form(ClauseForm(
+    name="definitional",
+    to_cnf=definitional.to_cnf,
+    introduces=re.compile(r"sk_[cf]\d+|def_\d+"),
+    reset=clausifier.reset_skolem_counters,  # restarts the definition numbering too
+    description="subformulas that would multiply clauses named by fresh predicates; equisatisfiable, "
+                "not equivalent",
+))
+register_clause_form(ClauseForm(
     name="distribute",
     to_cnf=clausifier.to_cnf,
     introduces=re.compile(r"sk_[cf]\d+"),
     reset=clausifier.reset_skolem_counters,
     estimate=_native.count_distributed_clauses,
     description="negation normal form, Skolemization and the distributive law (may grow exponentially)",
+))
+register_clause_form(ClauseForm(
+    name="definitional-miniscope",
+    to_cnf=functools.partial(definitional.to_cnf, miniscope=True),
+    introduces=re.compile(r"sk_[cf]\d+|def_\d+"),
+    reset=clausifier.reset_skolem_counters,
+    description="the definitional form after moving quantifiers inward (Skolem functions take fewer arguments)",
 ))
 
 
@@ -253,14 +272,17 @@ def _merged(problem: Problem, renaming: Dict[str, str], introduced: Signature) -
     return signature
 
 
-def clausify_problem(problem: Problem, *, cnf: str = "distribute", max_clauses: Optional[int] = None) -> ClauseSet:
+def clausify_problem(problem: Problem, *, cnf: str = DEFAULT_CLAUSE_FORM,
+                     max_clauses: Optional[int] = None) -> ClauseSet:
     """The clause set of ``problem``: one `ClauseGroup` per axiom in file order, then one for the
     negation of all conjectures together.
 
-    ``cnf`` names the clause form (see `clause_forms`). ``cnf`` and ``tcf`` formulas pass through
-    as the clauses they are. With ``max_clauses``, a formula that would give more clauses raises
-    `ClauseLimitError` before any is made. A formula whose role gives it no meaning in a problem
-    (``unknown``, ``interpretation``) raises `TPTPError`.
+    ``cnf`` names the clause form (see `clause_forms`): by default ``definitional``, whose clauses
+    are equisatisfiable with the problem rather than equivalent to it; ``distribute`` is the
+    clausifier's own pipeline. ``cnf`` and ``tcf`` formulas pass through as the clauses they are.
+    With ``max_clauses``, a formula that would give more clauses raises `ClauseLimitError` (before
+    any clause is made for a form with an estimate). A formula whose role gives it no meaning in a
+    problem (``unknown``, ``interpretation``) raises `TPTPError`.
     """
     form = clause_form(cnf)
     form.reset()

@@ -21,12 +21,6 @@ namespace {
 bool is_a(PyObject *o, Kind k) { return PyObject_TypeCheck(o, ctx.api->type(k)); }
 bool is_exact(PyObject *o, Kind k) { return Py_TYPE(o) == ctx.api->type(k); }
 
-PyObject *raise_with_type(PyObject *error, const char *prefix, PyObject *obj) {
-    Ref display = type_display(obj);
-    if (display) PyErr_Format(error, "%s%U", prefix, display.get());
-    return nullptr;
-}
-
 int second_order(PyObject *node) {
     Ref name = Ref::steal(PyType_GetName(Py_TYPE(node)));
     if (!name) return -1;

@@ -1,21 +1,13 @@
 // The value type Clause: a frozen set of literals, read as their disjunction.
 #pragma once
 
+#include "zelqor/prover/clausifier/layout.hpp"
 #include "zelqor/prover/clausifier/state.hpp"
 
 #include <cstddef>
 
 namespace zelqor::clausifier {
 
-struct ClauseObject {
-    PyObject_HEAD
-    PyObject *literals;   // stored as given
-    Py_hash_t hash;
-    char is_tautology;
-    PyObject *free_vars;  // frozenset
-};
-
-inline ClauseObject *as_clause(PyObject *o) { return reinterpret_cast<ClauseObject *>(o); }
 inline bool is_exact_clause(PyObject *o) { return Py_TYPE(o) == g.clause_type; }
 
 // Creates the class (not yet added to the module).

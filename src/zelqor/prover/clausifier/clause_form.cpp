@@ -17,9 +17,10 @@
 // is drawn.
 #include "zelqor/prover/clausifier/clause_form.hpp"
 
-#include "common/dict_lookup.hpp"
 #include "common/guard.hpp"
 #include "common/small_vector.hpp"
+#include "zelqor/prover/clause_pool.hpp"
+#include "zelqor/prover/walk_scope.hpp"
 #include "zelqor/prover/clausifier/clause.hpp"
 #include "zelqor/prover/clausifier/literal.hpp"
 
@@ -112,42 +113,7 @@ private:
 
 // ---- second pass: clauses ----------------------------------------------------------
 
-// Clauses as runs of literal indices in one pool: `ends[i]` is where clause
-// i stops, so that forming products allocates two arrays, not one per clause.
-struct Cnf {
-    SmallVector<uint32_t, 8> pool;
-    SmallVector<uint32_t, 4> ends;
-
-    size_t size() const { return ends.size(); }
-    size_t begin_of(size_t i) const { return i == 0 ? 0 : ends[i - 1]; }
-};
-
-void append(Cnf &into, Cnf &&more) {
-    if (into.ends.empty()) {
-        into = std::move(more);
-        return;
-    }
-    uint32_t base = static_cast<uint32_t>(into.pool.size());
-    into.pool.append(more.pool.data(), more.pool.size());
-    into.ends.reserve(into.ends.size() + more.ends.size());
-    for (size_t i = 0; i < more.ends.size(); ++i) into.ends.push_back(base + more.ends[i]);
-}
-
-// Literal indices and pool offsets fit 32 bits: a clause set beyond that
-// would not fit in memory as Python objects anyway.
-Cnf product(const Cnf &left, const Cnf &right) {
-    Cnf out;
-    out.ends.reserve(left.size() * right.size());
-    out.pool.reserve(left.pool.size() * right.size() + right.pool.size() * left.size());
-    for (size_t i = 0; i < left.size(); ++i) {
-        for (size_t j = 0; j < right.size(); ++j) {
-            out.pool.append(left.pool.data() + left.begin_of(i), left.ends[i] - left.begin_of(i));
-            out.pool.append(right.pool.data() + right.begin_of(j), right.ends[j] - right.begin_of(j));
-            out.ends.push_back(static_cast<uint32_t>(out.pool.size()));
-        }
-    }
-    return out;
-}
+using prover::Cnf;
 
 class Clausifier {
 public:
@@ -220,142 +186,58 @@ private:
         Cnf a, b;
         if (!walk(ast::field(f, slot::left), left_positive, a)) return false;
         if (!walk(ast::field(f, slot::right), right_positive, b)) return false;
-        if (disjunction) {
-            out = product(a, b);
-        } else {
-            append(a, std::move(b));
-            out = std::move(a);
-        }
+        out = prover::join(std::move(a), std::move(b), disjunction);
         return true;
     }
 
-    // a ⟺ b: (¬a ∨ b) ∧ (¬b ∨ a); negated: (a ∧ ¬b) ∨ (b ∧ ¬a).
     bool equivalence(PyObject *f, bool positive, Cnf &out) {
         PyObject *a = ast::field(f, slot::left), *b = ast::field(f, slot::right);
-        Cnf p1, p2, p3, p4;
-        if (!walk(a, !positive, p1) || !walk(b, positive, p2) || !walk(b, !positive, p3) ||
-            !walk(a, positive, p4)) {
+        Cnf parts[4];
+        if (!walk(a, !positive, parts[0]) || !walk(b, positive, parts[1]) || !walk(b, !positive, parts[2]) ||
+            !walk(a, positive, parts[3])) {
             return false;
         }
-        if (positive) {
-            out = product(p1, p2);
-            append(out, product(p3, p4));
-        } else {
-            append(p1, std::move(p2));
-            append(p3, std::move(p4));
-            out = product(p1, p3);
-        }
+        out = prover::equivalence(positive, parts);
         return true;
     }
 
     bool quantifier(PyObject *f, bool positive, bool universal, Cnf &out) {
         PyObject *var = ast::field(f, slot::variable);
-        PyObject *sort = ast::field(var, slot::sort);
         Ref id = Ref::steal(PyLong_FromLongLong(next_id_++));
         if (!id) return false;
-        Ref image;
-        if (universal) {
-            auto fields = ast::variable_fields(id.get(), ast::field(var, slot::var_kind), sort);
-            image = Ref::steal(g.api->make(Kind::Variable, fields.data()));
-        } else {
-            image = skolem_term(sort);
-        }
-        if (!image) return false;
-        if (!scope_) {
-            scope_ = Ref::steal(PyDict_New());
-            if (!scope_) return false;
-        }
-        Ref previous = dict_lookup(scope_.get(), var);
-        if (!previous && PyErr_Occurred()) return false;
-        if (PyDict_SetItem(scope_.get(), var, image.get()) < 0) return false;
-        if (universal) universals_.push_back(Ref::borrow(image.get()));
-        bool ok = walk(ast::field(f, slot::body), positive, out);
-        if (universal) universals_.pop_back();
-        // A failed walk fails the whole call, which drops the scope: nothing
-        // to restore, and no hash to run with an error pending.
-        if (!ok) return false;
-        int restored = previous ? PyDict_SetItem(scope_.get(), var, previous.get()) : PyDict_DelItem(scope_.get(), var);
-        return restored == 0;
+        return scope_.quantified(
+            g.api, var, id.get(), universal, universals_, [this](PyObject *sort) { return skolem_term(sort); },
+            [&] { return walk(ast::field(f, slot::body), positive, out); });
     }
 
     Ref skolem_term(PyObject *sort) {
-        if (universals_.empty()) {
-            Ref n = Ref::steal(draw(kConstantCounter));
-            Ref name = n ? Ref::steal(PyUnicode_FromFormat("sk_c%S", n.get())) : Ref();
-            if (!name) return Ref();
-            Ref term = Ref::steal(g.api->make(Kind::Constant, ast::constant_fields(name.get(), sort).data()));
-            if (!term) return Ref();
-            if (signature_ != Py_None &&
-                !register_symbol(signature_, g.str_register_constant, {name.get(), sort})) {
-                return Ref();
-            }
-            return term;
-        }
-        Ref n = Ref::steal(draw(kFunctionCounter));
-        Ref name = n ? Ref::steal(PyUnicode_FromFormat("sk_f%S", n.get())) : Ref();
-        if (!name) return Ref();
-        Py_ssize_t count = static_cast<Py_ssize_t>(universals_.size());
-        Ref arg_sorts = Ref::steal(PyTuple_New(count));
-        Ref args = Ref::steal(PyTuple_New(count));
-        Ref arity = Ref::steal(PyLong_FromSsize_t(count));
-        if (!arg_sorts || !args || !arity) return Ref();
-        for (Py_ssize_t i = 0; i < count; ++i) {
-            PyObject *u = universals_[static_cast<size_t>(i)].get();
-            PyTuple_SET_ITEM(arg_sorts.get(), i, new_ref(ast::field(u, slot::sort)));
-            PyTuple_SET_ITEM(args.get(), i, new_ref(u));
-        }
-        Ref term = Ref::steal(
-            g.api->make(Kind::FunctionApp, ast::function_app_fields(name.get(), arity.get(), args.get(), sort).data()));
-        if (!term) return Ref();
-        if (signature_ != Py_None &&
-            !register_symbol(signature_, g.str_register_function, {name.get(), arity.get(), arg_sorts.get(), sort})) {
-            return Ref();
-        }
-        return term;
+        return prover::skolem_term(g.api, sort, universals_, signature_,
+                                   {g.str_register_constant, g.str_register_function},
+                                   [](prover::SkolemSymbol symbol) {
+                                       return draw(symbol == prover::SkolemSymbol::kConstant ? kConstantCounter
+                                                                                             : kFunctionCounter);
+                                   });
     }
 
     bool atom(PyObject *f, bool positive, Cnf &out) {
-        Ref image;
-        if (!scope_ || PyDict_GET_SIZE(scope_.get()) == 0) {
-            image = Ref::borrow(f);
-        } else {
-            // Fresh variables and Skolem terms keep the sorts of what they replace.
-            image = Ref::steal(g.subst_api->substitute_formula_presorted(f, scope_.get()));
-            if (!image) return false;
-        }
+        Ref image = Ref::steal(scope_.apply(g.subst_api, f));
+        if (!image) return false;
         PyObject *sign = positive ? Py_True : Py_False;
         Kind atom_kind = exact_kind(image.get());
         Ref literal = Ref::steal(atom_kind == Kind::PredicateApp || atom_kind == Kind::Equality
                                      ? new_own_literal(image.get(), sign)
                                      : new_literal(g.literal_type, image.get(), sign));
         if (!literal) return false;
-        literals_.push(literal.release());
-        out.pool.clear();
-        out.ends.clear();
-        out.pool.push_back(static_cast<uint32_t>(literals_.size() - 1));
-        out.ends.push_back(1);
+        literals_.add_unit(literal.release(), out);
         return true;
     }
 
     const Ctx &c_;
     PyObject *signature_;
     long long next_id_;
-    Ref scope_;                    // old variable -> fresh variable or Skolem term
+    prover::Scope scope_;          // old variable -> fresh variable or Skolem term
     std::vector<Ref> universals_;  // fresh universal variables in scope, outermost first
-    // Owned references, released with the walker.
-    class Literals {
-    public:
-        ~Literals() {
-            for (size_t i = 0; i < items_.size(); ++i) Py_DECREF(items_[i]);
-        }
-        void push(PyObject *stolen) { items_.push_back(stolen); }
-        PyObject *operator[](size_t i) const { return items_[i]; }
-        size_t size() const { return items_.size(); }
-
-    private:
-        SmallVector<PyObject *, 32> items_;
-    };
-    Literals literals_;
+    prover::LiteralPool literals_;
 };
 
 }  // namespace

@@ -1,19 +1,11 @@
 // The value type Literal: an atom and its sign.
 #pragma once
 
+#include "zelqor/prover/clausifier/layout.hpp"
 #include "zelqor/prover/clausifier/state.hpp"
 
 namespace zelqor::clausifier {
 
-struct LiteralObject {
-    PyObject_HEAD
-    PyObject *atom;
-    PyObject *positive;
-    Py_hash_t hash;
-    PyObject *free_vars;  // frozenset
-};
-
-inline LiteralObject *as_literal(PyObject *o) { return reinterpret_cast<LiteralObject *>(o); }
 inline bool is_exact_literal(PyObject *o) { return Py_TYPE(o) == g.literal_type; }
 
 // Creates the class (not yet added to the module).

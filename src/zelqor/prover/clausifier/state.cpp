@@ -12,9 +12,7 @@ namespace zelqor::clausifier {
 State g;
 
 PyObject *raise_value_error(const char *prefix, PyObject *obj) {
-    Ref display = type_display(obj);
-    if (display) PyErr_Format(PyExc_ValueError, "%s%U", prefix, display.get());
-    return nullptr;
+    return raise_with_type(PyExc_ValueError, prefix, obj);
 }
 
 namespace {
@@ -149,14 +147,7 @@ PyObject *Ctx::substitute(PyObject *formula, PyObject *mapping) const {
 
 PyObject *draw(Global counter_name) {
     Ref counter = g.globals.get(counter_name);
-    if (!counter) return nullptr;
-    if (!PyIter_Check(counter.get())) {
-        PyErr_Format(PyExc_TypeError, "'%.200s' object is not an iterator", Py_TYPE(counter.get())->tp_name);
-        return nullptr;
-    }
-    PyObject *value = (*Py_TYPE(counter.get())->tp_iternext)(counter.get());
-    if (value == nullptr && !PyErr_Occurred()) PyErr_SetNone(PyExc_StopIteration);
-    return value;
+    return counter ? prover::next_of(counter.get()) : nullptr;
 }
 
 bool init_state(PyObject *module) {
@@ -195,15 +186,6 @@ bool init_state(PyObject *module) {
     if (PyObject_GC_IsTracked(g.empty_frozenset)) PyObject_GC_UnTrack(g.empty_frozenset);
     return g.globals.remember_original(kFreeVariables) && g.globals.remember_original(kBoundVariables) &&
            g.globals.remember_original(kSubstituteFormula);
-}
-
-bool register_symbol(PyObject *signature, PyObject *method, std::initializer_list<PyObject *> args) {
-    Ref bound = Ref::steal(PyObject_GetAttr(signature, method));
-    Ref result = bound ? Ref::steal(PyObject_Vectorcall(bound.get(), args.begin(), args.size(), nullptr)) : Ref();
-    if (result) return true;
-    if (!PyErr_ExceptionMatches(PyExc_Exception)) return false;
-    PyErr_Clear();
-    return true;
 }
 
 }  // namespace zelqor::clausifier

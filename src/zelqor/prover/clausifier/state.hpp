@@ -7,6 +7,7 @@
 #include "common/module_globals.hpp"
 #include "zelqor/core/ast/api.hpp"
 #include "zelqor/core/substitutions/api.hpp"
+#include "zelqor/prover/skolem.hpp"
 
 #include <initializer_list>
 
@@ -117,8 +118,6 @@ struct Ctx {
 
 // `next(<counter>)`, the counter read from the module as the interpreter's next() would.
 PyObject *draw(Global counter);
-// Calls signature.<method>(*args), discarding any ordinary exception; false
-// with the exception set for anything else (KeyboardInterrupt, say).
-bool register_symbol(PyObject *signature, PyObject *method, std::initializer_list<PyObject *> args);
+using prover::register_symbol;
 
 }  // namespace zelqor::clausifier
