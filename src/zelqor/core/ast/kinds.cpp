@@ -4,40 +4,46 @@ namespace zelqor::ast {
 
 // Order follows Kind.
 const KindInfo kKinds[kKindCount] = {
-    {"Variable", "Represents an individual variable v_id with an integer index, sort, and kind.",
+    {"Variable", "Variable(id, kind=..., *, sort=...)\n--\n\n"
+     "Represents an individual variable v_id with an integer index, sort, and kind.",
      3, 3, false, -1, true, {"sort", "id", "kind"},
      3, 2, {"id", "kind", "sort"}, {1, 2, 0}, "Variable.__init__"},
-    {"Constant", "Represents a constant symbol c_name with a sort annotation.",
+    {"Constant", "Constant(name, *, sort=...)\n--\n\n"
+     "Represents a constant symbol c_name with a sort annotation.",
      2, 2, false, -1, true, {"sort", "name"},
      2, 1, {"name", "sort"}, {1, 0}, "Constant.__init__"},
-    {"FunctionApp", "Represents function application f(t_1, ..., t_k).",
+    {"FunctionApp", "FunctionApp(func, arity, args, return_sort=..., *, sort=...)\n--\n\n"
+     "Represents function application f(t_1, ..., t_k).",
      6, 5, true, 5, true, {"sort", "func", "arity", "args", "return_sort", "_free_vars"},
      5, 4, {"func", "arity", "args", "return_sort", "sort"}, {1, 2, 3, 4, 0}, "FunctionApp.__init__"},
-    {"PredicateApp", "Represents predicate application P(t_1, ..., t_k).",
+    {"PredicateApp", "PredicateApp(pred, arity, args)\n--\n\n"
+     "Represents predicate application P(t_1, ..., t_k).",
      4, 3, true, 3, false, {"pred", "arity", "args", "_free_vars"},
      3, 3, {"pred", "arity", "args"}, {0, 1, 2}, "PredicateApp.__init__"},
-    {"Equality", "Represents term equality t_1 = t_2.",
+    {"Equality", "Equality(left, right)\n--\n\nRepresents term equality t_1 = t_2.",
      3, 2, true, 2, false, {"left", "right", "_free_vars"},
      2, 2, {"left", "right"}, {0, 1}, "Equality.__init__"},
-    {"Not", "Represents logical negation ~operand.",
+    {"Not", "Not(operand)\n--\n\nRepresents logical negation ~operand.",
      1, 1, true, -1, false, {"operand"},
      1, 1, {"operand"}, {0}, "Not.__init__"},
-    {"And", "Represents logical conjunction left & right.",
+    {"And", "And(left, right)\n--\n\nRepresents logical conjunction left & right.",
      2, 2, true, -1, false, {"left", "right"},
      2, 2, {"left", "right"}, {0, 1}, "And.__init__"},
-    {"Or", "Represents logical disjunction left | right.",
+    {"Or", "Or(left, right)\n--\n\nRepresents logical disjunction left | right.",
      2, 2, true, -1, false, {"left", "right"},
      2, 2, {"left", "right"}, {0, 1}, "Or.__init__"},
-    {"Implies", "Represents logical implication left => right.",
+    {"Implies", "Implies(left, right)\n--\n\nRepresents logical implication left => right.",
      2, 2, true, -1, false, {"left", "right"},
      2, 2, {"left", "right"}, {0, 1}, "Implies.__init__"},
-    {"Iff", "Represents logical equivalence left <=> right.",
+    {"Iff", "Iff(left, right)\n--\n\nRepresents logical equivalence left <=> right.",
      2, 2, true, -1, false, {"left", "right"},
      2, 2, {"left", "right"}, {0, 1}, "Iff.__init__"},
-    {"Forall", "Represents universal quantification forall variable. body.",
+    {"Forall", "Forall(variable, body)\n--\n\n"
+     "Represents universal quantification forall variable. body.",
      2, 2, true, -1, false, {"variable", "body"},
      2, 2, {"variable", "body"}, {0, 1}, "Forall.__init__"},
-    {"Exists", "Represents existential quantification exists variable. body.",
+    {"Exists", "Exists(variable, body)\n--\n\n"
+     "Represents existential quantification exists variable. body.",
      2, 2, true, -1, false, {"variable", "body"},
      2, 2, {"variable", "body"}, {0, 1}, "Exists.__init__"},
 };

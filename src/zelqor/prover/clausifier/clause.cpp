@@ -268,8 +268,9 @@ PyMemberDef clause_members[] = {
 };
 
 PyType_Slot clause_slots[] = {
-    {Py_tp_doc, const_cast<char *>("Clause(literals=frozenset())\n--\n\n"
-                                   "A disjunction of literals, held as a frozen set.")},
+    {Py_tp_doc, const_cast<char *>("Clause(literals=...)\n--\n\n"
+                                   "A disjunction of literals, held as a frozen set; `literals` is empty by "
+                                   "default.")},
     {Py_tp_new, reinterpret_cast<void *>(clause_new)},
     {Py_tp_dealloc, reinterpret_cast<void *>(clause_dealloc)},
     {Py_tp_traverse, reinterpret_cast<void *>(clause_traverse)},
