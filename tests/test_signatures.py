@@ -78,3 +78,12 @@ def test_help_shows_constructor_and_fields():
     assert "Forall(variable, body)" in text
     assert "variable" in text.split("Data descriptors")[1] and "body" in text
     assert "Literal(atom, positive=True)" in pydoc.render_doc(Literal, renderer=pydoc.plaintext)
+
+
+def test_fields_say_what_they_hold():
+    from zelqor.core.ast import And, FunctionApp, Variable
+    from zelqor.prover.clausifier import Clause, Literal
+
+    for cls, field in [(Variable, "id"), (FunctionApp, "args"), (And, "left"), (Literal, "atom"),
+                       (Clause, "literals")]:
+        assert vars(cls)[field].__doc__, f"{cls.__name__}.{field}"

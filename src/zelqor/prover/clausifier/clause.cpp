@@ -260,7 +260,8 @@ PyGetSetDef clause_getset[] = {
 };
 
 PyMemberDef clause_members[] = {
-    {"literals", ZQ_T_OBJECT_EX, offsetof(ClauseObject, literals), ZQ_READONLY, nullptr},
+    {"literals", ZQ_T_OBJECT_EX, offsetof(ClauseObject, literals), ZQ_READONLY,
+     "The literals of the disjunction, a frozenset."},
     {"_hash_cache", ZQ_T_PYSSIZET, offsetof(ClauseObject, hash), ZQ_READONLY, nullptr},
     {"_is_tautology", ZQ_T_BOOL, offsetof(ClauseObject, is_tautology), ZQ_READONLY, nullptr},
     {"_free_vars", ZQ_T_OBJECT_EX, offsetof(ClauseObject, free_vars), ZQ_READONLY, nullptr},
