@@ -234,6 +234,14 @@ def test_symbols_are_checked_across_includes(library):
         parse_problem("include('Axioms/set.ax').\ninclude('uses.ax').", include_dirs=[library])
 
 
+def test_includes_are_regular_files_only(tmp_path):
+    with pytest.raises(TPTPError, match="included file '/dev/zero' not found"):
+        parse_problem("include('/dev/zero').")
+    (tmp_path / "folder.ax").mkdir()
+    with pytest.raises(TPTPError, match="not found"):
+        parse_problem("include('folder.ax').", include_dirs=[tmp_path])
+
+
 def test_missing_top_file_is_an_error(tmp_path):
     with pytest.raises(TPTPError) as caught:
         read_problem(tmp_path / "none.p")

@@ -61,6 +61,13 @@ def test_variables_take_their_names_unless_that_would_capture():
     # A free variable keeps its name; a binder that wants the same name steps aside.
     h = And(atom("p", y), Forall(x, atom("q", x, y)))
     assert format_formula(h, {0: "Y", 1: "Y"}) == "p(Y) & (! [X0] : q(X0,Y))"
+    # An inner binder may hide an outer one its body never mentions, as sources do; not one it
+    # mentions, and not a binder of the same list.
+    shadowing = Forall(x, And(atom("p", x), Forall(y, atom("q", y))))
+    assert format_formula(shadowing, {0: "P", 1: "P"}) == "! [P] : (p(P) & (! [P] : q(P)))"
+    assert format_formula(Forall(x, Forall(y, atom("q", y))), {0: "P", 1: "P"}) == "! [P,X0] : q(X0)"
+    capture = Forall(x, Forall(z, And(atom("p", x), Forall(y, atom("q", y, z)))))
+    assert format_formula(capture, {0: "P", 1: "Q", 2: "Q"}) == "! [P,Q] : (p(P) & (! [X0] : q(X0,Q)))"
 
 
 def test_infix_notation():
@@ -83,8 +90,10 @@ def test_what_tptp_cannot_say(formula, message):
 
 
 def test_typed_binders():
-    f = Forall(Variable(0, sort=Nat), atom("p", Variable(0, sort=Nat)))
-    assert format_formula(f, typed=True) == "! [X0: 'Nat'] : p(X0)"
+    n = Variable(0, sort=Nat)
+    f = Forall(n, atom("p", n, Constant("12", sort=Nat)))
+    assert format_formula(f, typed=True) == "! [X0: 'Nat'] : p(X0,'12')"  # a number would be arithmetic
+    assert format_annotated(AnnotatedFormula("t", "axiom", "tff", f)) == "tff(t, axiom, ! [X0: 'Nat'] : p(X0,'12'))."
 
 
 def test_annotated_formulas():
@@ -161,7 +170,8 @@ def test_a_problem_round_trips_exactly():
     text = ("tff(s_type, type, s: $tType).\ntff(g_type, type, g: (s * $i) > s).\n"
             "fof(a, axiom, ! [X, Y] : (p(X, Y) => ~ q(Y))).\n"
             "cnf(b, axiom, ~ p(X, 'a b') | X = \"o\").\n"
-            "tff(c, conjecture, ! [U: s] : ? [V] : g(U, V) = U).\n")
+            "tff(c, conjecture, ! [U: s] : ? [V] : g(U, V) = U).\n"
+            "fof(d, axiom, ! [P, Q] : (on(P, Q) <=> ? [C] : (! [P] : in(P, C) & at(C, P)))).\n")
     problem = parse_problem(text)
     written = format_problem(problem)
     again = parse_problem(written)

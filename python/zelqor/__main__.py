@@ -1,4 +1,6 @@
-"""A short tour of the library: `python -m zelqor`."""
+"""`python -m zelqor`: a short tour of the library; with arguments, the `zelqor` command line."""
+
+import sys
 
 from zelqor.constructive.kripke import KripkeModel, World
 from zelqor.core.ast import (
@@ -60,11 +62,21 @@ def kripke():
     print(f"w0 forces {ExportVisitor().visit(Not(Not(p)))}:", model.evaluate(Not(Not(p)), w0))
 
 
-def main():
+def tour():
     trees()
     clauses()
     kripke()
 
 
+def main(argv=None):
+    argv = sys.argv[1:] if argv is None else argv
+    if not argv:
+        tour()
+        return 0
+    from zelqor.cli import main as command_line
+
+    return command_line(argv)
+
+
 if __name__ == "__main__":
-    main()
+    sys.exit(main())

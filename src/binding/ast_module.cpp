@@ -1,6 +1,7 @@
 // Module `zelqor.core.ast`: imports, the VariableKind enumeration, the node
 // classes, the structural queries, and the C API capsule for the other modules.
 #include "common/args.hpp"
+#include "common/members.hpp"
 #include "common/frozen_record.hpp"
 #include "common/interned.hpp"
 #include "common/module_init.hpp"
@@ -86,6 +87,32 @@ bool init_enum(PyObject *module) {
     return PyModule_AddObjectRef(module, "VariableKind", kind.get()) == 0;
 }
 
+// Offset of the object slot `name` of `type`; -1 (no error) when `name` is null.
+bool slot_offset(PyTypeObject *type, const char *name, Py_ssize_t &offset) {
+    offset = -1;
+    if (name == nullptr) return true;
+    Ref descr = Ref::steal(PyObject_GetAttrString(reinterpret_cast<PyObject *>(type), name));
+    if (!descr) return false;
+    if (!Py_IS_TYPE(descr.get(), &PyMemberDescr_Type)) return false;
+    auto *member = reinterpret_cast<PyMemberDescrObject *>(descr.get())->d_member;
+    if (member->type != ZQ_T_OBJECT_EX) return false;
+    offset = member->offset;
+    return true;
+}
+
+// Where a sort class of zelqor.core.sorts keeps its name and parameters.
+bool read_leaf_sort(LeafSortLayout &layout, const char *cls, const char *name, const char *sorts, const char *sort) {
+    Ref type = Ref::steal(import_attr("zelqor.core.sorts", cls));
+    if (!type || !PyType_Check(type.get())) return false;
+    auto *t = reinterpret_cast<PyTypeObject *>(type.get());
+    if (!slot_offset(t, name, layout.name) || !slot_offset(t, sorts, layout.sorts) ||
+        !slot_offset(t, sort, layout.sort)) {
+        return false;
+    }
+    layout.type = reinterpret_cast<PyTypeObject *>(type.release());  // kept for the module's life
+    return true;
+}
+
 bool init_constants(PyObject *module) {
     static const char *const global_names[kGlobalCount] = {"InvalidFormulaError"};
     static const char *const second_order[4] = {"ForallPred", "ExistsPred", "ForallFunc", "ExistsFunc"};
@@ -95,21 +122,26 @@ bool init_constants(PyObject *module) {
         !(g.newobj_ex = import_attr("copyreg", "__newobj_ex__")) || !(g.empty_frozenset = PyFrozenSet_New(nullptr)) ||
         !(g.zero = PyLong_FromLong(0)) ||
         !intern_names({{&g.str_free_vars, "_free_vars"}, {&g.str_index, "index"}, {&g.str_arity, "arity"},
-                       {&g.str_body, "body"}, {&g.str_sort, "sort"}}) ||
+                       {&g.str_body, "body"}, {&g.str_sort, "sort"}, {&g.str_operand, "operand"},
+                       {&g.str_left, "left"}, {&g.str_right, "right"}, {&g.str_variable, "variable"},
+                       {&g.str_args, "args"}, {&g.str_func, "func"}, {&g.str_pred, "pred"},
+                       {&g.str_return_sort, "return_sort"}}) ||
         !intern_names(g.second_order_names, second_order)) {
         return false;
     }
     // Shared by every node without free variables: it holds nothing, so the
     // collector need not see it (nor, through it, the nodes).
     if (PyObject_GC_IsTracked(g.empty_frozenset)) PyObject_GC_UnTrack(g.empty_frozenset);
-    const char *leaf_sorts[3] = {"PrimitiveSort", "ParameterizedSort", "FunctionSort"};
+    // Optional: a sort module without these classes (or slots) only loses the untracking.
+    struct { const char *cls, *name, *sorts, *sort; } leaf_sorts[3] = {
+        {"PrimitiveSort", "name", nullptr, nullptr},
+        {"ParameterizedSort", "name", "params", nullptr},
+        {"FunctionSort", nullptr, "domain", "codomain"},
+    };
     for (int i = 0; i < 3; ++i) {
-        // Optional: a sort module without these classes only loses the untracking.
-        PyObject *t = import_attr("zelqor.core.sorts", leaf_sorts[i]);
-        if (t != nullptr && PyType_Check(t)) {
-            g.leaf_sort_types[i] = reinterpret_cast<PyTypeObject *>(t);
-        } else {
-            Py_XDECREF(t);
+        if (!read_leaf_sort(g.leaf_sorts[i], leaf_sorts[i].cls, leaf_sorts[i].name, leaf_sorts[i].sorts,
+                            leaf_sorts[i].sort)) {
+            g.leaf_sorts[i] = LeafSortLayout{};
             PyErr_Clear();
         }
     }

@@ -63,7 +63,11 @@ bool init_context() {
     return (ctx.api = ast::import_api()) && (ctx.sort_error = import_attr("zelqor.core.exceptions", "SortError")) &&
            (ctx.invalid_formula_error = import_attr("zelqor.core.exceptions", "InvalidFormulaError")) &&
            intern_names(ctx.second_order_names, second_order) &&
-           intern_names({{&ctx.str_sort, "sort"}, {&ctx.str_body, "body"}, {&ctx.str_variable, "variable"}});
+           intern_names({{&ctx.str_sort, "sort"}, {&ctx.str_body, "body"}, {&ctx.str_variable, "variable"},
+                         {&ctx.str_id, "id"}, {&ctx.str_kind, "kind"}, {&ctx.str_func, "func"},
+                         {&ctx.str_pred, "pred"}, {&ctx.str_arity, "arity"}, {&ctx.str_args, "args"},
+                         {&ctx.str_return_sort, "return_sort"}, {&ctx.str_operand, "operand"},
+                         {&ctx.str_left, "left"}, {&ctx.str_right, "right"}});
 }
 
 }  // namespace

@@ -50,7 +50,11 @@ class Sort:
 def _check_name(name):
     if not isinstance(name, str):
         raise TypeError(f"sort name must be str, got {type(name).__name__}")
-    return name
+    # A plain copy of a str subclass: the interning table holds the name for
+    # as long as the sort lives, and a subclass instance could reach back to
+    # the sort (through its __dict__) in a cycle that table would keep alive.
+    # Equal names give the same sort anyway, whatever their class.
+    return str.__str__(name)
 
 
 def _check_sorts(sorts, what):

@@ -2,8 +2,9 @@
 
 from __future__ import annotations
 
-from dataclasses import dataclass, field
-from typing import Dict, Iterator, Tuple
+from dataclasses import dataclass
+from types import MappingProxyType
+from typing import Iterator, Mapping, NamedTuple, Tuple
 
 from zelqor.core.ast import Formula
 from zelqor.core.signature import Signature
@@ -16,9 +17,8 @@ AXIOM_ROLES = frozenset({"axiom", "hypothesis", "definition", "assumption", "lem
                          "plain", "negated_conjecture"})
 
 
-@dataclass(frozen=True, slots=True)
-class AnnotatedFormula:
-    """One formula of a problem, as ``fof(name, role, formula).`` gives it.
+class AnnotatedFormula(NamedTuple):
+    """One formula of a problem, as ``fof(name, role, formula).`` gives it: an immutable record.
 
     ``language`` is ``"fof"``, ``"cnf"``, ``"tff"`` or ``"tcf"``. A ``cnf`` (or ``tcf``) formula is
     a clause: a disjunction of literals whose variables are free. ``source`` and ``line`` say where
@@ -31,7 +31,7 @@ class AnnotatedFormula:
     formula: Formula
     source: str = "<string>"
     line: int = 0
-    variable_names: Dict[int, str] = field(default_factory=dict)
+    variable_names: Mapping[int, str] = MappingProxyType({})
 
 
 @dataclass(frozen=True, slots=True, eq=False)

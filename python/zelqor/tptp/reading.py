@@ -30,6 +30,9 @@ class _IncludeResolver:
         folders = [os.path.dirname(including), *self.folders]
         for folder in folders:
             candidate = os.path.normpath(os.path.join(folder, name))
+            # Only regular files: an include must not wait on a pipe or read a device forever.
+            if not os.path.isfile(candidate):
+                continue
             try:
                 with open(candidate, "rb") as handle:
                     return candidate, handle.read()
@@ -42,15 +45,22 @@ class _IncludeResolver:
 
 
 def _problem(formulas, symbols, sorts, source: str) -> Problem:
+    # The reader has checked every symbol against its other uses: fill the tables directly.
     signature = Signature()
+    constants, functions, predicates = signature.constants, signature.functions, signature.predicates
     for kind, name, arity, arg_sorts, result in symbols:
         if kind == "predicate":
-            signature.register_predicate(name, arity, arg_sorts)
+            predicates[name] = (arity, arg_sorts)
         elif kind == "constant":
-            signature.register_constant(name, result)
+            constants[name] = result
         else:
-            signature.register_function(name, arity, arg_sorts, result)
-    return Problem(tuple(AnnotatedFormula(*record) for record in formulas), signature, tuple(sorts), source)
+            functions[name] = (arity, arg_sorts, result)
+    return Problem(tuple(formulas), signature, tuple(sorts), source)
+
+
+def _parse(data: bytes, source: str, include_dirs) -> Problem:
+    formulas, symbols, sorts = _native.parse_problem(data, source, _IncludeResolver(include_dirs), AnnotatedFormula)
+    return _problem(formulas, symbols, sorts, source)
 
 
 def parse_problem(text: Union[str, bytes], *, source: str = "<string>",
@@ -62,8 +72,7 @@ def parse_problem(text: Union[str, bytes], *, source: str = "<string>",
     ``TPTP`` environment variable. Raises `TPTPError` for anything that is not a valid problem.
     """
     data = text.encode("utf-8", "surrogateescape") if isinstance(text, str) else bytes(text)
-    formulas, symbols, sorts = _native.parse_problem(data, source, _IncludeResolver(include_dirs))
-    return _problem(formulas, symbols, sorts, source)
+    return _parse(data, source, include_dirs)
 
 
 def read_problem(path: PathLike, *, include_dirs: Iterable[PathLike] = ()) -> Problem:
@@ -74,8 +83,7 @@ def read_problem(path: PathLike, *, include_dirs: Iterable[PathLike] = ()) -> Pr
             data = handle.read()
     except OSError as error:
         raise TPTPError(f"cannot read: {error.strerror}", source) from None
-    formulas, symbols, sorts = _native.parse_problem(data, source, _IncludeResolver(include_dirs))
-    return _problem(formulas, symbols, sorts, source)
+    return _parse(data, source, include_dirs)
 
 
 def parse_formula(text: Union[str, bytes], language: str = "fof") -> Formula:

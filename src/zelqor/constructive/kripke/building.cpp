@@ -49,7 +49,7 @@ bool call_procedure(PyObject *self, Method m) {
 
 // The existing set of `key` in `dict`; KeyError when there is none.
 Ref required_entry(PyObject *dict, PyObject *key) {
-    Ref entry = dict_get(dict, key);
+    Ref entry = dict_lookup(dict, key);
     if (!entry && !PyErr_Occurred()) raise_key_error(key);
     return entry;
 }
@@ -82,7 +82,7 @@ PyObject *add_world(PyObject *self, PyObject *world) {
     if (present < 0 || (!present && PyList_Append(worlds.get(), world) < 0)) return nullptr;
 
     Ref relations = Ref::borrow(m->relations);
-    Ref row = dict_get(relations.get(), world);
+    Ref row = dict_lookup(relations.get(), world);
     if (row) {
         if (container_add(row.get(), world) < 0) return nullptr;
     } else {
@@ -137,7 +137,7 @@ PyObject *add_valuation(PyObject *self, PyObject *world, PyObject *formula) {
     if (!it) return nullptr;
     while (Ref u = Ref::steal(PyIter_Next(it.get()))) {
         Ref valuations = Ref::borrow(as_model(self)->valuations);
-        Ref set = dict_get(valuations.get(), u.get());
+        Ref set = dict_lookup(valuations.get(), u.get());
         if (!set) {
             if (PyErr_Occurred()) return nullptr;
             set = Ref::steal(PySet_New(nullptr));
@@ -151,7 +151,7 @@ PyObject *add_valuation(PyObject *self, PyObject *world, PyObject *formula) {
 
 PyObject *is_accessible(PyObject *self, PyObject *source, PyObject *target) {
     Ref relations = Ref::borrow(as_model(self)->relations);
-    Ref row = dict_get(relations.get(), source);
+    Ref row = dict_lookup(relations.get(), source);
     if (!row) {
         if (PyErr_Occurred()) return nullptr;
         Py_RETURN_FALSE;
@@ -163,7 +163,7 @@ PyObject *is_accessible(PyObject *self, PyObject *source, PyObject *target) {
 
 PyObject *accessible_worlds(PyObject *self, PyObject *world) {
     Ref relations = Ref::borrow(as_model(self)->relations);
-    Ref row = dict_get(relations.get(), world);
+    Ref row = dict_lookup(relations.get(), world);
     if (row) return PySet_New(row.get());
     if (PyErr_Occurred()) return nullptr;
     Ref alone = Ref::steal(PySet_New(nullptr));

@@ -189,7 +189,7 @@ Connective connective(Context &cx, PyObject *f) {
 
 // A member of a connective: read in place from our own nodes, else by name.
 Ref member(Context &cx, PyObject *f, int slot, PyObject *name) {
-    if (cx.own_classes) return Ref::borrow(ast::field(f, slot));
+    if (cx.own_classes && g.api->is_exact(f)) return Ref::borrow(ast::field(f, slot));
     return Ref::steal(PyObject_GetAttr(f, name));
 }
 
@@ -305,8 +305,8 @@ int for_each_accessible(Context &cx, Site &at, Visit &&visit) {
     return PyErr_Occurred() ? -1 : 0;
 }
 
-// `atom in valuation`, where `valuation` is borrowed: the check holds a
-// reference only where a comparison may run Python code.
+// `atom in valuation`, where `valuation` is borrowed: the check holds it,
+// since a comparison may run Python code that drops it.
 int contains(PyObject *valuation, PyObject *atom) {
     Ref held = Ref::borrow(valuation);
     if (!PyAnySet_CheckExact(valuation)) return PySequence_Contains(valuation, atom);
@@ -319,10 +319,14 @@ int contains(PyObject *valuation, PyObject *atom) {
 int holds(Context &cx, PyObject *atom, Site &at) {
     PyObject *valuation;
     WorldInfo *info = at.info;
+    // The dict the set is read from, held until contains() holds the set: the
+    // lookup may run a key's __eq__ that replaces the model's valuations, and
+    // the dict is then all that keeps the set.
+    Ref valuations;
     if (info != nullptr && info->valuation_read) {
         valuation = info->valuation;
     } else {
-        Ref valuations = Ref::borrow(as_model(cx.self)->valuations);
+        valuations = Ref::borrow(as_model(cx.self)->valuations);
         valuation = world_entry_borrowed(valuations.get(), at.world, at.hash);
         if (valuation == nullptr && PyErr_Occurred()) return -1;
         if (info != nullptr) {

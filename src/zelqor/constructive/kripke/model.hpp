@@ -2,6 +2,7 @@
 // Python containers that callers read and change directly.
 #pragma once
 
+#include "common/dict_lookup.hpp"
 #include "zelqor/constructive/kripke/state.hpp"
 
 namespace zelqor::kripke {
@@ -54,11 +55,6 @@ inline int container_add(PyObject *container, PyObject *item) {
     if (PySet_CheckExact(container)) return PySet_Add(container, item);
     Ref r = Ref::steal(PyObject_CallMethodOneArg(container, g.str_add, item));
     return r ? 0 : -1;
-}
-
-// dict[key] as a new reference; null (error set or not) when absent.
-inline Ref dict_get(PyObject *dict, PyObject *key) {
-    return Ref::borrow(PyDict_GetItemWithError(dict, key));
 }
 
 // KeyError(key), also for a tuple key.

@@ -12,7 +12,7 @@ namespace {
 PyObject *sorted_row_names(PyObject *relations, PyObject *w) {
     Ref names = Ref::steal(PyList_New(0));
     if (!names) return nullptr;
-    Ref row = dict_get(relations, w);
+    Ref row = dict_lookup(relations, w);
     if (!row) return PyErr_Occurred() ? nullptr : names.release();
     Ref it = Ref::steal(PyObject_GetIter(row.get()));
     if (!it) return nullptr;
@@ -28,7 +28,7 @@ PyObject *sorted_row_names(PyObject *relations, PyObject *w) {
 PyObject *sorted_texts(PyObject *valuations, PyObject *printer, PyObject *w) {
     Ref texts = Ref::steal(PyList_New(0));
     if (!texts) return nullptr;
-    Ref set = dict_get(valuations, w);
+    Ref set = dict_lookup(valuations, w);
     if (!set) return PyErr_Occurred() ? nullptr : texts.release();
     Ref it = Ref::steal(PyObject_GetIter(set.get()));
     if (!it) return nullptr;

@@ -29,6 +29,12 @@ struct Api {
 
     // The class of a kind.
     PyTypeObject *type(Kind kind) const noexcept { return types[kind_index(kind)]; }
+    // For an object known to be of one of the twelve kinds: whether its class
+    // is exactly ours rather than a subclass.
+    bool is_exact(PyObject *node) const noexcept { return is_exact_node(node, term_type, formula_type); }
+    // Field `slot` (attribute `name`) of such an object, read as every
+    // operation reads it (see Field in nodes.hpp).
+    Field field(PyObject *node, int slot, PyObject *name) const { return Field(node, is_exact(node), slot, name); }
 };
 
 inline constexpr int kApiVersion = 1;

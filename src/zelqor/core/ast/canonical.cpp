@@ -3,6 +3,7 @@
 // quantifier maps bound variables to their canonical replacements.
 #include "zelqor/core/ast/canonical.hpp"
 
+#include "common/dict_lookup.hpp"
 #include "common/guard.hpp"
 #include "zelqor/core/ast/construct.hpp"
 #include "zelqor/core/ast/queries.hpp"
@@ -39,15 +40,22 @@ public:
         RecursionGuard guard(" while canonicalizing a term");
         if (!guard.ok()) return nullptr;
         if (is_a(t, Kind::Variable)) {
-            PyObject *image = PyDict_GetItemWithError(env, t);
-            if (image != nullptr) return new_ref(image);
+            Ref image = dict_lookup(env, t);
+            if (image) return image.release();
             return PyErr_Occurred() ? nullptr : new_ref(t);
         }
         if (is_a(t, Kind::FunctionApp)) {
-            Ref args = map_args(field(t, slot::fn_args), env);
+            Field old_args = part(t, slot::fn_args, g.str_args);
+            if (!old_args) return nullptr;
+            Ref args = map_args(old_args.get(), env);
             if (!args) return nullptr;
-            auto values = function_app_fields(field(t, slot::fn_func), field(t, slot::fn_arity), args.get(),
-                                              field(t, slot::fn_return_sort));
+            Field func = part(t, slot::fn_func, g.str_func);
+            if (!func) return nullptr;
+            Field arity = part(t, slot::fn_arity, g.str_arity);
+            if (!arity) return nullptr;
+            Field return_sort = part(t, slot::fn_return_sort, g.str_return_sort);
+            if (!return_sort) return nullptr;
+            auto values = function_app_fields(func.get(), arity.get(), args.get(), return_sort.get());
             return make_node(Kind::FunctionApp, values.data());
         }
         return new_ref(t);  // constants and anything unrecognised
@@ -57,21 +65,27 @@ public:
         RecursionGuard guard(" while canonicalizing a formula");
         if (!guard.ok()) return nullptr;
         if (is_a(f, Kind::PredicateApp)) {
-            Ref args = map_args(field(f, slot::pred_args), env);
+            Field old_args = part(f, slot::pred_args, g.str_args);
+            if (!old_args) return nullptr;
+            Ref args = map_args(old_args.get(), env);
             if (!args) return nullptr;
-            PyObject *values[3] = {field(f, slot::pred_pred), field(f, slot::pred_arity), args.get()};
+            Field pred = part(f, slot::pred_pred, g.str_pred);
+            if (!pred) return nullptr;
+            Field arity = part(f, slot::pred_arity, g.str_arity);
+            if (!arity) return nullptr;
+            PyObject *values[3] = {pred.get(), arity.get(), args.get()};
             return make_node(Kind::PredicateApp, values);
         }
         if (is_a(f, Kind::Equality)) {
-            Ref left = Ref::steal(term(field(f, slot::eq_left), env));
+            Ref left = walk_part(f, slot::eq_left, g.str_left, env, &Canonicalizer::term);
             if (!left) return nullptr;
-            Ref right = Ref::steal(term(field(f, slot::eq_right), env));
+            Ref right = walk_part(f, slot::eq_right, g.str_right, env, &Canonicalizer::term);
             if (!right) return nullptr;
             PyObject *values[2] = {left.get(), right.get()};
             return make_node(Kind::Equality, values);
         }
         if (is_a(f, Kind::Not)) {
-            Ref operand = Ref::steal(formula(field(f, slot::operand), env));
+            Ref operand = walk_part(f, slot::operand, g.str_operand, env, &Canonicalizer::formula);
             if (!operand) return nullptr;
             PyObject *values[1] = {operand.get()};
             return make_node(Kind::Not, values);
@@ -89,14 +103,22 @@ public:
     }
 
 private:
+    using Walk = PyObject *(Canonicalizer::*)(PyObject *, PyObject *);
+
+    // walk(field `slot` of `node`), the field read as every operation reads it.
+    Ref walk_part(PyObject *node, int slot, PyObject *name, PyObject *env, Walk walk) {
+        Field child = part(node, slot, name);
+        return child ? Ref::steal((this->*walk)(child.get(), env)) : Ref();
+    }
+
     Ref map_args(PyObject *args, PyObject *env) {
-        Ref seq = Ref::steal(PySequence_Fast(args, "args must be a sequence"));
+        Ref seq = argument_tuple(args, "args must be a sequence");
         if (!seq) return Ref();
-        Py_ssize_t n = PySequence_Fast_GET_SIZE(seq.get());
+        Py_ssize_t n = PyTuple_GET_SIZE(seq.get());
         Ref out = Ref::steal(PyTuple_New(n));
         if (!out) return Ref();
         for (Py_ssize_t i = 0; i < n; ++i) {
-            PyObject *item = term(PySequence_Fast_GET_ITEM(seq.get(), i), env);
+            PyObject *item = term(PyTuple_GET_ITEM(seq.get(), i), env);
             if (item == nullptr) return Ref();
             PyTuple_SET_ITEM(out.get(), i, item);
         }
@@ -104,16 +126,18 @@ private:
     }
 
     PyObject *binary(Kind k, PyObject *f, PyObject *env) {
-        Ref left = Ref::steal(formula(field(f, slot::left), env));
+        Ref left = walk_part(f, slot::left, g.str_left, env, &Canonicalizer::formula);
         if (!left) return nullptr;
-        Ref right = Ref::steal(formula(field(f, slot::right), env));
+        Ref right = walk_part(f, slot::right, g.str_right, env, &Canonicalizer::formula);
         if (!right) return nullptr;
         PyObject *values[2] = {left.get(), right.get()};
         return make_node(k, values);
     }
 
     PyObject *quantifier(Kind k, PyObject *f, PyObject *env) {
-        PyObject *old = field(f, slot::variable);
+        Field variable = part(f, slot::variable, g.str_variable);
+        if (!variable) return nullptr;
+        PyObject *old = variable.get();
         Ref id = Ref::steal(ids_.get_next());
         if (!id) return nullptr;
         Ref sort = Ref::steal(PyObject_GetAttr(old, g.str_sort));
@@ -124,7 +148,7 @@ private:
         if (!canonical) return nullptr;
         Ref inner = Ref::steal(PyDict_Copy(env));
         if (!inner || PyDict_SetItem(inner.get(), old, canonical.get()) < 0) return nullptr;
-        Ref body = Ref::steal(formula(field(f, slot::body), inner.get()));
+        Ref body = walk_part(f, slot::body, g.str_body, inner.get(), &Canonicalizer::formula);
         if (!body) return nullptr;
         PyObject *values[2] = {canonical.get(), body.get()};
         return make_node(k, values);

@@ -32,8 +32,8 @@ static bool add_value_hash(TupleHasher &h, PyObject *o) {
 // id or str name and a VariableKind member, always hashes alike: its hash is
 // kept after the first computation. Other values are hashed on every call.
 static bool is_leaf_sort(PyObject *sort) {
-    for (PyTypeObject *t : g.leaf_sort_types) {
-        if (t != nullptr && Py_TYPE(sort) == t) return true;
+    for (const LeafSortLayout &layout : g.leaf_sorts) {
+        if (layout.type != nullptr && Py_TYPE(sort) == layout.type) return true;
     }
     return false;
 }
@@ -168,14 +168,14 @@ public:
             if (!tracked_items_ && PyObject_GC_IsTracked(acc_.get())) PyObject_GC_UnTrack(acc_.get());
             return acc_.release();
         }
-        return new_ref(shared_ != nullptr ? shared_ : g.empty_frozenset);
+        return shared_ ? shared_.release() : new_ref(g.empty_frozenset);
     }
 
 private:
     bool add_cached(PyObject *set) {
         if (PySet_GET_SIZE(set) == 0) return true;
-        if (!acc_ && shared_ == nullptr) {
-            shared_ = set;
+        if (!acc_ && !shared_) {
+            shared_ = Ref::borrow(set);
             return true;
         }
         return add_all(set);
@@ -183,10 +183,10 @@ private:
 
     bool materialize() {
         if (acc_) return true;
-        acc_ = Ref::steal(PyFrozenSet_New(shared_));
+        acc_ = Ref::steal(PyFrozenSet_New(shared_.get()));
         if (!acc_) return false;
-        if (shared_ != nullptr && PyObject_GC_IsTracked(shared_)) tracked_items_ = true;
-        shared_ = nullptr;
+        if (shared_ && PyObject_GC_IsTracked(shared_.get())) tracked_items_ = true;
+        shared_.reset();
         return true;
     }
 
@@ -207,7 +207,9 @@ private:
     }
 
     Ref acc_;
-    PyObject *shared_ = nullptr;  // borrowed: a child's cached set
+    // A child's cached set, held: reading a later child can run caller code
+    // that drops the child (from a list of arguments, say).
+    Ref shared_;
     bool tracked_items_ = false;
 };
 
@@ -236,7 +238,7 @@ static PyObject *free_set_of_sequence(PyObject *args) {
 // A tuple of arguments holding only leaves cannot take part in a cycle; the
 // collector would untrack it itself on its next pass.
 static bool args_are_leaves(PyObject *args) {
-    if (!PyObject_GC_IsTracked(args)) return true;
+    if (is_gc_leaf(args)) return true;
     if (!PyTuple_CheckExact(args)) return false;
     for (Py_ssize_t i = 0, n = PyTuple_GET_SIZE(args); i < n; ++i) {
         if (!is_gc_leaf(PyTuple_GET_ITEM(args, i))) return false;

@@ -59,6 +59,42 @@ inline constexpr int variable = 0, body = 1;                      // Forall, Exi
 
 inline PyObject *field(PyObject *node, int i) noexcept { return as_node(node)->field[i]; }
 
+// For an object known to be of one of the twelve kinds: whether its class is
+// exactly ours (ours derive directly from Term or Formula), not a subclass.
+inline bool is_exact_node(PyObject *node, PyTypeObject *term, PyTypeObject *formula) noexcept {
+    PyTypeObject *base = Py_TYPE(node)->tp_base;
+    return base == term || base == formula;
+}
+
+// A field of a node of one of the twelve classes or of a subclass, read as
+// every operation reads it: in place from a node of exactly its class (the
+// node never changes and the caller keeps it, so the field lives as long),
+// otherwise through the attribute, which a subclass may redefine (as a
+// property, say): that value is new, and held here.
+class Field {
+public:
+    Field(PyObject *node, bool exact, int slot, PyObject *name)
+        : owned_(exact ? Ref() : Ref::steal(PyObject_GetAttr(node, name))),
+          ptr_(exact ? field(node, slot) : owned_.get()) {}
+    PyObject *get() const noexcept { return ptr_; }
+    explicit operator bool() const noexcept { return ptr_ != nullptr; }
+    Ref ref() const { return Ref::borrow(ptr_); }
+
+private:
+    Ref owned_;
+    PyObject *ptr_;
+};
+
+// The arguments of an application as a tuple to index while walking them:
+// the tuple itself, or a copy of any other sequence, which caller code run by
+// the walk could change. `message` is the TypeError for a non-sequence.
+inline Ref argument_tuple(PyObject *args, const char *message) {
+    if (PyTuple_CheckExact(args)) return Ref::borrow(args);
+    Ref items = Ref::steal(PySequence_Fast(args, message));
+    if (!items || PyTuple_CheckExact(items.get())) return items;
+    return Ref::steal(PyList_AsTuple(items.get()));
+}
+
 // ---- fields in storage order from constructor arguments ---------------------
 // A term stores its sort first, while its constructor takes it last (by
 // keyword, for variables and constants); a function application's sort is

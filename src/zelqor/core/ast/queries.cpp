@@ -29,11 +29,6 @@ static bool is_binary(PyObject *node) {
 
 static bool is_quantifier(PyObject *node) { return is_a(node, Kind::Forall) || is_a(node, Kind::Exists); }
 
-static bool is_own_exact(PyObject *node) {
-    int k = kind_of(node);
-    return k >= 0 && Py_TYPE(node) == g.types[k];
-}
-
 // set |= other, in place.
 static bool merge_into(PyObject *set, PyObject *other) {
     PyObject *r = PyNumber_InPlaceOr(set, other);
@@ -54,7 +49,7 @@ PyObject *free_variables(PyObject *node) {
     for (Kind kind : {Kind::FunctionApp, Kind::PredicateApp, Kind::Equality}) {
         if (is_exact(node, kind)) return PySet_New(field(node, info(kind_index(kind)).free_slot));
     }
-    if (!is_own_exact(node)) {
+    if (!is_node_class(Py_TYPE(node))) {
         PyObject *cached = nullptr;
         int found = get_optional_attr(node, g.str_free_vars, &cached);
         if (found < 0) return nullptr;
@@ -69,17 +64,25 @@ PyObject *free_variables(PyObject *node) {
         return set.release();
     }
     if (is_a(node, Kind::Constant)) return PySet_New(nullptr);
-    if (is_a(node, Kind::Not)) return free_variables(field(node, slot::operand));
+    if (is_a(node, Kind::Not)) {
+        Field operand = part(node, slot::operand, g.str_operand);
+        return operand ? free_variables(operand.get()) : nullptr;
+    }
     if (is_binary(node)) {
-        Ref left = Ref::steal(free_variables(field(node, slot::left)));
+        Field left_node = part(node, slot::left, g.str_left);
+        Ref left = left_node ? Ref::steal(free_variables(left_node.get())) : Ref();
         if (!left) return nullptr;
-        Ref right = Ref::steal(free_variables(field(node, slot::right)));
+        Field right_node = part(node, slot::right, g.str_right);
+        Ref right = right_node ? Ref::steal(free_variables(right_node.get())) : Ref();
         if (!right || !merge_into(left.get(), right.get())) return nullptr;
         return left.release();
     }
     if (is_quantifier(node)) {
-        Ref body = Ref::steal(free_variables(field(node, slot::body)));
-        if (!body || PySet_Discard(body.get(), field(node, slot::variable)) < 0) return nullptr;
+        Field body_node = part(node, slot::body, g.str_body);
+        Ref body = body_node ? Ref::steal(free_variables(body_node.get())) : Ref();
+        if (!body) return nullptr;
+        Field variable = part(node, slot::variable, g.str_variable);
+        if (!variable || PySet_Discard(body.get(), variable.get()) < 0) return nullptr;
         return body.release();
     }
     int second_order = is_second_order_quantifier(node);
@@ -101,18 +104,26 @@ PyObject *bound_variables(PyObject *node) {
         is_a(node, Kind::PredicateApp) || is_a(node, Kind::Equality)) {
         return PySet_New(nullptr);
     }
-    if (is_a(node, Kind::Not)) return bound_variables(field(node, slot::operand));
+    if (is_a(node, Kind::Not)) {
+        Field operand = part(node, slot::operand, g.str_operand);
+        return operand ? bound_variables(operand.get()) : nullptr;
+    }
     if (is_binary(node)) {
-        Ref left = Ref::steal(bound_variables(field(node, slot::left)));
+        Field left_node = part(node, slot::left, g.str_left);
+        Ref left = left_node ? Ref::steal(bound_variables(left_node.get())) : Ref();
         if (!left) return nullptr;
-        Ref right = Ref::steal(bound_variables(field(node, slot::right)));
+        Field right_node = part(node, slot::right, g.str_right);
+        Ref right = right_node ? Ref::steal(bound_variables(right_node.get())) : Ref();
         if (!right || !merge_into(left.get(), right.get())) return nullptr;
         return left.release();
     }
     if (is_quantifier(node)) {
         Ref set = Ref::steal(PySet_New(nullptr));
-        if (!set || PySet_Add(set.get(), field(node, slot::variable)) < 0) return nullptr;
-        Ref body = Ref::steal(bound_variables(field(node, slot::body)));
+        if (!set) return nullptr;
+        Field variable = part(node, slot::variable, g.str_variable);
+        if (!variable || PySet_Add(set.get(), variable.get()) < 0) return nullptr;
+        Field body_node = part(node, slot::body, g.str_body);
+        Ref body = body_node ? Ref::steal(bound_variables(body_node.get())) : Ref();
         if (!body || !merge_into(set.get(), body.get())) return nullptr;
         return set.release();
     }
@@ -128,23 +139,29 @@ PyObject *bound_variables(PyObject *node) {
 // ---- depth and size -----------------------------------------------------------
 // Counted in C integers: a tree too large to overflow them cannot be built.
 
+template <typename Measure>
+static Py_ssize_t measure_part(PyObject *node, int slot, PyObject *name, Measure measure) {
+    Field child = part(node, slot, name);
+    return child ? measure(child.get()) : -1;
+}
+
 static Py_ssize_t depth_of(PyObject *f) {
     RecursionGuard guard(" while measuring formula depth");
     if (!guard.ok()) return -1;
     if (is_a(f, Kind::PredicateApp) || is_a(f, Kind::Equality)) return 1;
     if (is_a(f, Kind::Not)) {
-        Py_ssize_t d = depth_of(field(f, slot::operand));
+        Py_ssize_t d = measure_part(f, slot::operand, g.str_operand, depth_of);
         return d < 0 ? -1 : d + 1;
     }
     if (is_binary(f)) {
-        Py_ssize_t l = depth_of(field(f, slot::left));
+        Py_ssize_t l = measure_part(f, slot::left, g.str_left, depth_of);
         if (l < 0) return -1;
-        Py_ssize_t r = depth_of(field(f, slot::right));
+        Py_ssize_t r = measure_part(f, slot::right, g.str_right, depth_of);
         if (r < 0) return -1;
         return (l > r ? l : r) + 1;
     }
     if (is_quantifier(f)) {
-        Py_ssize_t d = depth_of(field(f, slot::body));
+        Py_ssize_t d = measure_part(f, slot::body, g.str_body, depth_of);
         return d < 0 ? -1 : d + 1;
     }
     int second_order = is_second_order_quantifier(f);
@@ -159,21 +176,28 @@ static Py_ssize_t depth_of(PyObject *f) {
     return -1;
 }
 
+static Py_ssize_t term_size(PyObject *t);
+
+// 1 + the sizes of an application's arguments.
+static Py_ssize_t application_size(PyObject *node, int slot) {
+    Field field_args = part(node, slot, g.str_args);
+    if (!field_args) return -1;
+    Ref args = argument_tuple(field_args.get(), "args must be a sequence");
+    if (!args) return -1;
+    Py_ssize_t total = 1;
+    for (Py_ssize_t i = 0, n = PyTuple_GET_SIZE(args.get()); i < n; ++i) {
+        Py_ssize_t s = term_size(PyTuple_GET_ITEM(args.get(), i));
+        if (s < 0) return -1;
+        total += s;
+    }
+    return total;
+}
+
 static Py_ssize_t term_size(PyObject *t) {
     RecursionGuard guard(" while measuring term size");
     if (!guard.ok()) return -1;
     if (is_a(t, Kind::Variable) || is_a(t, Kind::Constant)) return 1;
-    if (is_a(t, Kind::FunctionApp)) {
-        Ref args = Ref::steal(PySequence_Fast(field(t, slot::fn_args), "args must be a sequence"));
-        if (!args) return -1;
-        Py_ssize_t total = 1;
-        for (Py_ssize_t i = 0, n = PySequence_Fast_GET_SIZE(args.get()); i < n; ++i) {
-            Py_ssize_t s = term_size(PySequence_Fast_GET_ITEM(args.get(), i));
-            if (s < 0) return -1;
-            total += s;
-        }
-        return total;
-    }
+    if (is_a(t, Kind::FunctionApp)) return application_size(t, slot::fn_args);
     raise_invalid_with_type("Expected Term, got ", t);
     return -1;
 }
@@ -181,37 +205,27 @@ static Py_ssize_t term_size(PyObject *t) {
 static Py_ssize_t size_of(PyObject *f) {
     RecursionGuard guard(" while measuring formula size");
     if (!guard.ok()) return -1;
-    if (is_a(f, Kind::PredicateApp)) {
-        Ref args = Ref::steal(PySequence_Fast(field(f, slot::pred_args), "args must be a sequence"));
-        if (!args) return -1;
-        Py_ssize_t total = 1;
-        for (Py_ssize_t i = 0, n = PySequence_Fast_GET_SIZE(args.get()); i < n; ++i) {
-            Py_ssize_t s = term_size(PySequence_Fast_GET_ITEM(args.get(), i));
-            if (s < 0) return -1;
-            total += s;
-        }
-        return total;
-    }
+    if (is_a(f, Kind::PredicateApp)) return application_size(f, slot::pred_args);
     if (is_a(f, Kind::Equality)) {
-        Py_ssize_t l = term_size(field(f, slot::eq_left));
+        Py_ssize_t l = measure_part(f, slot::eq_left, g.str_left, term_size);
         if (l < 0) return -1;
-        Py_ssize_t r = term_size(field(f, slot::eq_right));
+        Py_ssize_t r = measure_part(f, slot::eq_right, g.str_right, term_size);
         return r < 0 ? -1 : 1 + l + r;
     }
     if (is_a(f, Kind::Not)) {
-        Py_ssize_t s = size_of(field(f, slot::operand));
+        Py_ssize_t s = measure_part(f, slot::operand, g.str_operand, size_of);
         return s < 0 ? -1 : s + 1;
     }
     if (is_binary(f)) {
-        Py_ssize_t l = size_of(field(f, slot::left));
+        Py_ssize_t l = measure_part(f, slot::left, g.str_left, size_of);
         if (l < 0) return -1;
-        Py_ssize_t r = size_of(field(f, slot::right));
+        Py_ssize_t r = measure_part(f, slot::right, g.str_right, size_of);
         return r < 0 ? -1 : 1 + l + r;
     }
     if (is_quantifier(f)) {
-        Py_ssize_t v = term_size(field(f, slot::variable));
+        Py_ssize_t v = measure_part(f, slot::variable, g.str_variable, term_size);
         if (v < 0) return -1;
-        Py_ssize_t b = size_of(field(f, slot::body));
+        Py_ssize_t b = measure_part(f, slot::body, g.str_body, size_of);
         return b < 0 ? -1 : 1 + v + b;
     }
     int second_order = is_second_order_quantifier(f);

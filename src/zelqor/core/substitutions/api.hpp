@@ -11,7 +11,8 @@ struct Api {
     // substitute_formula without the sort check of its mapping, for callers
     // whose mappings keep sorts by construction (renamings to fresh variables
     // of the same sort, Skolem terms of the eliminated variable's sort).
-    // `mapping` is a non-empty dict from variables to terms.
+    // `mapping` is a non-empty dict from variables to terms that only the
+    // caller holds: the walk reads it in place, while it runs caller code.
     PyObject *(*substitute_formula_presorted)(PyObject *formula, PyObject *mapping);
 };
 

@@ -5,6 +5,7 @@
 #include "zelqor/core/substitutions/substitute.hpp"
 
 #include "common/args.hpp"
+#include "common/dict_lookup.hpp"
 #include "common/guard.hpp"
 
 namespace zelqor::subst {
@@ -49,22 +50,30 @@ PyObject *rebuild(PyObject *node, Kind k, PyObject *const *values, const char *c
     return none ? PyObject_Call(reinterpret_cast<PyObject *>(Py_TYPE(node)), none.get(), kwargs.get()) : nullptr;
 }
 
-// Free variables of a term or atom without walking: the caches of the nodes.
-// Returns a borrowed set, or `self` for a variable, or null for none.
+// A field of a node of the kind just recognised, read as every operation
+// reads it (in place from our exact classes, as an attribute otherwise).
+ast::Field part(PyObject *node, Kind k, int slot, PyObject *name) {
+    return ast::Field(node, is_exact(node, k), slot, name);
+}
+
+// The free variables of a term or atom of exactly our classes, as the node
+// keeps them (borrowed: the node holds the set); null for anything else.
 PyObject *cached_free(PyObject *node) {
-    if (is_a(node, Kind::FunctionApp)) return field(node, slot::fn_free);
-    if (is_a(node, Kind::PredicateApp)) return field(node, slot::pred_free);
-    if (is_a(node, Kind::Equality)) return field(node, slot::eq_free);
+    if (is_exact(node, Kind::FunctionApp)) return field(node, slot::fn_free);
+    if (is_exact(node, Kind::PredicateApp)) return field(node, slot::pred_free);
+    if (is_exact(node, Kind::Equality)) return field(node, slot::eq_free);
     return nullptr;
 }
 
-// Whether any key of `mapping` is free in the atom or application `node`.
+// Whether any key of `mapping` is free in the atom or application `node`;
+// a node that is not of exactly our class is entered in any case.
 int touches(PyObject *node, PyObject *mapping) {
     PyObject *free = cached_free(node);
     if (free == nullptr) return 1;
     Py_ssize_t nfree = PySet_GET_SIZE(free);
     if (nfree == 0) return 0;
     if (PyDict_GET_SIZE(mapping) < nfree) {
+        // The mapping is the walk's own: comparing cannot change it.
         Py_ssize_t pos = 0;
         PyObject *key, *value;
         while (PyDict_Next(mapping, &pos, &key, &value)) {
@@ -83,6 +92,9 @@ int touches(PyObject *node, PyObject *mapping) {
     return PyErr_Occurred() ? -1 : 0;
 }
 
+// The walk. Its mapping is a dict no caller code can reach (a copy of the
+// caller's, or a renaming of the clausifier's), so that its keys and values
+// may be read in place.
 class Substitution {
 public:
     explicit Substitution(PyObject *mapping) : mapping_(mapping) {}
@@ -91,20 +103,27 @@ public:
         RecursionGuard guard(" while substituting in a term");
         if (!guard.ok()) return nullptr;
         if (is_a(t, Kind::Variable)) {
-            PyObject *image = PyDict_GetItemWithError(mapping_, t);
-            if (image != nullptr) return new_ref(image);
+            Ref image = dict_lookup(mapping_, t);
+            if (image) return image.release();
             return PyErr_Occurred() ? nullptr : new_ref(t);
         }
         if (is_a(t, Kind::Constant)) return new_ref(t);
         if (is_a(t, Kind::FunctionApp)) {
             int hit = touches(t, mapping_);
             if (hit <= 0) return hit < 0 ? nullptr : new_ref(t);
-            Ref args = map_args(field(t, slot::fn_args));
+            ast::Field old_args = part(t, Kind::FunctionApp, slot::fn_args, ctx.str_args);
+            if (!old_args) return nullptr;
+            Ref args = map_args(old_args.get());
             if (!args) return nullptr;
-            if (args.get() == field(t, slot::fn_args)) return new_ref(t);
+            if (args.get() == old_args.get()) return new_ref(t);
+            ast::Field func = part(t, Kind::FunctionApp, slot::fn_func, ctx.str_func);
+            if (!func) return nullptr;
+            ast::Field arity = part(t, Kind::FunctionApp, slot::fn_arity, ctx.str_arity);
+            if (!arity) return nullptr;
+            ast::Field return_sort = part(t, Kind::FunctionApp, slot::fn_return_sort, ctx.str_return_sort);
+            if (!return_sort) return nullptr;
             static const char *const names[] = {nullptr, "func", "arity", "args", "return_sort"};
-            auto values = ast::function_app_fields(field(t, slot::fn_func), field(t, slot::fn_arity), args.get(),
-                                                   field(t, slot::fn_return_sort));
+            auto values = ast::function_app_fields(func.get(), arity.get(), args.get(), return_sort.get());
             return rebuild(t, Kind::FunctionApp, values.data(), names, 5);
         }
         return raise_with_type(ctx.invalid_formula_error, "Unsupported AST node type: ", t);
@@ -116,11 +135,17 @@ public:
         if (is_a(f, Kind::PredicateApp)) {
             int hit = touches(f, mapping_);
             if (hit <= 0) return hit < 0 ? nullptr : new_ref(f);
-            Ref args = map_args(field(f, slot::pred_args));
+            ast::Field old_args = part(f, Kind::PredicateApp, slot::pred_args, ctx.str_args);
+            if (!old_args) return nullptr;
+            Ref args = map_args(old_args.get());
             if (!args) return nullptr;
-            if (args.get() == field(f, slot::pred_args)) return new_ref(f);
+            if (args.get() == old_args.get()) return new_ref(f);
+            ast::Field pred = part(f, Kind::PredicateApp, slot::pred_pred, ctx.str_pred);
+            if (!pred) return nullptr;
+            ast::Field arity = part(f, Kind::PredicateApp, slot::pred_arity, ctx.str_arity);
+            if (!arity) return nullptr;
             static const char *const names[] = {"pred", "arity", "args"};
-            PyObject *values[3] = {field(f, slot::pred_pred), field(f, slot::pred_arity), args.get()};
+            PyObject *values[3] = {pred.get(), arity.get(), args.get()};
             return rebuild(f, Kind::PredicateApp, values, names, 3);
         }
         if (is_a(f, Kind::Equality)) {
@@ -129,9 +154,11 @@ public:
             return pair(f, Kind::Equality, slot::eq_left, slot::eq_right, &Substitution::term);
         }
         if (is_a(f, Kind::Not)) {
-            Ref operand = Ref::steal(formula(field(f, slot::operand)));
+            ast::Field old = part(f, Kind::Not, slot::operand, ctx.str_operand);
+            if (!old) return nullptr;
+            Ref operand = Ref::steal(formula(old.get()));
             if (!operand) return nullptr;
-            if (operand.get() == field(f, slot::operand)) return new_ref(f);
+            if (operand.get() == old.get()) return new_ref(f);
             static const char *const names[] = {"operand"};
             PyObject *values[1] = {operand.get()};
             return rebuild(f, Kind::Not, values, names, 1);
@@ -151,15 +178,17 @@ public:
 private:
     using Walk = PyObject *(Substitution::*)(PyObject *);
 
+    // The arguments substituted: a new tuple if any changed (or they were not
+    // a tuple), else `args` itself.
     Ref map_args(PyObject *args) {
-        Ref seq = Ref::steal(PySequence_Fast(args, "args must be a sequence"));
+        Ref seq = ast::argument_tuple(args, "args must be a sequence");
         if (!seq) return Ref();
-        Py_ssize_t n = PySequence_Fast_GET_SIZE(seq.get());
+        Py_ssize_t n = PyTuple_GET_SIZE(seq.get());
         Ref out = Ref::steal(PyTuple_New(n));
         if (!out) return Ref();
         bool changed = !PyTuple_CheckExact(args);
         for (Py_ssize_t i = 0; i < n; ++i) {
-            PyObject *old = PySequence_Fast_GET_ITEM(seq.get(), i);
+            PyObject *old = PyTuple_GET_ITEM(seq.get(), i);
             PyObject *item = term(old);
             if (item == nullptr) return Ref();
             changed |= item != old;
@@ -169,19 +198,26 @@ private:
     }
 
     PyObject *pair(PyObject *f, Kind k, int a, int b, Walk walk) {
-        Ref left = Ref::steal((this->*walk)(field(f, a)));
+        ast::Field first = part(f, k, a, ctx.str_left);
+        if (!first) return nullptr;
+        Ref left = Ref::steal((this->*walk)(first.get()));
         if (!left) return nullptr;
-        Ref right = Ref::steal((this->*walk)(field(f, b)));
+        ast::Field second = part(f, k, b, ctx.str_right);
+        if (!second) return nullptr;
+        Ref right = Ref::steal((this->*walk)(second.get()));
         if (!right) return nullptr;
-        if (left.get() == field(f, a) && right.get() == field(f, b)) return new_ref(f);
+        if (left.get() == first.get() && right.get() == second.get()) return new_ref(f);
         static const char *const names[] = {"left", "right"};
         PyObject *values[2] = {left.get(), right.get()};
         return rebuild(f, k, values, names, 2);
     }
 
     PyObject *quantifier(PyObject *f, Kind k) {
-        PyObject *var = field(f, slot::variable);
-        PyObject *body = field(f, slot::body);
+        ast::Field variable = part(f, k, slot::variable, ctx.str_variable);
+        if (!variable) return nullptr;
+        ast::Field old_body = part(f, k, slot::body, ctx.str_body);
+        if (!old_body) return nullptr;
+        PyObject *var = variable.get(), *body = old_body.get();
         // The bound variable shadows its own entry.
         Ref inner = Ref::steal(PyDict_Copy(mapping_));
         if (!inner) return nullptr;
@@ -218,8 +254,11 @@ private:
                 mentions = PyObject_RichCompareBool(value, var, Py_EQ);
             } else if (PyObject *free = cached_free(value)) {
                 mentions = PySet_Contains(free, var);
-            } else {
+            } else if (is_exact(value, Kind::Constant)) {
                 mentions = 0;
+            } else {
+                Ref free_of_value = Ref::steal(ctx.api->free_variables(value));
+                mentions = free_of_value ? PySet_Contains(free_of_value.get(), var) : -1;
             }
             if (mentions <= 0) {
                 if (mentions < 0) return -1;
@@ -253,16 +292,21 @@ private:
         Ref one = Ref::steal(PyLong_FromLong(1));
         Ref id = one ? Ref::steal(PyNumber_Add(highest.get(), one.get())) : Ref();
         if (!id) return Ref();
-        auto values = ast::variable_fields(id.get(), field(var, slot::var_kind), field(var, slot::sort));
+        ast::Field kind = part(var, Kind::Variable, slot::var_kind, ctx.str_kind);
+        if (!kind) return Ref();
+        ast::Field sort = part(var, Kind::Variable, slot::sort, ctx.str_sort);
+        if (!sort) return Ref();
+        auto values = ast::variable_fields(id.get(), kind.get(), sort.get());
         return Ref::steal(ctx.api->make(Kind::Variable, values.data()));
     }
 
     static bool raise_max_id(Ref &highest, PyObject *var) {
         if (!is_a(var, Kind::Variable)) return true;
-        PyObject *id = field(var, slot::var_id);
-        int greater = PyObject_RichCompareBool(id, highest.get(), Py_GT);
+        ast::Field id = part(var, Kind::Variable, slot::var_id, ctx.str_id);
+        if (!id) return false;
+        int greater = PyObject_RichCompareBool(id.get(), highest.get(), Py_GT);
         if (greater < 0) return false;
-        if (greater) highest = Ref::borrow(id);
+        if (greater) highest = id.ref();
         return true;
     }
 
@@ -290,10 +334,11 @@ private:
         return PyObject_Call(reinterpret_cast<PyObject *>(Py_TYPE(f)), none.get(), kwargs.get());
     }
 
-    PyObject *mapping_;  // borrowed dict
+    PyObject *mapping_;  // borrowed: held by the caller, reachable by nobody else
 };
 
-// Keys must be variables and values terms of the key's sort.
+// Keys must be variables and values terms of the key's sort. The mapping is
+// the walk's own copy: what caller code run here does cannot change it.
 bool check_mapping(PyObject *mapping) {
     Py_ssize_t pos = 0;
     PyObject *key, *value;
@@ -308,12 +353,13 @@ bool check_mapping(PyObject *mapping) {
         }
         Ref value_sort = Ref::steal(PyObject_GetAttr(value, ctx.str_sort));
         if (!value_sort) return false;
-        PyObject *key_sort = field(key, slot::sort);
-        int same = PyObject_RichCompareBool(value_sort.get(), key_sort, Py_EQ);
+        ast::Field key_sort = part(key, Kind::Variable, slot::sort, ctx.str_sort);
+        if (!key_sort) return false;
+        int same = PyObject_RichCompareBool(value_sort.get(), key_sort.get(), Py_EQ);
         if (same < 0) return false;
         if (!same) {
             PyErr_Format(ctx.sort_error, "cannot substitute %R of sort %S for %R of sort %S", value, value_sort.get(),
-                         key, key_sort);
+                         key, key_sort.get());
             return false;
         }
     }
@@ -323,14 +369,17 @@ bool check_mapping(PyObject *mapping) {
 }  // namespace
 
 PyObject *substitute_term(PyObject *term, PyObject *mapping) {
-    if (!check_mapping(mapping)) return nullptr;
     if (PyDict_GET_SIZE(mapping) == 0) return new_ref(term);
-    return Substitution(mapping).term(term);
+    Ref own = Ref::steal(PyDict_Copy(mapping));
+    if (!own || !check_mapping(own.get())) return nullptr;
+    return Substitution(own.get()).term(term);
 }
 
 PyObject *substitute_formula(PyObject *formula, PyObject *mapping) {
-    if (!check_mapping(mapping)) return nullptr;
-    return substitute_formula_presorted(formula, mapping);
+    if (PyDict_GET_SIZE(mapping) == 0) return new_ref(formula);
+    Ref own = Ref::steal(PyDict_Copy(mapping));
+    if (!own || !check_mapping(own.get())) return nullptr;
+    return substitute_formula_presorted(formula, own.get());
 }
 
 PyObject *substitute_formula_presorted(PyObject *formula, PyObject *mapping) {

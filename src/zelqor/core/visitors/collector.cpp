@@ -16,11 +16,30 @@ namespace zelqor::visitors {
 
 namespace {
 
-// Adds the node's free variables into `target` (a new set of the walk), or
-// leaves the node's result in `value` when it is not such a set.
-using IntoFn = bool (*)(PyObject *self, PyObject *node, PyObject *target, Ref &value);
+// The set a walk adds free variables into, and the variables it has just
+// added, by identity: adding one of them again can skip hashing. The entries
+// are compared, never followed; the set keeps each alive until it is reset.
+// It belongs to one call: a visitor may be used by several threads at once,
+// and a hash or comparison run by the walk may switch to another.
+struct Target {
+    static constexpr int kRecent = 16;
+    Ref set;
+    PyObject *recent[kRecent] = {};
 
-bool child_into(PyObject *self, PyObject *child, PyObject *target, Ref &value) {
+    bool open() {
+        set = Ref::steal(PySet_New(nullptr));
+        return bool(set);
+    }
+    void forget_recent() {
+        for (PyObject *&entry : recent) entry = nullptr;
+    }
+};
+
+// Adds the node's free variables into `target`, or leaves the node's result
+// in `value` when it is not such a set.
+using IntoFn = bool (*)(PyObject *self, PyObject *node, Target &target, Ref &value);
+
+bool child_into(PyObject *self, PyObject *child, Target &target, Ref &value) {
     Route route;
     if (!visit_child(as_visitor(self), child, route, value)) return false;
     if (route.impl == nullptr) return true;
@@ -33,19 +52,12 @@ bool child_into(PyObject *self, PyObject *child, PyObject *target, Ref &value) {
     return bool(value);
 }
 
-// A new set for a walk: it may sit where a freed one was, so forget the recent ones.
-PyObject *new_target(PyObject *self) {
-    RecentVariables &recent = as_visitor(self)->recent;
-    recent = RecentVariables{};
-    return PySet_New(nullptr);
-}
-
 // The result of visiting `child` as a value of its own.
 PyObject *child_value(PyObject *self, PyObject *child) {
-    Ref target = Ref::steal(new_target(self));
+    Target target;
     Ref value;
-    if (!target || !child_into(self, child, target.get(), value)) return nullptr;
-    return value ? value.release() : target.release();
+    if (!target.open() || !child_into(self, child, target, value)) return nullptr;
+    return value ? value.release() : target.set.release();
 }
 
 // target.update(values)
@@ -62,28 +74,23 @@ bool finish_checked(Ref result, Ref &value) {
     return true;
 }
 
-bool into_variable(PyObject *self, PyObject *node, PyObject *target, Ref &) {
-    RecentVariables &recent = as_visitor(self)->recent;
-    if (recent.set != target) {
-        recent = RecentVariables{};
-        recent.set = target;
-    }
-    PyObject *&slot = recent.items[(reinterpret_cast<uintptr_t>(node) >> 4) % RecentVariables::kSize];
-    if (slot == node) return true;  // the very object is in the set already
-    if (PySet_Add(target, node) < 0) return false;
-    slot = node;
+bool into_variable(PyObject *, PyObject *node, Target &target, Ref &) {
+    PyObject **slot = &target.recent[(reinterpret_cast<uintptr_t>(node) >> 4) % Target::kRecent];
+    if (*slot == node) return true;  // the very object is in the set already
+    if (PySet_Add(target.set.get(), node) < 0) return false;
+    *slot = node;
     return true;
 }
 
-bool into_constant(PyObject *, PyObject *, PyObject *, Ref &) { return true; }
+bool into_constant(PyObject *, PyObject *, Target &, Ref &) { return true; }
 
 // A new set updated with each argument's result: the same as updating `target`.
 template <int K>
-bool into_app(PyObject *self, PyObject *node, PyObject *target, Ref &) {
+bool into_app(PyObject *self, PyObject *node, Target &target, Ref &) {
     Field args = app_args(node, K);
     return args && for_each_arg(args.get(), [&](PyObject *arg) {
         Ref value;
-        return child_into(self, arg, target, value) && (!value || update(target, value.get()));
+        return child_into(self, arg, target, value) && (!value || update(target.set.get(), value.get()));
     });
 }
 
@@ -91,7 +98,7 @@ bool into_app(PyObject *self, PyObject *node, PyObject *target, Ref &) {
 // to come from our own operations, whose values are plain sets or None: then
 // `l | r` is exactly the two additions (or the interpreter's error for None).
 template <int K>
-bool into_pair(PyObject *self, PyObject *node, PyObject *target, Ref &value) {
+bool into_pair(PyObject *self, PyObject *node, Target &target, Ref &value) {
     Field left = node_field(node, K, first_slot(K), first_name(K));
     if (!left) return false;
     if (!is_exact(node, K) ||
@@ -115,7 +122,7 @@ bool into_pair(PyObject *self, PyObject *node, PyObject *target, Ref &value) {
     Ref right_value;
     if (!child_into(self, right.get(), target, right_value)) return false;
     if (!right_value) return true;
-    if (PyAnySet_CheckExact(right_value.get())) return update(target, right_value.get());
+    if (PyAnySet_CheckExact(right_value.get())) return update(target.set.get(), right_value.get());
     // Only if the class changed during the walk: combine as an empty plain set would.
     Ref left_set = Ref::steal(PySet_New(nullptr));
     if (!left_set) return false;
@@ -124,7 +131,7 @@ bool into_pair(PyObject *self, PyObject *node, PyObject *target, Ref &value) {
 
 // Not and the second-order quantifiers: the child's result itself.
 template <int K>
-bool into_single(PyObject *self, PyObject *node, PyObject *target, Ref &value) {
+bool into_single(PyObject *self, PyObject *node, Target &target, Ref &value) {
     Field child = node_field(node, K, K == kNot ? ast::slot::operand : ast::slot::body,
                                K == kNot ? g.str_operand : g.str_body);
     Ref child_value;
@@ -134,19 +141,19 @@ bool into_single(PyObject *self, PyObject *node, PyObject *target, Ref &value) {
 
 // body - {variable}
 template <int K>
-bool into_quantifier(PyObject *self, PyObject *node, PyObject *target, Ref &value) {
+bool into_quantifier(PyObject *self, PyObject *node, Target &target, Ref &value) {
     Field body = node_field(node, K, ast::slot::body, g.str_body);
     if (!body) return false;
     Ref body_value;
     if (is_exact(node, K)) {
         // Our own node: the bound variable can be looked at before the body.
         PyObject *variable = ast::field(node, ast::slot::variable);
-        int had = PySet_Contains(target, variable);
+        int had = PySet_Contains(target.set.get(), variable);
         if (had < 0 || !child_into(self, body.get(), target, body_value)) return false;
         if (!body_value) {
             if (had) return true;
-            as_visitor(self)->recent = RecentVariables{};  // an entry may leave the set
-            return PySet_Discard(target, variable) >= 0;
+            target.forget_recent();  // an entry may leave the set
+            return PySet_Discard(target.set.get(), variable) >= 0;
         }
     } else if (!(body_value = Ref::steal(child_value(self, body.get())))) {
         return false;
@@ -159,10 +166,10 @@ bool into_quantifier(PyObject *self, PyObject *node, PyObject *target, Ref &valu
 
 template <IntoFn Fn>
 PyObject *as_value(PyObject *self, PyObject *node) {
-    Ref target = Ref::steal(new_target(self));
+    Target target;
     Ref value;
-    if (!target || !Fn(self, node, target.get(), value)) return nullptr;
-    return value ? value.release() : target.release();
+    if (!target.open() || !Fn(self, node, target, value)) return nullptr;
+    return value ? value.release() : target.set.release();
 }
 
 #define ZQ_C(name, fn) ZQ_OP(name, as_value<fn>, kFamilyCollect, fn, "FreeVariableCollector." name)

@@ -181,6 +181,9 @@ using detail::TableEntry;
 // On success `name` is set; `impl` is our operation when it may be called directly.
 bool find_operation(VisitorObject *self, PyObject *node, PyObject *dict, Ref &name, const OpImpl *&impl,
                     int *op_out = nullptr) {
+    // Looking at the instance dict may have run caller code (a key's __eq__)
+    // that changed the class: the record must describe it as it is now.
+    refresh(self);
     int op = -1;
     TableEntry entry = from_snapshot(self->cache, node, op);
     if (entry == TableEntry::kAbsent) {

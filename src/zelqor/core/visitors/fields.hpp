@@ -11,28 +11,11 @@ inline bool is_exact(PyObject *node, int kind) noexcept {
     return has_node_kind(kind) && Py_TYPE(node) == g.node_types[kind];
 }
 
-// A field value: borrowed from our own (immutable) node, which the caller
-// keeps alive, or owned when it had to be read as an attribute.
-class Field {
-public:
-    Field(PyObject *node, int kind, int slot, PyObject *name) {
-        if (is_exact(node, kind)) {
-            ptr_ = ast::field(node, slot);
-        } else {
-            owned_ = Ref::steal(PyObject_GetAttr(node, name));
-            ptr_ = owned_.get();
-        }
-    }
-    PyObject *get() const noexcept { return ptr_; }
-    explicit operator bool() const noexcept { return ptr_ != nullptr; }
-    Ref ref() const { return Ref::borrow(ptr_); }
+using ast::Field;
 
-private:
-    PyObject *ptr_ = nullptr;
-    Ref owned_;
-};
-
-inline Field node_field(PyObject *node, int kind, int slot, PyObject *name) { return Field(node, kind, slot, name); }
+inline Field node_field(PyObject *node, int kind, int slot, PyObject *name) {
+    return Field(node, is_exact(node, kind), slot, name);
+}
 
 // Slot and attribute name of the two children of a two-child node kind
 // (Equality, the connectives, Forall and Exists).

@@ -91,12 +91,13 @@ bool measure_child(PyObject *self, PyObject *child, Num &out) {
 // builtins.<name>(values): sum and max of a list with the interpreter's rules.
 bool reduce_list(const char *name, PyObject *values, Num &out) {
     PyObject *builtins = PyEval_GetBuiltins();  // borrowed
-    PyObject *fn = builtins != nullptr ? PyDict_GetItemString(builtins, name) : nullptr;
-    if (fn == nullptr) {
+    // Held for the call: the values' own code may rebind the builtin.
+    Ref fn = Ref::borrow(builtins != nullptr ? PyDict_GetItemString(builtins, name) : nullptr);
+    if (!fn) {
         if (!PyErr_Occurred()) PyErr_Format(PyExc_NameError, "name '%s' is not defined", name);
         return false;
     }
-    Ref r = Ref::steal(PyObject_CallOneArg(fn, values));
+    Ref r = Ref::steal(PyObject_CallOneArg(fn.get(), values));
     if (!r) return false;
     out.take(std::move(r));
     return true;

@@ -75,8 +75,12 @@ PyObject *base_setstate(PyObject *self, PyObject *state) {
     if (!check_exact_arg(state, &PyDict_Type, "state", "dict")) return nullptr;
     VisitorObject *v = as_visitor(self);
     Py_ssize_t pos = 0;
-    PyObject *key, *value;
-    while (PyDict_Next(state, &pos, &key, &value)) {
+    PyObject *key_in_state, *value_in_state;
+    while (PyDict_Next(state, &pos, &key_in_state, &value_in_state)) {
+        // Held: setting an attribute can run caller code (a property's setter,
+        // a key's __eq__ in the class dicts) that changes the caller's dict.
+        Ref held_key = Ref::borrow(key_in_state), held_value = Ref::borrow(value_in_state);
+        PyObject *key = held_key.get(), *value = held_value.get();
         if (PyUnicode_Check(key) && PyUnicode_CompareWithASCIIString(key, "notation") == 0) {
             if (!check_exact_arg(value, &PyUnicode_Type, "notation", "str")) return nullptr;
             int code = kNotationUnset;

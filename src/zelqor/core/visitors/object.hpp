@@ -29,15 +29,6 @@ struct DispatchCache {
 
 enum Notation : int { kNotationUnset = 0, kInfix, kPrefix, kLatex };
 
-// Variables a FreeVariableCollector walk has just added to its set, by
-// identity: adding one of them again can skip hashing. Pointers are compared,
-// never followed; the set keeps each of them alive until it is reset.
-struct RecentVariables {
-    static constexpr int kSize = 16;
-    PyObject *set;                  // the set the entries belong to
-    PyObject *items[kSize];
-};
-
 struct VisitorObject {
     PyObject_HEAD
     PyObject *weakrefs;
@@ -45,7 +36,6 @@ struct VisitorObject {
     PyObject *mapping;              // SubstitutionTransformer
     int notation_code;
     DispatchCache cache;
-    RecentVariables recent;         // FreeVariableCollector
 };
 
 inline VisitorObject *as_visitor(PyObject *o) noexcept { return reinterpret_cast<VisitorObject *>(o); }

@@ -1,6 +1,7 @@
 // SubstitutionTransformer: simultaneous substitution of terms for variables,
 // renaming a bound variable that a replacement term would capture.
 #include "common/args.hpp"
+#include "common/dict_lookup.hpp"
 #include "zelqor/core/visitors/fields.hpp"
 #include "zelqor/core/visitors/transformer.hpp"
 
@@ -21,10 +22,11 @@ PyObject *mapping_of(PyObject *self) {
 }
 
 PyObject *substitute_variable(PyObject *self, PyObject *node) {
-    PyObject *mapping = mapping_of(self);
-    if (mapping == nullptr) return nullptr;
-    PyObject *term = PyDict_GetItemWithError(mapping, node);
-    if (term != nullptr) return new_ref(term);
+    // Held: the key's __eq__ may give the visitor another mapping.
+    Ref mapping = Ref::borrow(mapping_of(self));
+    if (!mapping) return nullptr;
+    Ref term = dict_lookup(mapping.get(), node);
+    if (term) return term.release();
     return PyErr_Occurred() ? nullptr : new_ref(node);
 }
 

@@ -46,11 +46,15 @@ PyObject *transform_app(PyObject *self, PyObject *node) {
         int is_term = is_instance_of_global(item, kTerm);
         if (is_term < 0 || (is_term && PyList_Append(terms.get(), item) < 0)) return nullptr;
     }
+    // One read at a time: a failed read leaves an error that no further
+    // caller code (a property) may run under.
     Ref new_args = Ref::steal(PyList_AsTuple(terms.get()));
+    if (!new_args) return nullptr;
     Field symbol = node_field(node, K, K == kFunctionApp ? ast::slot::fn_func : ast::slot::pred_pred,
-                            K == kFunctionApp ? g.str_func : g.str_pred);
+                              K == kFunctionApp ? g.str_func : g.str_pred);
+    if (!symbol) return nullptr;
     Field arity = node_field(node, K, K == kFunctionApp ? ast::slot::fn_arity : ast::slot::pred_arity, g.str_arity);
-    if (!new_args || !symbol || !arity) return nullptr;
+    if (!arity) return nullptr;
     if constexpr (K == kFunctionApp) {
         Field return_sort = node_field(node, K, ast::slot::fn_return_sort, g.str_return_sort);
         if (!return_sort) return nullptr;

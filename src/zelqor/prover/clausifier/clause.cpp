@@ -27,14 +27,14 @@ PyObject *text_empty = nullptr;      // "□"
 class FreeUnion {
 public:
     bool add(PyObject *set) {
-        if (set == shared_) return true;
+        if (set == shared_.get()) return true;
         if (PyAnySet_Check(set) && PySet_GET_SIZE(set) == 0) return true;
-        if (!acc_ && shared_ == nullptr && PyFrozenSet_CheckExact(set)) {
-            shared_ = set;
+        if (!acc_ && !shared_ && PyFrozenSet_CheckExact(set)) {
+            shared_ = Ref::borrow(set);
             return true;
         }
         if (!acc_) {
-            acc_ = Ref::steal(PyFrozenSet_New(shared_));
+            acc_ = Ref::steal(PyFrozenSet_New(shared_.get()));
             if (!acc_) return false;
         }
         Ref it = Ref::steal(PyObject_GetIter(set));
@@ -50,11 +50,12 @@ public:
             untrack_if_leaves(acc_.get());
             return acc_.release();
         }
-        return new_ref(shared_ != nullptr ? shared_ : g.empty_frozenset);
+        return shared_ ? shared_.release() : new_ref(g.empty_frozenset);
     }
 
 private:
-    PyObject *shared_ = nullptr;  // borrowed: held by a literal of the clause
+    // Held: a literal of a subclass may compute its set anew on every read.
+    Ref shared_;
     Ref acc_;
 };
 
@@ -357,7 +358,7 @@ PyObject *new_own_clause(PyObject *const *literals, size_t n) {
     clause->hash = h.finish();
     clause->is_tautology = static_cast<char>(tautology);
     clause->free_vars = free_vars.release();
-    if (tracked || holds_tracked(clause->free_vars)) PyObject_GC_Track(self);
+    if (tracked || !is_cycle_leaf(clause->free_vars)) PyObject_GC_Track(self);
     return self;
 }
 
@@ -380,9 +381,8 @@ PyObject *new_clause(PyTypeObject *type, PyObject *literals) {
     clause->hash = h.finish();
     clause->is_tautology = static_cast<char>(tautology);
     clause->free_vars = free_vars.release();
-    bool leaves = !is_tracked(literals) && !holds_tracked(clause->free_vars);
+    bool leaves = is_cycle_leaf(literals) && is_cycle_leaf(clause->free_vars);
     if (exact && !leaves) PyObject_GC_Track(self);
-    if (!exact && leaves && PyObject_GC_IsTracked(self)) PyObject_GC_UnTrack(self);
     return self;
 }
 

@@ -17,6 +17,7 @@
 // is drawn.
 #include "zelqor/prover/clausifier/clause_form.hpp"
 
+#include "common/dict_lookup.hpp"
 #include "common/guard.hpp"
 #include "common/small_vector.hpp"
 #include "zelqor/prover/clausifier/clause.hpp"
@@ -100,7 +101,8 @@ private:
         Ref it = Ref::steal(PyObject_GetIter(free));
         if (!it) return Fit::kError;
         while (PyObject *var = PyIter_Next(it.get())) {
-            bool ok = PyObject_TypeCheck(var, g.api->type(Kind::Variable)) && take_id(var);
+            // Only our own variables: a subclass may read its id otherwise.
+            bool ok = Py_IS_TYPE(var, g.api->type(Kind::Variable)) && take_id(var);
             Py_DECREF(var);
             if (!ok) return Fit::kForeign;
         }
@@ -263,14 +265,17 @@ private:
             scope_ = Ref::steal(PyDict_New());
             if (!scope_) return false;
         }
-        Ref previous = Ref::borrow(PyDict_GetItemWithError(scope_.get(), var));
+        Ref previous = dict_lookup(scope_.get(), var);
         if (!previous && PyErr_Occurred()) return false;
         if (PyDict_SetItem(scope_.get(), var, image.get()) < 0) return false;
         if (universal) universals_.push_back(Ref::borrow(image.get()));
         bool ok = walk(ast::field(f, slot::body), positive, out);
         if (universal) universals_.pop_back();
+        // A failed walk fails the whole call, which drops the scope: nothing
+        // to restore, and no hash to run with an error pending.
+        if (!ok) return false;
         int restored = previous ? PyDict_SetItem(scope_.get(), var, previous.get()) : PyDict_DelItem(scope_.get(), var);
-        return ok && restored == 0;
+        return restored == 0;
     }
 
     Ref skolem_term(PyObject *sort) {

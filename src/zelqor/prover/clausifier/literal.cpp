@@ -23,22 +23,6 @@ PyObject *text_not = nullptr;        // "¬"
 PyObject *text_equals = nullptr;     // " = "
 PyObject *text_differs = nullptr;    // " ≠ "
 
-// Whether nothing reachable from the atom is tracked. Atoms without free
-// variables stay tracked by the syntax tree (through their empty free set),
-// so their fields are looked at instead.
-bool atom_is_leaf(PyObject *atom) {
-    if (!is_tracked(atom)) return true;
-    if (Py_TYPE(atom) == g.api->type(Kind::PredicateApp)) {
-        return !is_tracked(ast::field(atom, slot::pred_pred)) && !is_tracked(ast::field(atom, slot::pred_args)) &&
-               !holds_tracked(ast::field(atom, slot::pred_free));
-    }
-    if (Py_TYPE(atom) == g.api->type(Kind::Equality)) {
-        return !is_tracked(ast::field(atom, slot::eq_left)) && !is_tracked(ast::field(atom, slot::eq_right)) &&
-               !holds_tracked(ast::field(atom, slot::eq_free));
-    }
-    return false;
-}
-
 // `isinstance(obj, (PredicateApp, Equality))` with the module's bindings.
 int is_atom(PyObject *obj) {
     constexpr Kind kinds[2] = {Kind::PredicateApp, Kind::Equality};
@@ -232,9 +216,8 @@ PyObject *build_literal(PyTypeObject *type, PyObject *atom, PyObject *positive, 
     // A literal over an untracked atom (the syntax tree untracks nodes made
     // of immutable leaves) cannot be part of a cycle: leaving it untracked
     // spares the collector millions of objects in large clause sets.
-    bool leaves = atom_is_leaf(atom) && !is_tracked(positive) && !holds_tracked(lit->free_vars);
+    bool leaves = is_cycle_leaf(atom) && is_cycle_leaf(positive) && is_cycle_leaf(lit->free_vars);
     if (exact && !leaves) PyObject_GC_Track(self);
-    if (!exact && leaves && PyObject_GC_IsTracked(self)) PyObject_GC_UnTrack(self);
     return self;
 }
 
@@ -252,11 +235,10 @@ PyObject *literal_to_string_native(PyObject *self) {
                           : PyObject_IsInstance(lit->atom, equality.get());
     if (is_equality < 0) return nullptr;
     if (is_equality) {
-        bool ours = PyObject_TypeCheck(lit->atom, own_equality);
-        Ref left = ours ? Ref::borrow(ast::field(lit->atom, slot::eq_left))
-                        : Ref::steal(PyObject_GetAttr(lit->atom, g.str_left));
-        Ref right = !left ? Ref() : ours ? Ref::borrow(ast::field(lit->atom, slot::eq_right))
-                                         : Ref::steal(PyObject_GetAttr(lit->atom, g.str_right));
+        bool exact = Py_IS_TYPE(lit->atom, own_equality);
+        ast::Field left(lit->atom, exact, slot::eq_left, g.str_left);
+        if (!left) return nullptr;
+        ast::Field right(lit->atom, exact, slot::eq_right, g.str_right);
         if (!right) return nullptr;
         Ref left_text = Ref::steal(PyObject_Str(left.get()));
         Ref right_text = left_text ? Ref::steal(PyObject_Str(right.get())) : Ref();

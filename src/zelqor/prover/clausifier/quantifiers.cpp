@@ -1,5 +1,6 @@
 // Standardization of bound variables, Skolemization, dropping of universals
 // and the module's counters.
+#include "common/dict_lookup.hpp"
 #include "common/guard.hpp"
 #include "zelqor/prover/clausifier/rebuild.hpp"
 #include "zelqor/prover/clausifier/steps.hpp"
@@ -18,8 +19,7 @@ bool is_variable(PyObject *o) { return PyObject_TypeCheck(o, g.api->type(Kind::V
 // Field of a quantified variable: read directly from our variables, by
 // attribute from anything else standing in that place.
 Ref variable_field(PyObject *var, int slot, PyObject *name) {
-    if (is_variable(var)) return Ref::borrow(ast::field(var, slot));
-    return Ref::steal(PyObject_GetAttr(var, name));
+    return ast::Field(var, Py_IS_TYPE(var, g.api->type(Kind::Variable)), slot, name).ref();
 }
 
 // ---- standardize_variables ----------------------------------------------------
@@ -137,13 +137,16 @@ private:
             // on the way out.
             Ref body = c_.get(f, slot::body, g.str_body);
             if (!body) return nullptr;
-            Ref previous = Ref::borrow(PyDict_GetItemWithError(env_, var.get()));
+            Ref previous = dict_lookup(env_, var.get());
             if (!previous && PyErr_Occurred()) return nullptr;
             if (PyDict_SetItem(env_, var.get(), new_var.get()) < 0) return nullptr;
             bool counted = !is_variable(var.get());
             not_variables_ += counted;
             new_body = Ref::steal(walk(body.get()));
             not_variables_ -= counted;
+            // A failed walk fails the whole call, which drops the dictionary:
+            // nothing to restore, and no hash to run with an error pending.
+            if (!new_body) return nullptr;
             int restored = previous ? PyDict_SetItem(env_, var.get(), previous.get())
                                     : PyDict_DelItem(env_, var.get());
             if (restored < 0) return nullptr;

@@ -84,7 +84,7 @@ bool Ctx::classify(PyObject *f, Kind &kind, std::initializer_list<Kind> order) c
 }
 
 Ref Ctx::get(PyObject *f, int slot, PyObject *name) const {
-    if (pure) return Ref::borrow(ast::field(f, slot));
+    if (pure && g.api->is_exact(f)) return Ref::borrow(ast::field(f, slot));
     return Ref::steal(PyObject_GetAttr(f, name));
 }
 

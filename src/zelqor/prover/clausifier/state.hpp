@@ -101,7 +101,9 @@ struct Ctx {
     // The first kind of `order` whose class `f` is an instance of, into
     // `kind` (kNoKind when none is); false with the exception set on error.
     bool classify(PyObject *f, Kind &kind, std::initializer_list<Kind> order) const;
-    // Field `slot` of a node already classified (its attribute `name`).
+    // Field `slot` of a node already classified: in place from a node of
+    // exactly our class on the native path, else its attribute `name`, which
+    // a subclass may redefine.
     Ref get(PyObject *f, int slot, PyObject *name) const;
     // A formula node of kind `k` from its positional fields.
     PyObject *make(Kind k, std::initializer_list<PyObject *> fields) const;

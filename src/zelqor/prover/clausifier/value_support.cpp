@@ -1,9 +1,20 @@
 #include "zelqor/prover/clausifier/value_support.hpp"
 
 #include "common/args.hpp"
+#include "common/cycle_leaf.hpp"
 #include "common/frozen_record.hpp"
 
 namespace zelqor::clausifier {
+
+bool is_cycle_leaf(PyObject *o) {
+    return cannot_hold_cycle(o, [](PyTypeObject *type) {
+        if (type == g.literal_type || type == g.clause_type) return true;
+        for (PyTypeObject *own : g.api->types) {
+            if (type == own) return true;
+        }
+        return false;
+    });
+}
 
 void untrack_if_leaves(PyObject *set) {
     if (!PyFrozenSet_CheckExact(set) || !PyObject_GC_IsTracked(set)) return;
@@ -13,9 +24,9 @@ void untrack_if_leaves(PyObject *set) {
         return;
     }
     while (PyObject *key = PyIter_Next(it.get())) {
-        bool tracked = is_tracked(key);
+        bool leaf = is_cycle_leaf(key);
         Py_DECREF(key);
-        if (tracked) return;
+        if (!leaf) return;
     }
     PyObject_GC_UnTrack(set);
 }

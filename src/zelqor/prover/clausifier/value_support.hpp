@@ -10,12 +10,14 @@ namespace zelqor::clausifier {
 inline constexpr unsigned long kValueTypeFlags =
     Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE | Py_TPFLAGS_HAVE_GC | Py_TPFLAGS_IMMUTABLETYPE;
 
-inline bool is_tracked(PyObject *o) { return PyObject_IS_GC(o) && PyObject_GC_IsTracked(o); }
+// Whether the object can never be part of a reference cycle (see
+// common/cycle_leaf.hpp); our own immutable classes are the node classes,
+// Literal and Clause, whose exact instances are untracked only under that
+// same rule. An exact Literal or Clause holding only such objects is left
+// untracked; a subclass instance (which may carry a __dict__) never is.
+bool is_cycle_leaf(PyObject *o);
 
-// An empty set references nothing, tracked or not.
-inline bool holds_tracked(PyObject *set) { return is_tracked(set) && PySet_GET_SIZE(set) != 0; }
-
-// A frozen set of untracked members holds nothing that could lead back to it.
+// Untracks a frozen set whose members can never be part of a cycle.
 void untrack_if_leaves(PyObject *set);
 
 // A new instance of `type`, left untracked when `exact` (the caller tracks it

@@ -1,10 +1,9 @@
 // Formulas and terms of fof, cnf, tff (without arithmetic) and tcf.
 //
 // Binary connectives have no precedence in TPTP: a chain may repeat & or |,
-// any other mix needs parentheses. Prefix operators (~ and the quantifiers)
-// are gathered in a loop, so a long chain of them costs no stack.
+// any other mix needs parentheses. Formulas and terms are read with explicit
+// stacks, so that no nesting, however deep, runs out of C stack.
 #include "zelqor/tptp/native/parser.hpp"
-
 
 #include <algorithm>
 
@@ -128,10 +127,10 @@ Ref Parser::logic_formula() {
                 bool repeated = (level.chain == Tok::Ampersand || level.chain == Tok::VerticalBar) &&
                                 next == level.chain;
                 if (level.chain != Tok::End && !repeated) {
-                    std::string_view before = level.chain == Tok::Ampersand ? "a chain of '&'" :
-                                              level.chain == Tok::VerticalBar ? "a chain of '|'" : "";
-                    fail(tok_, cat("'", tok_.text(), "' after ", before.empty() ? cat("'", connective_text(level.chain), "'")
-                                                                                : std::string(before),
+                    bool chain = level.chain == Tok::Ampersand || level.chain == Tok::VerticalBar;
+                    std::string before = chain ? cat("a chain of '", connective_text(level.chain), "'")
+                                               : cat("'", connective_text(level.chain), "'");
+                    fail(tok_, cat("'", tok_.text(), "' after ", before,
                                    " needs parentheses: binary connectives have no precedence"));
                 }
                 level.chain = next;

@@ -79,19 +79,24 @@ PyObject *symbol_table(const ProblemState &state) {
 }
 
 PyObject *read_problem_text(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
-    PyObject *bound[3];
-    if (!bind("parse_problem", {"data", "source", "resolver"}, 3, {nullptr, nullptr, Py_None}, args, nargs, kwnames,
-              bound) ||
+    PyObject *bound[4];
+    if (!bind("parse_problem", {"data", "source", "resolver", "record"}, 4,
+              {nullptr, nullptr, Py_None, reinterpret_cast<PyObject *>(&PyTuple_Type)}, args, nargs, kwnames, bound) ||
         !check_exact_arg(bound[0], &PyBytes_Type, "data", "bytes") || !check_str(bound[1], "source")) {
         return nullptr;
     }
-    PyObject *data = bound[0], *source = bound[1], *resolver = bound[2];
+    PyObject *data = bound[0], *source = bound[1], *resolver = bound[2], *record = bound[3];
     if (resolver != Py_None && !PyCallable_Check(resolver)) {
         PyErr_SetString(PyExc_TypeError, "the include resolver must be callable or None");
         return nullptr;
     }
+    if (!PyType_Check(record) || !PyType_IsSubtype(reinterpret_cast<PyTypeObject *>(record), &PyTuple_Type)) {
+        PyErr_SetString(PyExc_TypeError, "record must be tuple or a subclass of it");
+        return nullptr;
+    }
     ProblemState state(static_cast<size_t>(PyBytes_GET_SIZE(data)));
     state.resolver = resolver;
+    state.record_type = reinterpret_cast<PyTypeObject *>(record);
     state.open_files.push_back(source);
     const char *begin = PyBytes_AS_STRING(data);
     try {
@@ -257,6 +262,7 @@ PyObject *write_clause_lines(PyObject *, PyObject *const *args, Py_ssize_t nargs
     Ref groups = Ref::steal(PyObject_GetIter(bound[0]));
     if (!groups) return nullptr;
     std::string out;
+    Writer writer(infix ? Style::Infix : Style::Tptp, nullptr, false);
     try {
         while (PyObject *item = PyIter_Next(groups.get())) {
             Ref group = Ref::steal(item);
@@ -278,18 +284,18 @@ PyObject *write_clause_lines(PyObject *, PyObject *const *args, Py_ssize_t nargs
                 Ref owned = Ref::steal(clause);
                 std::string clause_name = cat(std::string_view(name_text, static_cast<size_t>(name_size)), "_",
                                               ++number);
-                Writer plain(infix ? Style::Infix : Style::Tptp, nullptr, false);
-                plain.clause(clause);
+                writer.reset(false);
+                writer.clause(clause);
                 if (infix) {
-                    out.append(clause_name).append(": ").append(plain.out).push_back('\n');
+                    out.append(clause_name).append(": ").append(writer.out).push_back('\n');
                     continue;
                 }
-                bool typed = plain.met_sorts();
-                Writer writer(Style::Tptp, nullptr, typed);
+                // A clause with sorts is a typed clause, in whose language
+                // numbers are arithmetic: write it again as such.
+                bool typed = writer.met_sorts();
                 if (typed) {
+                    writer.reset(true);
                     writer.clause(clause);
-                } else {
-                    writer.out.swap(plain.out);
                 }
                 out.append(typed ? "tcf(" : "cnf(");
                 if (!append_formula_name(out, clause_name)) {
@@ -392,9 +398,10 @@ PyObject *count_clauses(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyO
 
 PyMethodDef kFunctions[] = {
     {"parse_problem", ZQ_KEYWORDS(read_problem_text),
-     "parse_problem(data, source, resolver=None)\n--\n\n"
+     "parse_problem(data, source, resolver=None, record=tuple)\n--\n\n"
      "Read the annotated formulas of a TPTP text. `resolver(name, including_source)` returns the (source, bytes) "
-     "of an included file. Returns (formulas, symbols, sorts)."},
+     "of an included file. Returns (formulas, symbols, sorts), each formula a `record` (a tuple type) of "
+     "(name, role, language, formula, source, line, variable_names)."},
     {"parse_formula", ZQ_KEYWORDS(read_formula_text),
      "parse_formula(data, language='fof', source='<formula>')\n--\n\nRead one formula of the given language."},
     {"write_formula", ZQ_KEYWORDS(write_formula),

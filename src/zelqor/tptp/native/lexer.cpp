@@ -1,5 +1,7 @@
 #include "zelqor/tptp/native/lexer.hpp"
 
+#include <cstring>
+
 namespace zelqor::tptp {
 
 void Lexer::locate(const char *where, int &line, const char *&line_start) const {
@@ -26,7 +28,8 @@ bool Lexer::skip_layout() {
             line_start_ = pos_;
         } else if (c == '%') {
             // A comment runs to the end of the line; its bytes are not checked.
-            while (pos_ < end_ && *pos_ != '\n') ++pos_;
+            const void *newline = std::memchr(pos_, '\n', static_cast<size_t>(end_ - pos_));
+            pos_ = newline != nullptr ? static_cast<const char *>(newline) : end_;
         } else if (c == '/' && pos_ + 1 < end_ && pos_[1] == '*') {
             const char *start = pos_;
             pos_ += 2;
@@ -122,7 +125,7 @@ bool Lexer::lex_number(Token &out) {
 }
 
 bool Lexer::next(Token &out) {
-    if (pos_ < end_ && !is_alnum(*pos_) && !skip_layout()) return false;
+    if (pos_ < end_ && may_start_layout(*pos_) && !skip_layout()) return false;
     out.line = line_;
     out.line_start = line_start_;
     out.begin = pos_;
@@ -142,8 +145,6 @@ bool Lexer::next(Token &out) {
         out.end = p;
         return true;
     }
-    const char n = pos_ + 1 < end_ ? pos_[1] : '\0';
-    const char n2 = pos_ + 2 < end_ ? pos_[2] : '\0';
     auto punct = [&](Tok kind, int length) {
         out.kind = kind;
         pos_ += length;
@@ -159,11 +160,18 @@ bool Lexer::next(Token &out) {
     case '}': return punct(Tok::RBrace, 1);
     case ',': return punct(Tok::Comma, 1);
     case '.': return punct(Tok::Dot, 1);
-    case ':': return n == '=' ? punct(Tok::Other, 2) : punct(Tok::Colon, 1);
+    case ':': return peek(1) == '=' ? punct(Tok::Other, 2) : punct(Tok::Colon, 1);
     case '&': return punct(Tok::Ampersand, 1);
     case '|': return punct(Tok::VerticalBar, 1);
     case '*': return punct(Tok::Star, 1);
     case '>': return punct(Tok::Arrow, 1);
+    default:
+        break;
+    }
+    // Operators of more than one character.
+    const char n = peek(1);
+    const char n2 = peek(2);
+    switch (c) {
     case '~':
         if (n == '|') return punct(Tok::Nor, 2);
         if (n == '&') return punct(Tok::Nand, 2);

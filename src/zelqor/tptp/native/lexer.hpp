@@ -78,6 +78,7 @@ public:
 
 private:
     bool skip_layout();
+    char peek(ptrdiff_t offset) const { return pos_ + offset < end_ ? pos_[offset] : '\0'; }
     bool lex_quoted(Token &out, char quote);
     bool lex_number(Token &out);
     bool fail(const char *where, const char *message, bool show_byte = false) {
@@ -95,7 +96,7 @@ private:
 
 // Character classes of the grammar, by table: the lexer tests one per byte.
 namespace char_class {
-inline constexpr unsigned char kLower = 1, kUpper = 2, kDigit = 4, kUnderscore = 8, kSpace = 16;
+inline constexpr unsigned char kLower = 1, kUpper = 2, kDigit = 4, kUnderscore = 8, kSpace = 16, kLayout = 32;
 inline constexpr unsigned char kAlnum = kLower | kUpper | kDigit | kUnderscore;
 
 struct Table {
@@ -105,7 +106,9 @@ struct Table {
         for (int c = 'A'; c <= 'Z'; ++c) bits[c] = kUpper;
         for (int c = '0'; c <= '9'; ++c) bits[c] = kDigit;
         bits[static_cast<int>('_')] = kUnderscore;
-        for (char c : {' ', '\t', '\r', '\f', '\v'}) bits[static_cast<unsigned char>(c)] = kSpace;
+        for (char c : {' ', '\t', '\r', '\f', '\v'}) bits[static_cast<unsigned char>(c)] = kSpace | kLayout;
+        // What may start white space or a comment.
+        for (char c : {'\n', '%', '/'}) bits[static_cast<unsigned char>(c)] = kLayout;
     }
 };
 inline constexpr Table kTable{};
@@ -118,5 +121,6 @@ inline bool is_upper(char c) { return char_class::has(c, char_class::kUpper); }
 inline bool is_digit(char c) { return char_class::has(c, char_class::kDigit); }
 inline bool is_alnum(char c) { return char_class::has(c, char_class::kAlnum); }
 inline bool is_blank(char c) { return char_class::has(c, char_class::kSpace); }
+inline bool may_start_layout(char c) { return char_class::has(c, char_class::kLayout); }
 
 }  // namespace zelqor::tptp

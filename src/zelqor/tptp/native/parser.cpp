@@ -64,7 +64,9 @@ void Parser::fail_expected(std::string_view what) const {
 void Parser::fail_unsupported(const Token &token) const {
     std::string_view text = token.text();
     if (text == "-->") fail(token, "sequents ('-->') are not supported");
-    if (text == ":=" || text == "==") fail(token, cat("'", text, "' belongs to the extended typed language, which is not supported"));
+    if (text == ":=" || text == "==") {
+        fail(token, cat("'", text, "' belongs to the extended typed language, which is not supported"));
+    }
     if (text == "!>" || text == "?*") fail(token, cat("polymorphic types ('", text, "') are not supported"));
     if (text == "<<") fail(token, "subtypes ('<<') are not supported");
     fail(token, cat("'", text, "' belongs to the higher-order or modal languages, which are not supported"));
@@ -81,7 +83,9 @@ PyObject *Parser::intern(std::string_view text) { return check(p_.strings.get(te
 
 void Parser::read_file() {
     advance();
-    while (tok_.kind != Tok::End) {
+    for (unsigned read = 1; tok_.kind != Tok::End; ++read) {
+        // A long text is read in one call: let Ctrl-C through now and then.
+        if (read % 256 == 0 && PyErr_CheckSignals() < 0) unwind();
         if (tok_.kind != Tok::LowerWord) fail_expected("fof(, cnf(, tff( or include(");
         std::string_view word = tok_.text();
         if (word == "fof") {
@@ -222,11 +226,12 @@ void Parser::read_annotated(Language language) {
     }
     expect(Tok::RParen, "',' or ')'");
     expect(Tok::Dot, "'.' after the annotated formula");
-    if (!typing) add_entry(std::move(name), role, language, formula.get(), line);
+    if (!typing) add_entry(std::move(name), py_name, role, language, formula.get(), line);
     reset_formula_state();
 }
 
-void Parser::add_entry(std::string name, PyObject *role, Language language, PyObject *formula, int line) {
+void Parser::add_entry(std::string name, PyObject *py_name, PyObject *role, Language language, PyObject *formula,
+                       int line) {
     Ref names = Ref::steal(check(PyDict_New()));
     for (auto &[id, variable_name] : formula_vars_) {
         Ref key = Ref::steal(check(PyLong_FromLongLong(id)));
@@ -234,10 +239,14 @@ void Parser::add_entry(std::string name, PyObject *role, Language language, PyOb
     }
     PyObject *lang = language == Language::Fof ? g.lang_fof :
                      language == Language::Cnf ? g.lang_cnf :
-                     language == Language::Tff ? g.lang_tff : intern("tcf");
-    PyObject *py_name = intern(name);
-    Ref record = Ref::steal(check(Py_BuildValue("(OOOOOiO)", py_name, role, lang, formula, source_, line,
-                                                names.get())));
+                     language == Language::Tff ? g.lang_tff : g.lang_tcf;
+    Ref number = Ref::steal(check(PyLong_FromLong(line)));
+    // (name, role, language, formula, source, line, variable_names)
+    PyObject *fields[] = {py_name, role, lang, formula, source_, number.get(), names.get()};
+    // A tuple, or an instance of a tuple subclass made as tuple.__new__ makes it.
+    Ref record = Ref::steal(check(p_.record_type == &PyTuple_Type ? PyTuple_New(7)
+                                                                   : p_.record_type->tp_alloc(p_.record_type, 7)));
+    for (Py_ssize_t i = 0; i < 7; ++i) PyTuple_SET_ITEM(record.get(), i, new_ref(fields[i]));
     p_.entries.push_back(Entry{std::move(name), std::move(record)});
 }
 

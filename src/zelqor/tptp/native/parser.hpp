@@ -41,6 +41,7 @@ struct ProblemState {
     long long next_variable = 0;
     std::vector<Entry> entries;
     PyObject *resolver = Py_None;       // borrowed: callable(name, including_source) -> (source, bytes)
+    PyTypeObject *record_type = &PyTuple_Type;  // borrowed: the tuple type of the formula records
     std::vector<PyObject *> open_files;  // borrowed: the chain of files being read, outermost first
 };
 
@@ -112,7 +113,7 @@ private:
     void skip_general_terms(bool stop_at_comma);
     void read_include();
     void include_file(const Token &at, const std::string &file, const std::vector<std::string> *selection);
-    void add_entry(std::string name, PyObject *role, Language language, PyObject *formula, int line);
+    void add_entry(std::string name, PyObject *py_name, PyObject *role, Language language, PyObject *formula, int line);
     void reset_formula_state();
 
     // ---- formulas and terms (formulas.cpp)

@@ -109,6 +109,11 @@ uint64_t saturating_mul(uint64_t a, uint64_t b) {
 class ClauseCounter {
 public:
     bool count(PyObject *f, bool positive, uint64_t &result) {
+        int kind = kind_of(f);
+        if (kind == static_cast<int>(Kind::PredicateApp) || kind == static_cast<int>(Kind::Equality)) {
+            result = 1;  // an atom: nothing to remember
+            return true;
+        }
         auto &memo = positive ? positive_ : negative_;
         auto found = memo.find(f);
         if (found != memo.end()) {
@@ -118,7 +123,7 @@ public:
         RecursionGuard guard(" while counting clauses");
         if (!guard.ok()) return false;
         uint64_t a = 0, b = 0, c = 0, d = 0;
-        switch (static_cast<Kind>(kind_of(f))) {
+        switch (static_cast<Kind>(kind)) {
         case Kind::Not:
             if (!count(ast::field(f, ns::operand), !positive, result)) return false;
             break;
@@ -127,7 +132,7 @@ public:
             if (!count(ast::field(f, ns::left), positive, a) || !count(ast::field(f, ns::right), positive, b)) {
                 return false;
             }
-            bool conjunction = (kind_of(f) == static_cast<int>(Kind::And)) == positive;
+            bool conjunction = (kind == static_cast<int>(Kind::And)) == positive;
             result = conjunction ? saturating_add(a, b) : saturating_mul(a, b);
             break;
         }

@@ -34,7 +34,7 @@ bool init_state(PyObject *) {
     g.empty_tuple = PyTuple_New(0);
     return g.empty_tuple != nullptr && intern(g.str_literals, "literals") && intern(g.str_atom, "atom") &&
            intern(g.str_positive, "positive") && intern(g.str_name, "name") && intern(g.lang_fof, "fof") &&
-           intern(g.lang_cnf, "cnf") && intern(g.lang_tff, "tff") && intern(g.kind_constant, "constant") &&
+           intern(g.lang_cnf, "cnf") && intern(g.lang_tff, "tff") && intern(g.lang_tcf, "tcf") && intern(g.kind_constant, "constant") &&
            intern(g.kind_function, "function") && intern(g.kind_predicate, "predicate");
 }
 

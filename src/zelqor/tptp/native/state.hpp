@@ -22,7 +22,7 @@ struct State {
     PyObject *individual = nullptr;       // VariableKind.INDIVIDUAL
     PyObject *empty_tuple = nullptr;
     PyObject *str_literals = nullptr, *str_atom = nullptr, *str_positive = nullptr, *str_name = nullptr;
-    PyObject *lang_fof = nullptr, *lang_cnf = nullptr, *lang_tff = nullptr;
+    PyObject *lang_fof = nullptr, *lang_cnf = nullptr, *lang_tff = nullptr, *lang_tcf = nullptr;
     PyObject *kind_constant = nullptr, *kind_function = nullptr, *kind_predicate = nullptr;
 };
 

@@ -1,5 +1,7 @@
 #include "zelqor/tptp/native/symbols.hpp"
 
+#include <cstring>
+
 namespace zelqor::tptp {
 
 Interner::~Interner() {
@@ -15,14 +17,32 @@ PyObject *Interner::get(std::string_view text) {
 }
 
 Symbol &SymbolTable::find_or_add(std::string_view key, bool &created) {
+    Recent *recent = nullptr;
+    uint64_t head = 0, tail = 0;
+    if (key.size() <= 16) {
+        std::memcpy(&head, key.data(), key.size() < 8 ? key.size() : 8);
+        if (key.size() > 8) std::memcpy(&tail, key.data() + 8, key.size() - 8);
+        uint64_t mixed = (head ^ (tail * 0x9e3779b97f4a7c15ULL) ^ key.size()) * 0xbf58476d1ce4e5b9ULL;
+        recent = &recent_[mixed >> 56];
+        if (recent->size == key.size() && recent->head == head && recent->tail == tail) {
+            created = false;
+            return symbols_[recent->index];
+        }
+    }
+    size_t index;
     if (size_t *found = index_.find(key)) {
         created = false;
-        return symbols_[*found];
+        index = *found;
+    } else {
+        created = true;
+        symbols_.emplace_back();
+        index = symbols_.size() - 1;
+        index_.insert(key, index);
     }
-    created = true;
-    Symbol &symbol = symbols_.emplace_back();
-    index_.insert(key, symbols_.size() - 1);
-    return symbol;
+    if (recent != nullptr) {
+        *recent = Recent{head, tail, static_cast<uint32_t>(key.size()), static_cast<uint32_t>(index)};
+    }
+    return symbols_[index];
 }
 
 SortTable::~SortTable() {

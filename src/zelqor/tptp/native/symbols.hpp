@@ -7,6 +7,7 @@
 
 #include "zelqor/tptp/native/string_table.hpp"
 
+#include <cstdint>
 #include <deque>
 #include <string>
 #include <string_view>
@@ -60,8 +61,18 @@ public:
     const std::deque<Symbol> &all() const { return symbols_; }
 
 private:
+    // Short names (most are) recently looked up, compared as two words: a
+    // problem uses few symbols, over and over.
+    struct Recent {
+        uint64_t head = 0, tail = 0;
+        uint32_t size = UINT32_MAX;
+        uint32_t index = 0;
+    };
+    static constexpr size_t kRecent = 256;
+
     StringTable<size_t> index_;
     std::deque<Symbol> symbols_;  // a deque keeps references stable as it grows
+    Recent recent_[kRecent];
 };
 
 // Declared types of a typed problem, by name.

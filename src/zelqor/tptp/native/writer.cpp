@@ -59,6 +59,17 @@ bool append_formula_name(std::string &out, std::string_view name) {
     return append_atomic_word(out, name);
 }
 
+void Writer::reset(bool typed_binders) {
+    out.clear();
+    typed_binders_ = typed_binders;
+    met_sorts_ = false;
+    naming_ = Naming::Named;
+    counter_ = 0;
+    scope_.clear();
+    free_.clear();
+    shadow_budget_ = kShadowBudget;
+}
+
 void Writer::fail_node(const char *what, PyObject *node) const {
     Ref display = type_display(node);
     if (!display) unwind();
@@ -74,6 +85,14 @@ bool Writer::same_variable(PyObject *a, PyObject *b) const {
         if (ast::field(a, ns::sort) != ast::field(b, ns::sort) ||
             ast::field(a, ns::var_kind) != ast::field(b, ns::var_kind)) {
             return false;
+        }
+        PyObject *ida = ast::field(a, ns::var_id), *idb = ast::field(b, ns::var_id);
+        if (ida == idb) return true;
+        if (PyLong_CheckExact(ida) && PyLong_CheckExact(idb)) {
+            int overflow_a = 0, overflow_b = 0;
+            long long va = PyLong_AsLongLongAndOverflow(ida, &overflow_a);
+            long long vb = PyLong_AsLongLongAndOverflow(idb, &overflow_b);
+            if (overflow_a == 0 && overflow_b == 0) return va == vb;
         }
     }
     int equal = PyObject_RichCompareBool(a, b, Py_EQ);
@@ -113,6 +132,75 @@ std::string Writer::choose_name(PyObject *variable, bool binder) {
         name = cat("X", counter_++);
         if (!name_taken(name, variable, binder)) return name;
     }
+}
+
+// A binder takes its preferred name even where an outer binder holds it, as
+// long as its body never mentions the outer variable: TPTP scopes are lexical,
+// so the text read back binds the same variables (`! [P] : (q(P) & ! [P] : r(P))`
+// is written as it was read). Within one run (`! [X,X]`) and over free
+// variables no name is shared.
+std::string Writer::binder_name(PyObject *variable, PyObject *body, size_t run_start) {
+    std::string name;
+    if (preferred_name(variable, name)) {
+        bool possible = true;
+        for (const Named &n : free_) {
+            if (n.name == name && !same_variable(n.variable, variable)) possible = false;
+        }
+        shadowed_.clear();
+        for (size_t i = 0; possible && i < scope_.size(); ++i) {
+            if (scope_[i].name != name || same_variable(scope_[i].variable, variable)) continue;
+            if (i >= run_start) possible = false;
+            shadowed_.push_back(scope_[i].variable);
+        }
+        if (possible && (shadowed_.empty() || !mentions(body, shadowed_))) return name;
+    }
+    return choose_name(variable, true);
+}
+
+// Whether a variable of `variables` occurs in the tree at `root`; true as well
+// once the budget is spent or for arguments that are not a tuple, so that the
+// caller renames instead.
+bool Writer::mentions(PyObject *root, const std::vector<PyObject *> &variables) {
+    pending_.clear();
+    pending_.push_back(root);
+    while (!pending_.empty()) {
+        if (shadow_budget_ == 0) return true;
+        --shadow_budget_;
+        PyObject *node = pending_.back();
+        pending_.pop_back();
+        switch (kind_of(node)) {
+        case kVariable:
+            for (PyObject *variable : variables) {
+                if (same_variable(variable, node)) return true;
+            }
+            break;
+        case kFunction:
+        case kPredicate: {
+            PyObject *args = ast::field(node, kind_of(node) == kFunction ? ns::fn_args : ns::pred_args);
+            if (!PyTuple_CheckExact(args)) return true;
+            for (Py_ssize_t i = 0; i < PyTuple_GET_SIZE(args); ++i) pending_.push_back(PyTuple_GET_ITEM(args, i));
+            break;
+        }
+        case kNot:
+            pending_.push_back(ast::field(node, ns::operand));
+            break;
+        case kEquality:
+        case kAnd:
+        case kOr:
+        case kImplies:
+        case kIff:
+            pending_.push_back(ast::field(node, 0));
+            pending_.push_back(ast::field(node, 1));
+            break;
+        case kForall:
+        case kExists:
+            pending_.push_back(ast::field(node, ns::body));
+            break;
+        default:
+            break;
+        }
+    }
+    return false;
 }
 
 const std::string *Writer::name_in_scope(PyObject *variable) {
@@ -257,7 +345,8 @@ void append_sort_name(std::string &out, PyObject *sort) {
     }
     std::string_view text = utf8(name.get());
     if (!append_atomic_word(out, text)) {
-        fail_invalid(cat("the type name '", text, "' cannot be written in TPTP: quoted names hold printable ASCII only"));
+        fail_invalid(cat("the type name '", text,
+                         "' cannot be written in TPTP: quoted names hold printable ASCII only"));
     }
 }
 
@@ -423,7 +512,7 @@ void Writer::quantifiers(PyObject *f, int kind, Context context) {
     for (;;) {
         PyObject *bound = ast::field(node, ns::variable);
         if (kind_of(bound) != kVariable) fail_node("the bound variable", bound);
-        std::string name = choose_name(bound, true);
+        std::string name = binder_name(bound, ast::field(node, ns::body), mark);
         out.append(name);
         PyObject *sort = ast::field(bound, ns::sort);
         note_sort(sort);
@@ -481,6 +570,10 @@ void Writer::clause(PyObject *clause) {
     std::vector<Entry> entries;
     std::string saved;
     saved.swap(out);
+    // The order: each literal with its variables blanked; literals alike
+    // in that are then told apart by their variables' ids. So the order is
+    // fixed whatever the set's own iteration order.
+    naming_ = Naming::Skeleton;
     while (PyObject *item = PyIter_Next(iterator.get())) {
         Ref literal_object = Ref::steal(item);
         Ref atom_object = Ref::steal(PyObject_GetAttr(item, g.str_atom));
@@ -489,20 +582,30 @@ void Writer::clause(PyObject *clause) {
         if (!positive_object) unwind();
         int positive = PyObject_IsTrue(positive_object.get());
         if (positive < 0) unwind();
-        // Key: the literal with its variables blanked, then with them named
-        // by id: a fixed order whatever the set's iteration order.
-        naming_ = Naming::Skeleton;
-        literal(atom_object.get(), positive == 1);
-        out.push_back('\0');
-        naming_ = Naming::ById;
-        literal(atom_object.get(), positive == 1);
-        naming_ = Naming::Named;
-        entries.push_back(Entry{std::move(atom_object), positive == 1, std::move(out)});
         out.clear();
+        literal(atom_object.get(), positive == 1);
+        entries.push_back(Entry{std::move(atom_object), positive == 1, out});
     }
     if (PyErr_Occurred()) unwind();
-    saved.swap(out);
     std::sort(entries.begin(), entries.end(), [](const Entry &a, const Entry &b) { return a.key < b.key; });
+    for (size_t i = 0; i + 1 < entries.size(); ++i) {
+        size_t j = i + 1;
+        while (j < entries.size() && entries[j].key == entries[i].key) ++j;
+        if (j - i > 1) {
+            naming_ = Naming::ById;
+            for (size_t k = i; k < j; ++k) {
+                out.clear();
+                literal(entries[k].atom.get(), entries[k].positive);
+                entries[k].key.push_back('\0');
+                entries[k].key.append(out);
+            }
+            std::sort(entries.begin() + static_cast<ptrdiff_t>(i), entries.begin() + static_cast<ptrdiff_t>(j),
+                      [](const Entry &a, const Entry &b) { return a.key < b.key; });
+        }
+        i = j - 1;
+    }
+    naming_ = Naming::Named;
+    saved.swap(out);
     if (entries.empty()) {
         out.append(spelling(style_).empty_clause);
         return;

@@ -1,8 +1,9 @@
 // Formulas, terms and clauses as text: TPTP, or a readable infix form with
 // logical symbols. Variables print under the names a caller prefers (their
 // source names) where that captures nothing, else as X0, X1, ... in order of
-// first appearance; a clause's literals print in a fixed order, so the same
-// clause always gives the same text.
+// first appearance; a binder may reuse the name of an outer one its body never
+// mentions, as sources do. A clause's literals print in a fixed order, so the
+// same clause always gives the same text.
 #pragma once
 
 #include "zelqor/tptp/native/errors.hpp"
@@ -22,6 +23,9 @@ public:
         : style_(style), preferred_(preferred), typed_binders_(typed_binders) {}
     Writer(const Writer &) = delete;
     Writer &operator=(const Writer &) = delete;
+
+    // Ready for the next text, keeping what was allocated; `typed_binders` as at construction.
+    void reset(bool typed_binders);
 
     // Each appends to `out`; on failure the exception is set and Unwind thrown.
     void formula(PyObject *formula);
@@ -65,6 +69,8 @@ private:
     void collect_free(PyObject *node, std::vector<PyObject *> &bound);
     const std::string *name_in_scope(PyObject *variable);
     std::string choose_name(PyObject *variable, bool binder);
+    std::string binder_name(PyObject *variable, PyObject *body, size_t run_start);
+    bool mentions(PyObject *root, const std::vector<PyObject *> &variables);
     bool name_taken(const std::string &name, PyObject *variable, bool binder) const;
     bool preferred_name(PyObject *variable, std::string &name);
     bool same_variable(PyObject *a, PyObject *b) const;
@@ -78,6 +84,13 @@ private:
     int counter_ = 0;
     std::vector<Named> scope_;  // binders around the current position, innermost last
     std::vector<Named> free_;   // free variables, in order of first appearance
+    std::vector<PyObject *> shadowed_;  // outer binders a binder's name would hide
+    std::vector<PyObject *> pending_;   // nodes left to look at in `mentions`
+    // Nodes `mentions` may still visit before the next reset: beyond them a
+    // binder is renamed rather than looked through, so nested shadowing stays
+    // linear in the text written.
+    static constexpr size_t kShadowBudget = size_t{1} << 20;
+    size_t shadow_budget_ = kShadowBudget;
 };
 
 // A sort as a TPTP type: $i for Ind, the quoted name of a named sort.
