@@ -10,7 +10,7 @@ import pytest
 
 NATIVE_MODULES = [
     "zelqor.core.ast", "zelqor.core.visitors", "zelqor.prover.clausifier", "zelqor.constructive.kripke",
-    "zelqor.core._substitutions", "zelqor.tptp._native",
+    "zelqor.core._substitutions", "zelqor.tptp._native", "zelqor.constructive._search",
 ]
 
 
