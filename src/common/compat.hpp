@@ -38,6 +38,20 @@ inline PyObject *take_raised_exception() {
 #endif
 }
 
+// Sets `type.<name>` in the type's own dictionary, which also serves names
+// that type attribute assignment refuses (read-only on the metatype, or a
+// type that refuses assignment).
+inline bool set_in_type_dict(PyTypeObject *type, const char *name, PyObject *value) {
+#if PY_VERSION_HEX >= 0x030C0000
+    Ref dict = Ref::steal(PyType_GetDict(type));
+#else
+    Ref dict = Ref::borrow(type->tp_dict);
+#endif
+    if (!dict || PyDict_SetItemString(dict.get(), name, value) < 0) return false;
+    PyType_Modified(type);
+    return true;
+}
+
 // Whether assertions are enabled (`python -O` turns them off).
 inline bool assertions_enabled() {
     PyObject *flags = PySys_GetObject("flags");  // borrowed

@@ -62,15 +62,7 @@ int set_record_attribute(PyObject *self, PyObject *name, PyObject *value, PyType
 // dictionary, which also serves a type that refuses attribute assignment.
 inline bool set_match_args(PyTypeObject *type, const char *const *names, size_t count) {
     Ref tuple = Ref::steal(interned_tuple(names, count));
-    if (!tuple) return false;
-#if PY_VERSION_HEX >= 0x030C0000
-    Ref dict = Ref::steal(PyType_GetDict(type));
-#else
-    Ref dict = Ref::borrow(type->tp_dict);
-#endif
-    if (!dict || PyDict_SetItemString(dict.get(), "__match_args__", tuple.get()) < 0) return false;
-    PyType_Modified(type);
-    return true;
+    return tuple && set_in_type_dict(type, "__match_args__", tuple.get());
 }
 inline bool set_match_args(PyTypeObject *type, std::initializer_list<const char *> names) {
     return set_match_args(type, names.begin(), names.size());

@@ -256,8 +256,10 @@ PyMethodDef model_methods[] = {
     {"evaluate", ZQ_FASTCALL((boundary<method2<evaluate, kEvaluateName, kFormula, kWorld>>)), METH_FASTCALL | METH_KEYWORDS,
      "evaluate($self, formula, world)\n--\n\nWhether the world forces the formula (intuitionistic forcing)."},
     {"to_dict", boundary<method0<to_dict>>, METH_NOARGS,
-     "The model as a dictionary of names and formula texts: worlds, relations, valuations."},
-    {"to_string", boundary<method0<to_string>>, METH_NOARGS, "A readable multi-line description of the model."},
+     "to_dict($self, /)\n--\n\nThe model as a dictionary of names and formula texts: worlds, relations, "
+     "valuations."},
+    {"to_string", boundary<method0<to_string>>, METH_NOARGS, "to_string($self, /)\n--\n\n"
+     "A readable multi-line description of the model."},
     {"__reduce__", boundary<model_reduce>, METH_NOARGS, "Pickle and copy support."},
     {"__setstate__", boundary<model_setstate>, METH_O, "Pickle and copy support."},
     {nullptr, nullptr, 0, nullptr},

@@ -15,6 +15,7 @@ struct KindInfo {
     int free_slot;             // field holding `_free_vars`, or -1
     bool is_term;
     const char *field_names[6];
+    const char *field_docs[6];  // what each field holds, for help()
     // Constructor: parameters in call order and the field each one fills.
     int nparams;
     int npositional;

@@ -233,7 +233,7 @@ void fill_members(int k) {
     int m = 0;
     for (int i = 0; i < ki.nfields; ++i) {
         member_defs[k][m++] = PyMemberDef{ki.field_names[i], ZQ_T_OBJECT_EX,
-                                          basic_size(i), ZQ_READONLY, nullptr};
+                                          basic_size(i), ZQ_READONLY, ki.field_docs[i]};
     }
     if (ki.cached_hash) {
         member_defs[k][m++] = PyMemberDef{"_hash_cache", ZQ_T_PYSSIZET,

@@ -3,9 +3,13 @@
 #include "zelqor/core/visitors/dispatch.hpp"
 #include "common/members.hpp"
 
+#include <cstring>
+
 namespace zelqor::visitors {
 
 namespace {
+
+constexpr char kSignatureEnd[] = "\n--\n\n";
 
 PyObject *module_attr(const char *name) {
     PyObject *value = PyDict_GetItemString(g.globals.dict(), name);  // borrowed
@@ -30,7 +34,14 @@ PyObject *new_class(PyObject *meta, const char *name, const char *doc, PyObject 
     }
     if (orig_bases != nullptr && PyDict_SetItemString(ns.get(), "__orig_bases__", orig_bases) < 0) return nullptr;
     if (extra_ns != nullptr && PyDict_Update(ns.get(), extra_ns) < 0) return nullptr;
-    return PyObject_CallFunction(meta, "sOO", name, bases, ns.get());
+    Ref cls = Ref::steal(PyObject_CallFunction(meta, "sOO", name, bases, ns.get()));
+    // A doc opening with "Name(params)\n--\n\n" stays whole in tp_doc, where
+    // __text_signature__ reads the parameters; __doc__ keeps the prose only.
+    const char *prose = std::strstr(doc, kSignatureEnd);
+    if (!cls || prose == nullptr) return cls.release();
+    Ref text = Ref::steal(PyUnicode_FromString(prose + std::strlen(kSignatureEnd)));
+    if (!text || PyObject_SetAttrString(cls.get(), "__doc__", text.get()) < 0) return nullptr;
+    return cls.release();
 }
 
 bool add_method(PyObject *cls, PyMethodDef *def) {
@@ -99,6 +110,7 @@ bool define_ast_visitor(PyObject *module) {
     }
     PyObject *meta = reinterpret_cast<PyObject *>(Py_TYPE(abc));
     Ref cls = Ref::steal(new_class(meta, "ASTVisitor",
+                                   "ASTVisitor()\n--\n\n"
                                    "Base of all visitors: routes each node to the operation for its exact class.",
                                    bases.get(), orig.get(), ns.get()));
     if (!cls) return false;
@@ -141,16 +153,18 @@ bool define_classes(PyObject *module) {
     if (!node_type || !variable_set) return false;
 
     if (!define_visitor(module, kASTTransformer, "ASTTransformer",
+                        "ASTTransformer()\n--\n\n"
                         "Rebuilds a tree bottom-up, sharing every subtree that comes back unchanged.",
                         kASTVisitor, node_type.get(), kTransformerFamily) ||
         !define_visitor(module, kDepthVisitor, "DepthVisitor",
-                        "Depth of a term or formula, terms included; a leaf has depth 1.", kASTVisitor,
-                        int_type, kDepthFamily) ||
-        !define_visitor(module, kSizeVisitor, "SizeVisitor", "Number of nodes of a term or formula.",
+                        "DepthVisitor()\n--\n\nDepth of a term or formula, terms included; a leaf has depth 1.",
+                        kASTVisitor, int_type, kDepthFamily) ||
+        !define_visitor(module, kSizeVisitor, "SizeVisitor",
+                        "SizeVisitor()\n--\n\nNumber of nodes of a term or formula.",
                         kASTVisitor, int_type, kSizeFamily) ||
         !define_visitor(module, kFreeVariableCollector, "FreeVariableCollector",
-                        "The set of variables occurring free in a term or formula.", kASTVisitor,
-                        variable_set.get(), kCollectorFamily) ||
+                        "FreeVariableCollector()\n--\n\nThe set of variables occurring free in a term or formula.",
+                        kASTVisitor, variable_set.get(), kCollectorFamily) ||
         !define_visitor(module, kSubstitutionTransformer, "SubstitutionTransformer",
                         "Simultaneous capture-avoiding substitution of terms for variables.", kASTTransformer,
                         nullptr, kSubstitutionFamily) ||

@@ -3,6 +3,7 @@
 
 #include "common/args.hpp"
 #include "common/boundary.hpp"
+#include "common/compat.hpp"
 
 #include <cstddef>
 
@@ -223,7 +224,11 @@ bool create_base_types(PyObject *module) {
     g.base = reinterpret_cast<PyTypeObject *>(PyType_FromModuleAndSpec(module, &base_spec, nullptr));
     if (g.base == nullptr) return false;
     g.abstract_op = reinterpret_cast<PyTypeObject *>(PyType_FromModuleAndSpec(module, &abstract_spec, nullptr));
-    return g.abstract_op != nullptr;
+    if (g.abstract_op == nullptr) return false;
+    // What inspect.signature reads for a callable of a built-in type: the
+    // declarations are called as plain functions of (self, node).
+    Ref signature = Ref::steal(PyUnicode_FromString("(self, node)"));
+    return signature && set_in_type_dict(g.abstract_op, "__text_signature__", signature.get());
 }
 
 PyObject *new_abstract_op(int op) {

@@ -263,7 +263,8 @@ PyGetSetDef clause_getset[] = {
 };
 
 PyMemberDef clause_members[] = {
-    {"literals", ZQ_T_OBJECT_EX, offsetof(ClauseObject, literals), ZQ_READONLY, nullptr},
+    {"literals", ZQ_T_OBJECT_EX, offsetof(ClauseObject, literals), ZQ_READONLY,
+     "The literals of the disjunction, a frozenset."},
     {"_hash_cache", ZQ_T_PYSSIZET, offsetof(ClauseObject, hash), ZQ_READONLY, nullptr},
     {"_is_tautology", ZQ_T_BOOL, offsetof(ClauseObject, is_tautology), ZQ_READONLY, nullptr},
     {"_free_vars", ZQ_T_OBJECT_EX, offsetof(ClauseObject, free_vars), ZQ_READONLY, nullptr},
@@ -271,8 +272,9 @@ PyMemberDef clause_members[] = {
 };
 
 PyType_Slot clause_slots[] = {
-    {Py_tp_doc, const_cast<char *>("Clause(literals=frozenset())\n--\n\n"
-                                   "A disjunction of literals, held as a frozen set.")},
+    {Py_tp_doc, const_cast<char *>("Clause(literals=...)\n--\n\n"
+                                   "A disjunction of literals, held as a frozen set; `literals` is empty by "
+                                   "default.")},
     {Py_tp_new, ZQ_SLOT(clause_new)},
     {Py_tp_dealloc, ZQ_SLOT(clause_dealloc)},
     {Py_tp_traverse, ZQ_SLOT(clause_traverse)},

@@ -173,8 +173,9 @@ PyMethodDef literal_methods[] = {
 };
 
 PyMemberDef literal_members[] = {
-    {"atom", ZQ_T_OBJECT_EX, offsetof(LiteralObject, atom), ZQ_READONLY, nullptr},
-    {"positive", ZQ_T_OBJECT_EX, offsetof(LiteralObject, positive), ZQ_READONLY, nullptr},
+    {"atom", ZQ_T_OBJECT_EX, offsetof(LiteralObject, atom), ZQ_READONLY, "The atom: a PredicateApp or an Equality."},
+    {"positive", ZQ_T_OBJECT_EX, offsetof(LiteralObject, positive), ZQ_READONLY,
+     "True for the atom itself, False for its negation."},
     {"_hash_cache", ZQ_T_PYSSIZET, offsetof(LiteralObject, hash), ZQ_READONLY, nullptr},
     {"_free_vars", ZQ_T_OBJECT_EX, offsetof(LiteralObject, free_vars), ZQ_READONLY, nullptr},
     {nullptr, 0, 0, 0, nullptr},

@@ -398,10 +398,10 @@ PyObject *count_clauses(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyO
 
 PyMethodDef kFunctions[] = {
     {"parse_problem", ZQ_KEYWORDS(read_problem_text),
-     "parse_problem(data, source, resolver=None, record=tuple)\n--\n\n"
+     "parse_problem(data, source, resolver=None, record=...)\n--\n\n"
      "Read the annotated formulas of a TPTP text. `resolver(name, including_source)` returns the (source, bytes) "
-     "of an included file. Returns (formulas, symbols, sorts), each formula a `record` (a tuple type) of "
-     "(name, role, language, formula, source, line, variable_names)."},
+     "of an included file. Returns (formulas, symbols, sorts), each formula a `record` (a tuple type, tuple by "
+     "default) of (name, role, language, formula, source, line, variable_names)."},
     {"parse_formula", ZQ_KEYWORDS(read_formula_text),
      "parse_formula(data, language='fof', source='<formula>')\n--\n\nRead one formula of the given language."},
     {"write_formula", ZQ_KEYWORDS(write_formula),
