@@ -18,7 +18,8 @@ from zelqor.core.sorts import Nat
 from zelqor.prover.clausifier import Clause, Literal
 from zelqor.sol.ast_ext import ForallPred, PredicateVariable
 from zelqor.tptp import (
-    AnnotatedFormula, format_annotated, format_clause, format_formula, format_problem, parse_formula, parse_problem,
+    AnnotatedFormula, format_annotated, format_clause, format_clauses, format_formula, format_problem, parse_formula,
+    parse_problem,
 )
 
 x, y, z = Variable(0), Variable(1), Variable(2)
@@ -180,3 +181,9 @@ def test_a_problem_round_trips_exactly():
         [(f.name, f.role, f.language, f.variable_names) for f in problem]
     assert again.sorts == problem.sorts and again.signature.functions == problem.signature.functions
     assert format_problem(again) == written
+
+
+@pytest.mark.parametrize("group", [1, ("a",), ["a", "axiom", []], ("a", 2, [])])
+def test_groups_that_are_not_name_role_clauses_triples_are_type_errors(group):
+    with pytest.raises(TypeError, match="format_clauses"):
+        format_clauses([group])

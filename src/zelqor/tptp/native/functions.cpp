@@ -267,7 +267,12 @@ PyObject *write_clause_lines(PyObject *, PyObject *const *args, Py_ssize_t nargs
         while (PyObject *item = PyIter_Next(groups.get())) {
             Ref group = Ref::steal(item);
             PyObject *name = nullptr, *role = nullptr, *clauses = nullptr;
-            if (!PyArg_ParseTuple(group.get(), "UUO:write_clause_lines", &name, &role, &clauses)) return nullptr;
+            if (!PyTuple_Check(group.get()) || PyTuple_GET_SIZE(group.get()) != 3) {
+                PyErr_Format(PyExc_TypeError, "format_clauses: each group must be a (name, role, clauses) tuple, not %R",
+                             group.get());
+                return nullptr;
+            }
+            if (!PyArg_ParseTuple(group.get(), "UUO:format_clauses", &name, &role, &clauses)) return nullptr;
             Py_ssize_t name_size = 0, role_size = 0;
             const char *name_text = PyUnicode_AsUTF8AndSize(name, &name_size);
             const char *role_text = name_text ? PyUnicode_AsUTF8AndSize(role, &role_size) : nullptr;
