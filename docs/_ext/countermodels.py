@@ -1,35 +1,13 @@
 """The ``countermodel`` directive: runs the Python code in its body, which leaves a
-KripkeModel in ``model``, and draws it with Graphviz (worlds as nodes, the covering
-edges of the accessibility order as arrows, the atoms forced at each world beside it).
-Without Graphviz the page shows the model's text form instead."""
+KripkeModel in ``model`` (and, if it likes, the failing world in ``world``), and draws it
+with the library's own Graphviz rendering. Without Graphviz the page shows the model's
+text form instead."""
 
 from docutils import nodes
 from docutils.parsers.rst import Directive
 from sphinx.ext.graphviz import graphviz
 
-from zelqor.core.parser import to_string
-
-
-def covering_edges(model):
-    """Pairs (u, v) with v above u and no third world between them: the arrows worth
-    drawing of a reflexive, transitive relation."""
-    above = {world: set(model.accessible_worlds(world)) - {world} for world in model.worlds}
-    for lower, uppers in above.items():
-        for upper in uppers:
-            if not any(upper in above[middle] for middle in uppers - {upper}):
-                yield lower, upper
-
-
-def to_dot(model):
-    lines = ["digraph countermodel {", "  rankdir=BT;", '  node [shape=circle, fontname="Helvetica"];']
-    for world in model.worlds:
-        forced = sorted(to_string(atom) for atom in model.valuations.get(world, ()))
-        label = world.name + ("\\n" + ", ".join(forced) if forced else "")
-        lines.append(f'  w{world.id} [label="{label}"];')
-    for lower, upper in covering_edges(model):
-        lines.append(f"  w{lower.id} -> w{upper.id};")
-    lines.append("}")
-    return "\n".join(lines)
+from zelqor.constructive.pictures import to_dot
 
 
 class CountermodelDirective(Directive):
@@ -42,7 +20,7 @@ class CountermodelDirective(Directive):
         env = self.state.document.settings.env
         if env.config.zelqor_have_dot:
             node = graphviz()
-            node["code"] = to_dot(model)
+            node["code"] = to_dot(model, failing=namespace.get("world"))
             node["options"] = {"docname": env.docname}
             return [node]
         return [nodes.literal_block(text=model.to_string())]

@@ -67,7 +67,7 @@ PyObject *simplify_clauses(PyObject *, PyObject *clauses) { return simplify_clau
     "  saves the most clauses are named, until it gives at most that many or naming saves nothing.\n"          \
     "  None names nothing and simplifies nothing: the clauses are then exactly those of\n"                       \
     "  zelqor.prover.clausifier.to_cnf.\n"                                                                        \
-    "miniscope: move quantifiers inward first, so Skolem functions take fewer arguments.\n\n"                   \
+    "\nminiscope: move quantifiers inward first, so Skolem functions take fewer arguments.\n\n"                   \
     "With a threshold the clauses are also what a prover makes of them on reading: a failing equivalence\n"    \
     "is (a | b) & (~a | ~b); operands equal up to bound variables count once (A | A' is A, A <=> A' holds);\n" \
     "t = t, t != t and x != t are resolved in each clause; unit clauses remove the clauses they subsume\n"    \
