@@ -73,7 +73,11 @@ def test_long_chains_and_wide_junctions_are_decided():
 
 
 def test_ctrl_c_interrupts_a_long_search():
+    # A job started in the background inherits SIGINT ignored, and then the interpreter
+    # installs no handler of its own: the child restores the interactive one.
     process = subprocess.Popen([sys.executable, "-c", PRELUDE + textwrap.dedent("""
+        import signal
+        signal.signal(signal.SIGINT, signal.default_int_handler)
         from zelqor.constructive.decide import decide
         from propositional import random_clauses
         print("ready", flush=True)
