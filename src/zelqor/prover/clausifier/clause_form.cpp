@@ -117,8 +117,10 @@ using prover::Cnf;
 
 class Clausifier {
 public:
-    Clausifier(const Ctx &c, PyObject *signature, long long first_id)
-        : c_(c), signature_(signature), next_id_(first_id) {}
+    // The call's view of the module globals is not needed by the walk itself
+    // any more (its quantifier step is the shared one); kept in the signature
+    // so every step is built the same way.
+    Clausifier(const Ctx &, PyObject *signature, long long first_id) : signature_(signature), next_id_(first_id) {}
 
     // Set for a first attempt without the survey: the walk then stops, with
     // no exception and nothing drawn, at the first quantifier or foreign node.
@@ -232,7 +234,6 @@ private:
         return true;
     }
 
-    const Ctx &c_;
     PyObject *signature_;
     long long next_id_;
     prover::Scope scope_;          // old variable -> fresh variable or Skolem term
