@@ -262,9 +262,9 @@ visitors.FreeVariableCollector = VISITORS["FreeVariableCollector"]
 visitors.SubstitutionTransformer = VISITORS["SubstitutionTransformer"]
 
 
-# ---- random specifications, built twice ----------------------------------------------------------
+# ---- random blueprints, built twice --------------------------------------------------------------
 # Variables 3..5, the constant "h", the function "g" and the predicates "R" and "r" are hostile in the
-# hostile twin; connectives are hostile where the specification says so.
+# hostile twin; connectives are hostile where the blueprint says so.
 
 variable_ids = st.integers(0, 5)
 terms = st.recursive(

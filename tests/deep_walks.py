@@ -50,6 +50,11 @@ MIXED = [Not, lambda f: And(OTHER, f), lambda f: Or(f, OTHER), lambda f: Implies
          lambda f: Iff(OTHER, f), lambda f: Forall(VARIABLES[4], f), lambda f: Exists(VARIABLES[3], f)]
 
 
+# One connective repeated down the spine, the chain on the named side.
+SPINES = {"not": Not, "and_left": lambda f: And(f, OTHER), "or_right": lambda f: Or(OTHER, f),
+          "implies_right": lambda f: Implies(OTHER, f), "iff_left": lambda f: Iff(f, OTHER)}
+
+
 def chain(shape, depth):
     """A formula `depth` levels deep whose spine has the given shape."""
     if shape == "term":
@@ -57,21 +62,10 @@ def chain(shape, depth):
     if shape == "equality":
         return Equality(deep_term(depth // 2), deep_term(depth // 2, Constant("c")))
     formula = ATOM
-    if shape == "not":
+    if shape in SPINES:
+        wrap = SPINES[shape]
         for _ in range(depth):
-            formula = Not(formula)
-    elif shape == "and_left":
-        for _ in range(depth):
-            formula = And(formula, OTHER)
-    elif shape == "or_right":
-        for _ in range(depth):
-            formula = Or(OTHER, formula)
-    elif shape == "implies_right":
-        for _ in range(depth):
-            formula = Implies(OTHER, formula)
-    elif shape == "iff_left":
-        for _ in range(depth):
-            formula = Iff(formula, OTHER)
+            formula = wrap(formula)
     elif shape == "quantifiers":
         for level in range(0, depth, 2):
             formula = Forall(VARIABLES[level % 3], Exists(VARIABLES[(level + 1) % 3], formula))
